@@ -1,0 +1,88 @@
+#include "driver/input.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+namespace torv {
+
+namespace {
+
+std::int64_t measure_size(std::FILE* file) {
+    if (std::fseek(file, 0, SEEK_END) != 0) {
+        return -1;
+    }
+    const long end = std::ftell(file);
+    std::fseek(file, 0, SEEK_SET);
+    return end;
+}
+
+// Positions the underlying file at `offset`; false if it refuses.
+bool seek_file(std::FILE* file, std::int64_t offset) {
+    if (offset < 0 || offset > static_cast<std::int64_t>(LONG_MAX)) {
+        return false;
+    }
+    return std::fseek(file, static_cast<long>(offset), SEEK_SET) == 0;
+}
+
+}  // namespace
+
+bool open_input(input_stream& in, const std::string& name) {
+    in.file.reset(std::fopen(name.c_str(), "rb"));
+    if (!in.file) {
+        return false;
+    }
+    // Our own buffer does the buffering; the library's would only copy twice.
+    std::setvbuf(in.file.get(), nullptr, _IONBF, 0);
+    in.buffer = std::make_unique<std::uint8_t[]>(input_stream::buffer_size);
+    in.size = measure_size(in.file.get());
+    in.origin = 0;
+    in.pos = 0;
+    in.len = 0;
+    return true;
+}
+
+void close_input(input_stream& in) {
+    in.file.reset();
+    in.buffer.reset();
+    in.pos = 0;
+    in.len = 0;
+}
+
+void seek_input(input_stream& in, std::int64_t offset) {
+    if (offset >= in.origin && offset <= in.origin + static_cast<std::int64_t>(in.len)) {
+        in.pos = static_cast<std::size_t>(offset - in.origin);
+        return;
+    }
+    in.origin = offset;
+    in.pos = 0;
+    in.len = 0;
+}
+
+std::size_t refill_input(input_stream& in) {
+    in.origin += static_cast<std::int64_t>(in.len);
+    in.pos = 0;
+    in.len = 0;
+    if (!in.file || !seek_file(in.file.get(), in.origin)) {
+        return 0;
+    }
+    in.len = std::fread(in.buffer.get(), 1, input_stream::buffer_size, in.file.get());
+    return in.len;
+}
+
+std::size_t read_span(input_stream& in, std::span<std::uint8_t> dest) {
+    std::size_t done = 0;
+    while (done < dest.size()) {
+        if (in.pos == in.len && refill_input(in) == 0) {
+            break;
+        }
+        const std::size_t take = std::min(in.len - in.pos, dest.size() - done);
+        std::memcpy(dest.data() + done, in.buffer.get() + in.pos, take);
+        in.pos += take;
+        done += take;
+    }
+    return done;
+}
+
+}  // namespace torv

@@ -1,0 +1,24 @@
+// How the names of the file read and of the files written are derived from
+// the command line.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace torv {
+
+// The file actually read: everything from the first '.' on (or the end, if
+// there is no '.') is replaced by ".bin". The first '.' counts even when it
+// lies in a directory part of the path.
+std::string derive_input_name(std::string_view argument);
+
+// The base name: the stem (the argument cut at its first '.') after its last
+// backslash. Only the backslash separates directories here; the scan is
+// byte-wise.
+std::string derive_base_name(std::string_view argument);
+
+// The stem of every output name: the first byte of the drive argument, ':',
+// the base name. An empty drive argument leaves the base name alone.
+std::string build_name_prefix(std::string_view argument, std::string_view drive);
+
+}  // namespace torv

@@ -1,0 +1,42 @@
+// Writes one sample source file per layout into the folder given on the
+// command line (default: the current folder).
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "samples.h"
+
+namespace {
+
+bool write_file(const std::filesystem::path& path, const torv::samples::bytes& data) {
+    std::FILE* file = std::fopen(path.string().c_str(), "wb");
+    if (file == nullptr) {
+        return false;
+    }
+    const bool ok = std::fwrite(data.data(), 1, data.size(), file) == data.size();
+    return std::fclose(file) == 0 && ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::filesystem::path folder = argc > 1 ? argv[1] : ".";
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+
+    struct sample {
+        const char* name;
+        torv::samples::bytes (*make)();
+    };
+    const sample samples[] = {
+        {"triple.bin", torv::samples::make_raw_triple},
+    };
+    for (const sample& s : samples) {
+        const auto path = folder / s.name;
+        if (!write_file(path, s.make())) {
+            std::fprintf(stderr, "make_samples: cannot write %s\n", path.string().c_str());
+            return 1;
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,93 @@
+#include "samples.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace torv::samples {
+
+namespace {
+
+constexpr int palette_entries = 256;
+
+void append(bytes& out, const bytes& more) {
+    out.insert(out.end(), more.begin(), more.end());
+}
+
+std::uint16_t rgb15(int red, int green, int blue) {
+    return static_cast<std::uint16_t>((red & 31) | ((green & 31) << 5) | ((blue & 31) << 10));
+}
+
+}  // namespace
+
+bytes make_palette(int variant) {
+    bytes palette;
+    palette.reserve(palette_entries * 2);
+    for (int k = 0; k < palette_entries; ++k) {
+        const int ramp = k / 8;             // 0..31
+        const int wave = (k * 3 / 8) % 32;  // a faster ramp for contrast
+        std::uint16_t colour = 0;
+        switch (variant % 4) {
+            case 0: colour = rgb15(ramp, wave, 31 - ramp); break;  // blue to red
+            case 1: colour = rgb15(31 - ramp, ramp, wave); break;  // red to green
+            case 2: colour = rgb15(wave, 31 - ramp, ramp); break;  // green to blue
+            default: colour = rgb15(ramp, ramp, ramp); break;      // grey
+        }
+        // A few fixed colours at the top for the shapes.
+        if (k == 250)
+            colour = rgb15(31, 31, 31);
+        if (k == 251)
+            colour = rgb15(0, 0, 0);
+        if (k == 252)
+            colour = rgb15(31, 31, 0);
+        // Bit 15 means nothing; set it on some entries so readers ignore it.
+        if (k % 16 == 15)
+            colour = static_cast<std::uint16_t>(colour | 0x8000);
+        palette.push_back(static_cast<std::uint8_t>(colour));
+        palette.push_back(static_cast<std::uint8_t>(colour >> 8));
+    }
+    return palette;
+}
+
+bytes make_picture(int width, int height, int variant, int phase) {
+    bytes picture(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    const int disc_x = width / 3 + (phase * 7) % (width / 2);
+    const int disc_y = height / 2 + static_cast<int>(std::lround(height / 5.0 * std::sin(phase / 6.0)));
+    const int radius = std::min(width, height) / 5 + variant * 3;
+    const int border = 4 + variant;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            int index = (x + y) * 249 / (width + height);  // diagonal gradient 0..248
+            if (variant % 2 == 1 && (y / 16) % 2 == 0) {
+                index = 248 - index;  // horizontal bands
+            }
+            const int dx = x - disc_x;
+            const int dy = y - disc_y;
+            if (dx * dx + dy * dy <= radius * radius) {
+                index = 252;
+            }
+            if (x < border || y < border || x >= width - border || y >= height - border) {
+                index = 250;
+            }
+            if (x == y % width) {
+                index = 251;  // a diagonal line that shows orientation
+            }
+            picture[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)] =
+                static_cast<std::uint8_t>(index);
+        }
+    }
+    return picture;
+}
+
+bytes make_raw_triple() {
+    bytes file;
+    for (int k = 0; k < 3; ++k) {
+        append(file, make_palette(k));
+    }
+    for (int k = 0; k < 3; ++k) {
+        append(file, make_picture(640, 480, k));
+    }
+    return file;
+}
+
+}  // namespace torv::samples

@@ -30,6 +30,9 @@ int main(int argc, char** argv) {
     };
     const sample samples[] = {
         {"triple.bin", torv::samples::make_raw_triple},
+        {"panels.bin", torv::samples::make_three_panel_block},
+        {"picture.bin", torv::samples::make_single_picture_block},
+        {"four.bin", torv::samples::make_four_image_block},
     };
     for (const sample& s : samples) {
         const auto path = folder / s.name;

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <stdexcept>
+#include <string>
+
+#include "lzss_encode.h"
 
 namespace torv::samples {
 
@@ -88,6 +92,47 @@ bytes make_raw_triple() {
         append(file, make_picture(640, 480, k));
     }
     return file;
+}
+
+bytes pad_to(bytes data, std::size_t size) {
+    if (data.size() > size) {
+        throw std::length_error("sample of " + std::to_string(data.size()) + " bytes does not fit in " +
+                                std::to_string(size));
+    }
+    data.resize(size, 0);
+    return data;
+}
+
+bytes make_three_panel_block() {
+    bytes file = make_palette(0);
+    append(file, make_palette(1));
+    bytes unused(160);
+    for (std::size_t k = 0; k < unused.size(); ++k) {
+        unused[k] = static_cast<std::uint8_t>(0xA0 + k);  // shows in no output
+    }
+    append(file, unused);
+
+    bytes images = make_picture(224, 96, 0);
+    append(images, make_picture(384, 256, 1));
+    append(images, make_picture(320, 256, 2));
+    append(file, lzss_encode(images));
+    return pad_to(std::move(file), 87'796);
+}
+
+bytes make_single_picture_block() {
+    bytes block = make_palette(2);
+    append(block, make_picture(640, 480, 3));
+    return pad_to(lzss_encode(block), 134'573);
+}
+
+bytes make_four_image_block() {
+    bytes file = make_palette(3);
+    bytes images = make_picture(112, 144, 0);
+    append(images, make_picture(112, 144, 1, 5));
+    append(images, make_picture(320, 224, 2));
+    append(images, make_picture(320, 224, 3, 9));
+    append(file, lzss_encode(images));
+    return pad_to(std::move(file), 57'652);
 }
 
 }  // namespace torv::samples

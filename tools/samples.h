@@ -21,4 +21,13 @@ bytes make_picture(int width, int height, int variant, int phase = 0);
 // The uncompressed layout: three palettes, then three 640x480 pictures.
 bytes make_raw_triple();
 
+// The three single-block layouts, each at its exact file size: the block is
+// followed by zeros up to that size.
+bytes make_three_panel_block();
+bytes make_single_picture_block();
+bytes make_four_image_block();
+
+// `data` followed by zeros up to `size` bytes; throws if it is longer.
+bytes pad_to(bytes data, std::size_t size);
+
 }  // namespace torv::samples

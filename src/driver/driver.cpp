@@ -17,6 +17,9 @@ namespace {
 // Layouts are told apart by exact file size alone, tested in this order.
 constexpr std::array layout_table{
     layout_row{923'136, "raw_triple", convert_raw_triple},
+    layout_row{87'796, "three_panel_block", convert_three_panel_block},
+    layout_row{134'573, "single_picture_block", convert_single_picture_block},
+    layout_row{57'652, "four_image_block", convert_four_image_block},
 };
 
 }  // namespace

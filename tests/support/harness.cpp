@@ -154,7 +154,9 @@ run_result scratch_dir::run(const std::vector<std::string>& args, const run_opti
     }
     close(pipe_ends[0]);
     int status = 0;
-    waitpid(child, &status, 0);
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    result.peak_rss_kib = usage.ru_maxrss;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
 }

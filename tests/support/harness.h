@@ -11,8 +11,9 @@ namespace torv::test {
 using bytes = std::vector<std::uint8_t>;
 
 struct run_result {
-    int status = -1;     // exit status
-    std::string output;  // everything printed on standard output
+    int status = -1;        // exit status
+    std::string output;     // everything printed on standard output
+    long peak_rss_kib = 0;  // the program's peak resident memory
 };
 
 struct run_options {

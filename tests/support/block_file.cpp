@@ -1,0 +1,46 @@
+#include "block_file.h"
+
+#include <fstream>
+#include <random>
+#include <stdexcept>
+
+#include "driver/input.h"
+
+namespace torv::test {
+
+block_reader::block_reader(const std::vector<std::uint8_t>& file_bytes) : ctx_(std::make_unique<conversion_context>()) {
+    std::random_device seed;
+    path_ = std::filesystem::temp_directory_path() / ("torv-block-" + std::to_string(seed()) + ".bin");
+    {
+        std::ofstream out(path_, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(file_bytes.data()), static_cast<std::streamsize>(file_bytes.size()));
+    }
+    if (!open_input(ctx_->in_file, path_.string())) {
+        throw std::runtime_error("cannot open " + path_.string());
+    }
+}
+
+block_reader::~block_reader() {
+    close_input(ctx_->in_file);
+    std::error_code ignored;
+    std::filesystem::remove(path_, ignored);
+}
+
+void block_reader::seek(std::int64_t offset) {
+    seek_input(ctx_->in_file, offset);
+}
+
+decoded_block block_reader::next(std::size_t max_kept) {
+    decoded_block result;
+    result.next_offset = decode_block(*ctx_, max_kept);
+    result.data.assign(ctx_->block_data.get(), ctx_->block_data.get() + ctx_->block_size);
+    return result;
+}
+
+decoded_block decode_file(const std::vector<std::uint8_t>& file_bytes, std::int64_t start, std::size_t max_kept) {
+    block_reader reader(file_bytes);
+    reader.seek(start);
+    return reader.next(max_kept);
+}
+
+}  // namespace torv::test

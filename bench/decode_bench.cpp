@@ -57,7 +57,7 @@ void decode_file(benchmark::State& state, const std::filesystem::path& path) {
     for (auto _ : state) {
         torv::seek_input(ctx->in_file, 0);
         torv::decode_block(*ctx);
-        benchmark::DoNotOptimize(ctx->block_data.get());
+        benchmark::DoNotOptimize(ctx->block_data);
         decoded += ctx->block_size;
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(decoded));

@@ -3,22 +3,13 @@
 
 #include <random>
 
+#include "byte_utils.h"
 #include "harness.h"
 #include "lzss_encode.h"
 #include "samples.h"
 
 namespace torv::test {
 namespace {
-
-bytes concat(bytes a, const bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-bytes slice(const bytes& data, std::size_t offset, std::size_t size) {
-    return bytes(data.begin() + static_cast<std::ptrdiff_t>(offset),
-                 data.begin() + static_cast<std::ptrdiff_t>(offset + size));
-}
 
 // A compressible but irregular picture, different for each seed.
 bytes picture(int width, int height, unsigned seed) {
@@ -30,15 +21,6 @@ bytes picture(int width, int height, unsigned seed) {
     return pixels;
 }
 
-bytes palette(unsigned seed) {
-    std::mt19937 random(seed);
-    bytes entries(512);
-    for (auto& b : entries) {
-        b = static_cast<std::uint8_t>(random());
-    }
-    return entries;
-}
-
 void expect_bmp(const scratch_dir& dir, const std::string& name, int width, int height, const bytes& colours,
                 const bytes& pixels) {
     SCOPED_TRACE(name);
@@ -48,8 +30,8 @@ void expect_bmp(const scratch_dir& dir, const std::string& name, int width, int 
 }
 
 TEST(ThreePanelBlock, PaletteAForTheFirstImagePaletteBForTheOthers) {
-    const bytes a = palette(1);
-    const bytes b = palette(2);
+    const bytes a = random_palette(1);
+    const bytes b = random_palette(2);
     const bytes images[] = {picture(224, 96, 3), picture(384, 256, 4), picture(320, 256, 5)};
     const bytes block = samples::lzss_encode(concat(concat(images[0], images[1]), images[2]));
     bytes header = concat(a, b);
@@ -67,7 +49,7 @@ TEST(ThreePanelBlock, PaletteAForTheFirstImagePaletteBForTheOthers) {
 }
 
 TEST(SinglePictureBlock, PaletteComesFromTheBlockAndTheNameHasNoSuffix) {
-    const bytes colours = palette(6);
+    const bytes colours = random_palette(6);
     const bytes image = picture(640, 480, 7);
     scratch_dir dir;
     // The file's own first bytes are the block's length, not a palette.
@@ -78,7 +60,7 @@ TEST(SinglePictureBlock, PaletteComesFromTheBlockAndTheNameHasNoSuffix) {
 }
 
 TEST(FourImageBlock, FourImagesShareThePlainPalette) {
-    const bytes colours = palette(8);
+    const bytes colours = random_palette(8);
     const bytes images[] = {picture(112, 144, 9), picture(112, 144, 10), picture(320, 224, 11), picture(320, 224, 12)};
     bytes all;
     for (const bytes& image : images) {
@@ -94,7 +76,7 @@ TEST(FourImageBlock, FourImagesShareThePlainPalette) {
 }
 
 TEST(BlockLayouts, ShortBlockLeavesTheRestZero) {
-    const bytes colours = palette(13);
+    const bytes colours = random_palette(13);
     // 20,000 bytes declared; the last match runs 17 bytes past them, and those
     // must not reach the image.
     bytes data = picture(112, 144, 14);

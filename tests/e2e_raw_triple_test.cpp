@@ -2,6 +2,7 @@
 // of the BMP files it must give.
 #include <gtest/gtest.h>
 
+#include "byte_utils.h"
 #include "harness.h"
 #include "samples.h"
 
@@ -11,11 +12,6 @@ namespace {
 constexpr std::size_t palette_size = 512;
 constexpr std::size_t image_size = 640 * 480;
 constexpr std::size_t first_image = 3 * palette_size;
-
-bytes slice(const bytes& data, std::size_t offset, std::size_t size) {
-    return bytes(data.begin() + static_cast<std::ptrdiff_t>(offset),
-                 data.begin() + static_cast<std::ptrdiff_t>(offset + size));
-}
 
 TEST(RawTriple, EachImageWithItsOwnPaletteByteForByte) {
     scratch_dir dir;

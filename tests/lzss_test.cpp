@@ -5,6 +5,7 @@
 #include <string>
 
 #include "block_file.h"
+#include "byte_utils.h"
 #include "lzss_encode.h"
 
 namespace torv::test {
@@ -12,18 +13,8 @@ namespace {
 
 using bytes = std::vector<std::uint8_t>;
 
-bytes concat(bytes a, const bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 bytes at_offset(std::size_t offset, const bytes& block) {
     return concat(bytes(offset, 0x77), block);
-}
-
-bytes length_field(std::uint32_t n) {
-    return {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n >> 16),
-            static_cast<std::uint8_t>(n >> 24)};
 }
 
 // The format read the plain way, one byte and one item at a time, for

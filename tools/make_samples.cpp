@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
         {"panels.bin", torv::samples::make_three_panel_block},
         {"picture.bin", torv::samples::make_single_picture_block},
         {"four.bin", torv::samples::make_four_image_block},
+        {"intro.bin", [] { return torv::samples::make_frame_sequence(); }},
     };
     for (const sample& s : samples) {
         const auto path = folder / s.name;

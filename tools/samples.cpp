@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <random>
 #include <stdexcept>
 #include <string>
 
@@ -24,12 +25,12 @@ std::uint16_t rgb15(int red, int green, int blue) {
 
 }  // namespace
 
-bytes make_palette(int variant) {
+bytes make_palette(int variant, int shift) {
     bytes palette;
     palette.reserve(palette_entries * 2);
     for (int k = 0; k < palette_entries; ++k) {
-        const int ramp = k / 8;             // 0..31
-        const int wave = (k * 3 / 8) % 32;  // a faster ramp for contrast
+        const int ramp = (k + shift) % 249 / 8;  // 0..31
+        const int wave = (k * 3 / 8) % 32;       // a faster ramp for contrast
         std::uint16_t colour = 0;
         switch (variant % 4) {
             case 0: colour = rgb15(ramp, wave, 31 - ramp); break;  // blue to red
@@ -133,6 +134,107 @@ bytes make_four_image_block() {
     append(images, make_picture(320, 224, 3, 9));
     append(file, lzss_encode(images));
     return pad_to(std::move(file), 57'652);
+}
+
+bytes to_tiles(const bytes& picture) {
+    constexpr std::size_t width = 320;
+    bytes tiles;
+    tiles.reserve(picture.size());
+    for (std::size_t tile_y = 0; tile_y < 224; tile_y += 8) {
+        for (std::size_t tile_x = 0; tile_x < width; tile_x += 16) {
+            for (std::size_t y = tile_y; y < tile_y + 8; ++y) {
+                const auto row = picture.begin() + static_cast<std::ptrdiff_t>(y * width + tile_x);
+                tiles.insert(tiles.end(), row, row + 16);
+            }
+        }
+    }
+    return tiles;
+}
+
+bytes make_frame_record(const bytes& palette, const bytes& tiles, std::size_t units) {
+    auto round_up = [](std::size_t n) { return (n + record_unit - 1) / record_unit * record_unit; };
+    bytes data = tiles;
+    bytes record = palette;
+    append(record, lzss_encode(data));
+    if (units > 0 && record.size() > units * record_unit) {
+        throw std::length_error("frame record needs more than " + std::to_string(units) + " units");
+    }
+    // Filler of noise costs about 9 stream bytes per 8: grow it until the
+    // block ends inside the last unit wanted.
+    std::mt19937 random(static_cast<unsigned>(tiles.size() + units));
+    const std::size_t low = units > 0 ? (units - 1) * record_unit : 0;
+    for (int attempt = 0; units > 0 && record.size() <= low; ++attempt) {
+        if (attempt == 50) {
+            throw std::runtime_error("cannot stretch a frame record");
+        }
+        const std::size_t target = low + record_unit / 2;
+        const std::size_t grow = std::max<std::size_t>(1, (target - record.size()) * 8 / 9);
+        for (std::size_t k = 0; k < grow; ++k) {
+            data.push_back(static_cast<std::uint8_t>(random()));
+        }
+        record = palette;
+        append(record, lzss_encode(data));
+    }
+    record.resize(round_up(record.size()), 0);
+    return record;
+}
+
+bytes make_frame_sequence(int frames) {
+    const std::size_t total_units = frame_sequence_size / record_unit;
+    bytes file;
+    for (int k = 0; k < frames; ++k) {
+        const std::size_t units = (static_cast<std::size_t>(k) + 1) * total_units / static_cast<std::size_t>(frames) -
+                                  static_cast<std::size_t>(k) * total_units / static_cast<std::size_t>(frames);
+        const bytes palette = make_palette(k / 20, k * 4);
+        append(file, make_frame_record(palette, to_tiles(make_picture(320, 224, k / 20, k)), units));
+    }
+    return pad_to(std::move(file), frame_sequence_size);
+}
+
+namespace {
+
+// A flat frame: a plain background with two moving rectangles.
+bytes make_flat_frame(int phase) {
+    bytes picture(320 * 224, static_cast<std::uint8_t>(phase % 200));
+    auto fill = [&](int left, int top, int width, int height, std::uint8_t colour) {
+        for (int y = top; y < top + height; ++y) {
+            for (int x = left; x < left + width; ++x) {
+                picture[static_cast<std::size_t>(y * 320 + x)] = colour;
+            }
+        }
+    };
+    fill(phase * 3 % 256, phase * 2 % 160, 64, 64, 250);
+    fill(256 - phase * 5 % 256, 100, 48, 32, 251);
+    return to_tiles(picture);
+}
+
+}  // namespace
+
+bytes make_dense_frame_sequence() {
+    bytes file;
+    bytes last_palette;
+    bytes last_tiles;
+    std::size_t last_size = 0;
+    for (int k = 0;; ++k) {
+        bytes palette = make_palette(k % 4, k);
+        bytes tiles = make_flat_frame(k);
+        const bytes record = make_frame_record(palette, tiles);
+        if (file.size() + record.size() > frame_sequence_size) {
+            break;
+        }
+        append(file, record);
+        last_palette = std::move(palette);
+        last_tiles = std::move(tiles);
+        last_size = record.size();
+    }
+    // Stretch the last record over what is left, so no zero records follow.
+    if (file.size() < frame_sequence_size && last_size > 0) {
+        const std::size_t start = file.size() - last_size;
+        file.resize(start);
+        const std::size_t units = (frame_sequence_size - start) / record_unit;
+        append(file, make_frame_record(last_palette, last_tiles, units));
+    }
+    return pad_to(std::move(file), frame_sequence_size);
 }
 
 }  // namespace torv::samples

@@ -10,8 +10,9 @@ namespace torv::samples {
 
 using bytes = std::vector<std::uint8_t>;
 
-// 256 rgb15 entries (512 bytes); each variant is a different colour scheme.
-bytes make_palette(int variant);
+// 256 rgb15 entries (512 bytes); each variant is a different colour scheme,
+// and `shift` rotates the ramp (for palettes that change from frame to frame).
+bytes make_palette(int variant, int shift = 0);
 
 // A width x height picture of palette indices, row-major, top row first: a
 // diagonal gradient with a disc, a frame and bands that depend on the variant
@@ -26,6 +27,28 @@ bytes make_raw_triple();
 bytes make_three_panel_block();
 bytes make_single_picture_block();
 bytes make_four_image_block();
+
+// The frame-sequence layout: 9,486,336 bytes of records, each a palette and a
+// block of one 320x224 frame in 16x8 tiles, on 2048-byte boundaries.
+inline constexpr std::size_t frame_sequence_size = 9'486'336;
+inline constexpr std::size_t record_unit = 2048;
+
+// A 320x224 picture (row-major) in tile order: 20x28 tiles of 16x8 pixels in
+// raster order, each tile's rows top row first.
+bytes to_tiles(const bytes& picture);
+
+// One record: the palette, then the block of `tiles`. With `units` > 0 the
+// block is followed by ignored filler data so that it ends in the record's
+// units-th 2048-byte unit; the record is returned padded to its boundary.
+bytes make_frame_record(const bytes& palette, const bytes& tiles, std::size_t units = 0);
+
+// A short animation (moving shapes, changing palettes) whose records fill the
+// whole file, so every record is a real frame.
+bytes make_frame_sequence(int frames = 60);
+
+// As many highly compressible frames as fit (926 at five units each), the
+// last record stretched to the end of the file: the benchmark's input.
+bytes make_dense_frame_sequence();
 
 // `data` followed by zeros up to `size` bytes; throws if it is longer.
 bytes pad_to(bytes data, std::size_t size);

@@ -18,96 +18,172 @@ constexpr unsigned ring_start = ring_size - max_match;  // 4078
 // The flag byte sits in the low 8 bits; the eight 1-bits above it count down
 // the items left in the group, so an empty high byte means "read a new flag".
 constexpr std::uint32_t flag_counter = 0xFF00;
+// A flag byte and eight two-byte matches: the most one group can take.
+constexpr std::size_t max_group_bytes = 1 + 8 * 2;
 // A match of 18 bytes costs two stream bytes, so no stream byte yields more.
 constexpr std::uint64_t max_yield_per_byte = max_match / 2;
-// The last match of a block may run up to 17 bytes past the kept length.
-constexpr std::size_t match_overrun = max_match - 1;
+// Matches are copied in whole 8-byte words, up to 24 bytes for one match.
+constexpr std::size_t copy_word = 8;
+constexpr std::size_t max_match_write = 24;
+// Room after the kept bytes: the last match may run past them.
+constexpr std::size_t tail_room = max_match_write;
+
+// The block buffer: ring_size zero bytes of history, then the block.
+//
+// The dictionary at any moment holds the last 4096 bytes written, on top of
+// the zeros it started with, and position p lies `distance` bytes back from
+// the cursor, (cursor - p) mod 4096, where 0 means a full 4096. With 4096
+// zeros ahead of the block, every match is a plain copy from `distance`
+// bytes back in the buffer itself, so the dictionary need not be kept
+// separately while the block is being stored.
+struct block_buffer {
+    std::unique_ptr<std::uint8_t[]> storage;
+    std::uint8_t* block = nullptr;  // storage + ring_size
+};
 
 struct decoder_state {
     std::uint32_t flags = 0;
-    unsigned cursor = ring_start;
     std::uint64_t produced = 0;
     bool input_ended = false;
 };
 
-// Copies one match inside the dictionary (and, when storing, to `out`),
-// exactly as a byte-by-byte copy would: a source that overlaps the bytes being
-// written repeats them.
-template <bool store>
-inline void copy_match(std::uint8_t* ring, std::uint8_t* out, unsigned from, unsigned to, unsigned length) {
-    const unsigned distance = (to - from) & ring_mask;
-    const bool no_wrap = from + length <= ring_size && to + length <= ring_size;
-    if (no_wrap && (distance >= length || distance == 0)) {
-        std::memmove(ring + to, ring + from, length);
-        if constexpr (store) {
-            std::memcpy(out, ring + to, length);
+inline unsigned cursor_at(std::uint64_t produced) {
+    return static_cast<unsigned>((ring_start + produced) & ring_mask);
+}
+
+// Copies a match to block[at], byte by byte in effect: a source that
+// overlaps the bytes being written repeats them.
+inline unsigned copy_match(std::uint8_t* block, std::uint64_t at, unsigned low, unsigned high) {
+    const unsigned from = low | (high & 0xF0) << 4;
+    const unsigned length = (high & 0x0F) + min_match;
+    const unsigned distance = ((cursor_at(at) - from - 1) & ring_mask) + 1;  // 1 to 4096
+    std::uint8_t* dest = block + at;
+    const std::uint8_t* source = dest - distance;
+    // Bytes written past `length` land ahead of the cursor, in room that
+    // later items overwrite.
+    if (distance >= copy_word) {
+        // Each word is read only after the bytes it covers are written.
+        for (std::size_t k = 0; k < max_match_write; k += copy_word) {
+            std::memcpy(dest + k, source + k, copy_word);
         }
-        return;
+    } else if (distance == 1) {
+        std::memset(dest, *source, max_match);  // a run of one byte, the commonest overlap
+    } else {
+        for (unsigned k = 0; k < length; ++k) {
+            dest[k] = source[k];
+        }
     }
-    for (unsigned k = 0; k < length; ++k) {
-        const std::uint8_t c = ring[from];
-        ring[to] = c;
-        if constexpr (store) {
-            out[k] = c;
+    return length;
+}
+
+// One item read byte by byte, for the end of the input buffer. False if the
+// input ended first; a cut-off item produces nothing.
+bool stored_item_slowly(input_stream& in, std::uint8_t* block, decoder_state& state) {
+    if ((state.flags & flag_counter) == 0) {
+        const int flag_byte = read_byte(in);
+        if (flag_byte < 0) {
+            return false;
         }
-        from = (from + 1) & ring_mask;
-        to = (to + 1) & ring_mask;
+        state.flags = static_cast<std::uint32_t>(flag_byte) | flag_counter;
+    }
+    if ((state.flags & 1) != 0) {
+        const int literal = read_byte(in);
+        if (literal < 0) {
+            return false;
+        }
+        block[state.produced++] = static_cast<std::uint8_t>(literal);
+    } else {
+        const int low = read_byte(in);
+        const int high = low < 0 ? -1 : read_byte(in);
+        if (high < 0) {
+            return false;
+        }
+        state.produced += copy_match(block, state.produced, static_cast<unsigned>(low), static_cast<unsigned>(high));
+    }
+    state.flags >>= 1;
+    return true;
+}
+
+// Decodes items into the block buffer until `limit` bytes are out or the
+// input ends. The buffer has room for limit + tail_room bytes.
+void decode_stored(input_stream& in, std::uint8_t* block, std::uint64_t limit, decoder_state& state) {
+    while (state.produced < limit) {
+        if (in.len - in.pos < max_group_bytes) {
+            if (!stored_item_slowly(in, block, state)) {
+                state.input_ended = true;
+                return;
+            }
+            continue;
+        }
+        // The rest of this group is buffered: no end-of-input checks.
+        const std::uint8_t* next = in.buffer.get() + in.pos;
+        std::uint32_t flags = state.flags;
+        std::uint64_t produced = state.produced;
+        if ((flags & flag_counter) == 0) {
+            flags = *next++ | flag_counter;
+        }
+        do {
+            if ((flags & 1) != 0) {
+                block[produced++] = *next++;
+            } else {
+                produced += copy_match(block, produced, next[0], next[1]);
+                next += 2;
+            }
+            flags >>= 1;
+        } while ((flags & flag_counter) != 0 && produced < limit);
+        in.pos = static_cast<std::size_t>(next - in.buffer.get());
+        state.flags = flags;
+        state.produced = produced;
     }
 }
 
-// Decodes items until `limit` bytes are out or the input ends. With `store`,
-// every byte also goes to out[produced]; `out` must have room for
-// limit + match_overrun bytes.
-template <bool store>
-void decode_items(input_stream& in, std::uint8_t* ring, std::uint8_t* out, std::uint64_t limit, decoder_state& state) {
-    std::uint32_t flags = state.flags;
-    unsigned cursor = state.cursor;
-    std::uint64_t produced = state.produced;
-
-    while (produced < limit) {
-        if ((flags & flag_counter) == 0) {
+// Decodes the rest of a block whose bytes are not kept, through the 4096-byte
+// dictionary alone, until `limit` bytes are out or the input ends.
+void decode_discarded(input_stream& in, std::uint8_t* ring, std::uint64_t limit, decoder_state& state) {
+    unsigned cursor = cursor_at(state.produced);
+    while (state.produced < limit) {
+        if ((state.flags & flag_counter) == 0) {
             const int flag_byte = read_byte(in);
             if (flag_byte < 0) {
-                state.input_ended = true;
                 break;
             }
-            flags = static_cast<std::uint32_t>(flag_byte) | flag_counter;
+            state.flags = static_cast<std::uint32_t>(flag_byte) | flag_counter;
         }
-        if ((flags & 1) != 0) {
+        if ((state.flags & 1) != 0) {
             const int literal = read_byte(in);
             if (literal < 0) {
-                state.input_ended = true;
                 break;
             }
             ring[cursor] = static_cast<std::uint8_t>(literal);
-            if constexpr (store) {
-                out[produced] = static_cast<std::uint8_t>(literal);
-            }
-            ++produced;
             cursor = (cursor + 1) & ring_mask;
+            ++state.produced;
         } else {
             const int low = read_byte(in);
             const int high = low < 0 ? -1 : read_byte(in);
             if (high < 0) {
-                state.input_ended = true;
                 break;
             }
-            const auto from = static_cast<unsigned>(low | (high & 0xF0) << 4);
-            const auto length = static_cast<unsigned>(high & 0x0F) + min_match;
-            if constexpr (store) {
-                copy_match<true>(ring, out + produced, from, cursor, length);
-            } else {
-                copy_match<false>(ring, nullptr, from, cursor, length);
+            unsigned from = static_cast<unsigned>(low | (high & 0xF0) << 4);
+            const unsigned length = static_cast<unsigned>(high & 0x0F) + min_match;
+            for (unsigned k = 0; k < length; ++k) {
+                ring[cursor] = ring[from];
+                cursor = (cursor + 1) & ring_mask;
+                from = (from + 1) & ring_mask;
             }
-            produced += length;
-            cursor = (cursor + length) & ring_mask;
+            state.produced += length;
         }
-        flags >>= 1;
+        state.flags >>= 1;
     }
+}
 
-    state.flags = flags;
-    state.cursor = cursor;
-    state.produced = produced;
+// Rebuilds the dictionary as it stands after the stored bytes: each of the
+// last 4096 of them at its ring position, zeros where none was written yet.
+void rebuild_ring(std::uint8_t* ring, const std::uint8_t* block, std::uint64_t produced) {
+    for (std::uint64_t back = 1; back <= ring_size; ++back) {
+        // Inside the zero history when back > produced.
+        const std::int64_t at = static_cast<std::int64_t>(produced) - static_cast<std::int64_t>(back);
+        ring[cursor_at(produced - back)] = block[at];
+    }
 }
 
 // How many decoded bytes the rest of the input could yield at the most.
@@ -119,12 +195,15 @@ std::uint64_t yield_bound(const input_stream& in) {
     return static_cast<std::uint64_t>(remaining) * max_yield_per_byte;
 }
 
-void allocate_block(conversion_context& ctx, std::size_t kept) {
-    ctx.block_data.reset(new (std::nothrow) std::uint8_t[kept + match_overrun]);
-    if (!ctx.block_data) {
+block_buffer allocate_block(std::size_t kept) {
+    block_buffer buffer;
+    buffer.storage.reset(new (std::nothrow) std::uint8_t[ring_size + kept + tail_room]);
+    if (!buffer.storage) {
         fail(no_memory_message);
     }
-    ctx.block_size = 0;
+    std::memset(buffer.storage.get(), 0, ring_size);
+    buffer.block = buffer.storage.get() + ring_size;
+    return buffer;
 }
 
 }  // namespace
@@ -141,28 +220,35 @@ std::optional<std::uint32_t> read_u32le(input_stream& in) {
     return value;
 }
 
+void release_block(conversion_context& ctx) {
+    ctx.block_storage.reset();
+    ctx.block_data = nullptr;
+    ctx.block_size = 0;
+}
+
 std::int64_t decode_block(conversion_context& ctx, std::size_t max_kept) {
     input_stream& in = ctx.in_file;
-    const std::optional<std::uint32_t> declared = read_u32le(in);
-    std::memset(ctx.ring_area, 0, ring_size);
-    if (!declared) {
-        allocate_block(ctx, 0);
-        return next_record_offset(tell_input(in));
-    }
+    const std::uint32_t declared = read_u32le(in).value_or(0);
 
     // Memory follows what the block can really give the caller, not what it
     // declares.
-    const std::uint64_t kept = std::min({std::uint64_t{*declared}, std::uint64_t{max_kept}, yield_bound(in)});
-    allocate_block(ctx, static_cast<std::size_t>(kept));
+    const std::uint64_t kept = std::min({std::uint64_t{declared}, std::uint64_t{max_kept}, yield_bound(in)});
+    block_buffer buffer = allocate_block(static_cast<std::size_t>(kept));
 
     decoder_state state;
-    decode_items<true>(in, ctx.ring_area, ctx.block_data.get(), kept, state);
-    ctx.block_size = static_cast<std::size_t>(std::min(state.produced, kept));
-    if (!state.input_ended && state.produced < *declared) {
-        // The rest of the block is not kept, but must be walked to find
-        // where it ends.
-        decode_items<false>(in, ctx.ring_area, nullptr, *declared, state);
+    decode_stored(in, buffer.block, kept, state);
+    if (!state.input_ended && state.produced < declared) {
+        // The rest is not kept, but must be walked to find where the block
+        // ends.
+        rebuild_ring(ctx.ring_area, buffer.block, state.produced);
+        decode_discarded(in, ctx.ring_area, declared, state);
     }
+
+    // The caller sees the block from its first byte; the history in front of
+    // it is released with it.
+    ctx.block_storage = std::move(buffer.storage);
+    ctx.block_data = buffer.block;
+    ctx.block_size = static_cast<std::size_t>(std::min(state.produced, kept));
     return next_record_offset(tell_input(in));
 }
 

@@ -30,6 +30,9 @@ std::optional<std::uint32_t> read_u32le(input_stream& in);
 // that ends early ends the block where it ends.
 std::int64_t decode_block(conversion_context& ctx, std::size_t max_kept = keep_everything);
 
+// Frees the buffer of the last decoded block.
+void release_block(conversion_context& ctx);
+
 // `position` rounded up to a multiple of 2048.
 inline std::int64_t next_record_offset(std::int64_t position) {
     return (position + record_alignment - 1) & ~(record_alignment - 1);

@@ -43,10 +43,11 @@ struct conversion_context {
     // whole plain header here.
     std::uint8_t header_area[header_size] = {};
 
-    // The most recently decoded block. block_size counts the bytes that are
-    // part of the block: never more than it declared, nor than the input
-    // actually yielded.
-    std::unique_ptr<std::uint8_t[]> block_data;
+    // The most recently decoded block: block_size bytes at block_data, never
+    // more than the block declared, nor than the input actually yielded.
+    // block_storage owns the buffer they lie in.
+    std::unique_ptr<std::uint8_t[]> block_storage;
+    const std::uint8_t* block_data = nullptr;
     std::size_t block_size = 0;
 
     std::unique_ptr<std::uint8_t[]> canvas;  // canvas_size bytes

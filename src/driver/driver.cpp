@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 
+#include "decode/lzss.h"
 #include "driver/fail.h"
 #include "driver/input.h"
 #include "driver/names.h"
@@ -16,6 +17,7 @@ namespace {
 
 // Layouts are told apart by exact file size alone, tested in this order.
 constexpr std::array layout_table{
+    layout_row{9'486'336, "frame_sequence", convert_frame_sequence},
     layout_row{923'136, "raw_triple", convert_raw_triple},
     layout_row{87'796, "three_panel_block", convert_three_panel_block},
     layout_row{134'573, "single_picture_block", convert_single_picture_block},
@@ -54,7 +56,7 @@ int run(conversion_context& ctx, int argc, const char* const* argv) {
 
     close_input(ctx.in_file);
     ctx.canvas.reset();
-    ctx.block_data.reset();
+    release_block(ctx);
     std::fflush(stdout);
     return 0;
 }

@@ -19,7 +19,7 @@ void copy_from_block(const conversion_context& ctx, std::size_t offset, std::uin
     const std::size_t available = offset < ctx.block_size ? ctx.block_size - offset : 0;
     const std::size_t covered = std::min(size, available);
     if (covered > 0) {
-        std::memcpy(dest, ctx.block_data.get() + offset, covered);
+        std::memcpy(dest, ctx.block_data + offset, covered);
     }
     std::memset(dest + covered, 0, size - covered);
 }

@@ -33,7 +33,7 @@ void block_reader::seek(std::int64_t offset) {
 decoded_block block_reader::next(std::size_t max_kept) {
     decoded_block result;
     result.next_offset = decode_block(*ctx_, max_kept);
-    result.data.assign(ctx_->block_data.get(), ctx_->block_data.get() + ctx_->block_size);
+    result.data.assign(ctx_->block_data, ctx_->block_data + ctx_->block_size);
     return result;
 }
 

@@ -112,7 +112,9 @@ std::vector<std::string> scratch_dir::files() const {
 }
 
 run_result scratch_dir::run(const std::vector<std::string>& args, const run_options& options) const {
-    std::vector<std::string> command;
+    // The program starts from a small launcher that reports its peak memory.
+    const fs::path report = path_.parent_path() / (path_.filename().string() + ".rss");
+    std::vector<std::string> command{TORV_PEAK_RSS_EXE, report.string()};
     if (under_wine()) {
         command.push_back(wine_command());
     }
@@ -154,10 +156,10 @@ run_result scratch_dir::run(const std::vector<std::string>& args, const run_opti
     }
     close(pipe_ends[0]);
     int status = 0;
-    rusage usage{};
-    wait4(child, &status, 0, &usage);
-    result.peak_rss_kib = usage.ru_maxrss;
+    waitpid(child, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    std::ifstream(report) >> result.peak_rss_kib;
+    fs::remove(report);
     return result;
 }
 

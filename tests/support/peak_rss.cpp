@@ -1,0 +1,33 @@
+// Runs a program and reports its peak resident memory.
+//   usage: peak_rss REPORT-FILE PROGRAM [ARGS...]
+// Standard output passes through; the exit status is the program's (128 + the
+// signal if a signal ended it). The program is started from this small process
+// rather than straight from a test, because a forked child counts its parent's
+// pages as its own until it starts a new program.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fputs("usage: peak_rss REPORT-FILE PROGRAM [ARGS...]\n", stderr);
+        return 126;
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        execvp(argv[2], argv + 2);
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (child < 0 || wait4(child, &status, 0, &usage) < 0) {
+        return 126;
+    }
+    if (std::FILE* report = std::fopen(argv[1], "w")) {
+        std::fprintf(report, "%ld\n", usage.ru_maxrss);
+        std::fclose(report);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}

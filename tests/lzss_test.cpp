@@ -7,6 +7,7 @@
 #include "block_file.h"
 #include "byte_utils.h"
 #include "lzss_encode.h"
+#include "lzss_reference.h"
 
 namespace torv::test {
 namespace {
@@ -15,56 +16,6 @@ using bytes = std::vector<std::uint8_t>;
 
 bytes at_offset(std::size_t offset, const bytes& block) {
     return concat(bytes(offset, 0x77), block);
-}
-
-// The format read the plain way, one byte and one item at a time, for
-// comparison with the real decoder on arbitrary streams. Returns the first
-// min(N, produced) bytes and the position after the last byte consumed.
-std::pair<bytes, std::size_t> reference_decode(const bytes& block) {
-    std::size_t pos = 0;
-    auto next = [&]() -> int { return pos < block.size() ? block[pos++] : -1; };
-    std::uint64_t n = 0;
-    for (int k = 0; k < 4; ++k) {
-        const int b = next();
-        if (b < 0)
-            return {{}, pos};
-        n |= static_cast<std::uint64_t>(b) << (8 * k);
-    }
-    std::vector<std::uint8_t> ring(4096, 0);
-    unsigned r = 4078;
-    unsigned flags = 0;
-    bytes out;
-    while (out.size() < n) {
-        if ((flags & 0xFF00) == 0) {
-            const int f = next();
-            if (f < 0)
-                break;
-            flags = static_cast<unsigned>(f) | 0xFF00;
-        }
-        if (flags & 1) {
-            const int c = next();
-            if (c < 0)
-                break;
-            ring[r] = static_cast<std::uint8_t>(c);
-            out.push_back(static_cast<std::uint8_t>(c));
-            r = (r + 1) % 4096;
-        } else {
-            const int a = next();
-            const int b = a < 0 ? -1 : next();
-            if (b < 0)
-                break;
-            unsigned p = static_cast<unsigned>(a + 256 * (b >> 4));
-            for (int k = 0; k < (b & 15) + 3; ++k) {
-                ring[r] = ring[p];
-                out.push_back(ring[p]);
-                r = (r + 1) % 4096;
-                p = (p + 1) % 4096;
-            }
-        }
-        flags >>= 1;
-    }
-    out.resize(std::min<std::size_t>(out.size(), n));
-    return {out, pos};
 }
 
 TEST(Lzss, LengthIsLittleEndian) {
@@ -200,10 +151,10 @@ TEST(Lzss, AgreesWithAPlainReadingOnArbitraryStreams) {
         for (std::size_t k = 0; k < stream_size; ++k) {
             block.push_back(static_cast<std::uint8_t>(k % 17 == 0 ? random() % 256 & literal_bias : random()));
         }
-        const auto [expected, consumed] = reference_decode(block);
+        const samples::reference_result expected = samples::reference_decode(block);
         const decoded_block decoded = decode_file(block);
-        ASSERT_EQ(decoded.data, expected);
-        ASSERT_EQ(decoded.next_offset, static_cast<std::int64_t>((consumed + 2047) / 2048 * 2048));
+        ASSERT_EQ(decoded.data, expected.data);
+        ASSERT_EQ(decoded.next_offset, static_cast<std::int64_t>((expected.consumed + 2047) / 2048 * 2048));
     }
 }
 

@@ -1,5 +1,7 @@
 #include "driver/input.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -29,18 +31,29 @@ bool seek_file(std::FILE* file, std::int64_t offset) {
 }  // namespace
 
 bool open_input(input_stream& in, const std::string& name) {
-    in.file.reset(std::fopen(name.c_str(), "rb"));
-    if (!in.file) {
+    std::FILE* file = std::fopen(name.c_str(), "rb");
+    if (file == nullptr) {
         return false;
     }
+    // Some systems open a folder for reading; none can be read as a file.
+    struct stat status {};
+    if (fstat(fileno(file), &status) == 0 && S_ISDIR(status.st_mode)) {
+        std::fclose(file);
+        return false;
+    }
+    attach_input(in, file);
+    return true;
+}
+
+void attach_input(input_stream& in, std::FILE* file) {
+    in.file.reset(file);
     // Our own buffer does the buffering; the library's would only copy twice.
-    std::setvbuf(in.file.get(), nullptr, _IONBF, 0);
+    std::setvbuf(file, nullptr, _IONBF, 0);
     in.buffer = std::make_unique<std::uint8_t[]>(input_stream::buffer_size);
-    in.size = measure_size(in.file.get());
+    in.size = measure_size(file);
     in.origin = 0;
     in.pos = 0;
     in.len = 0;
-    return true;
 }
 
 void close_input(input_stream& in) {

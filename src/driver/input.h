@@ -12,8 +12,11 @@
 namespace torv {
 
 // Opens `name` for binary reading and measures its size. Returns false if the
-// file cannot be opened.
+// file cannot be opened, or is a folder.
 bool open_input(input_stream& in, const std::string& name);
+
+// Takes over an open stream (for reading from memory, say) as the input.
+void attach_input(input_stream& in, std::FILE* file);
 
 void close_input(input_stream& in);
 

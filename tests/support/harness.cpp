@@ -49,6 +49,14 @@ bool under_wine() {
     return !wine_command().empty();
 }
 
+bool memory_is_measurable() {
+#ifdef TORV_SANITIZED
+    return false;
+#else
+    return !under_wine();
+#endif
+}
+
 std::string drive_letter() {
     return under_wine() ? "z" : "e";
 }
@@ -78,7 +86,7 @@ fs::path scratch_dir::host_path(const std::string& name) const {
         host.erase(0, 2);  // the drive's current folder is ours
     }
     std::replace(host.begin(), host.end(), '\\', '/');
-    return path_ / host;
+    return path_ / fs::path(host).relative_path();
 }
 
 void scratch_dir::write(const std::string& name, const bytes& data) const {
@@ -159,6 +167,16 @@ run_result scratch_dir::run(const std::vector<std::string>& args, const run_opti
     waitpid(child, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     std::ifstream(report) >> result.peak_rss_kib;
+    if (under_wine()) {
+        // Standard output is in text mode on Windows: lines end in CR LF.
+        std::string lines;
+        for (std::size_t k = 0; k < result.output.size(); ++k) {
+            if (!(result.output[k] == '\r' && k + 1 < result.output.size() && result.output[k + 1] == '\n')) {
+                lines += result.output[k];
+            }
+        }
+        result.output = lines;
+    }
     fs::remove(report);
     return result;
 }

@@ -25,6 +25,10 @@ struct run_options {
 // the backslash separates directories and a drive letter names a drive.
 bool under_wine();
 
+// True when peak_rss_kib says what the program itself needs: not through
+// Wine, and not in a sanitized build, whose shadow memory dwarfs it.
+bool memory_is_measurable();
+
 // A drive argument whose outputs land in the current folder under Wine, and a
 // plain letter elsewhere.
 std::string drive_letter();

@@ -1,0 +1,88 @@
+// Arbitrary file contents in each of the five layouts, converted by the whole
+// program (command line to BMP files) in a scratch folder.
+//
+// Input: one byte that picks the layout, then the file's first bytes; the rest
+// of the file, up to the layout's exact size, is 0xFF.
+//
+// The frame sequence is the exception: padded to its full 9 MB, every run
+// would spend its time walking the padding (or writing thousands of empty
+// frames), so its converter is called directly on the unpadded contents, and
+// walks them until the file ends, as it would walk a full-size file.
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "decode/lzss.h"
+#include "driver/context.h"
+#include "driver/driver.h"
+#include "driver/input.h"
+#include "layouts/layouts.h"
+
+namespace {
+
+constexpr std::size_t frame_sequence_size = 9'486'336;
+constexpr std::array<std::size_t, 5> layout_sizes{frame_sequence_size, 923'136, 87'796, 134'573, 57'652};
+
+const std::filesystem::path& scratch() {
+    static const std::filesystem::path folder = [] {
+        const std::filesystem::path base =
+            std::filesystem::exists("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
+        auto path = base / ("torv-fuzz-" + std::to_string(getpid()));
+        std::filesystem::create_directories(path);
+        return path;
+    }();
+    return folder;
+}
+
+bool write_source(const std::string& name, const std::uint8_t* data, std::size_t size, std::size_t file_size) {
+    std::FILE* file = std::fopen(name.c_str(), "wb");
+    if (file == nullptr) {
+        return false;
+    }
+    const std::size_t head = std::min(size, file_size);
+    std::fwrite(data, 1, head, file);
+    static const std::array<std::uint8_t, 64 * 1024> filler = [] {
+        std::array<std::uint8_t, 64 * 1024> bytes{};
+        bytes.fill(0xFF);
+        return bytes;
+    }();
+    for (std::size_t left = file_size - head; left > 0;) {
+        const std::size_t chunk = std::min(left, filler.size());
+        std::fwrite(filler.data(), 1, chunk, file);
+        left -= chunk;
+    }
+    return std::fclose(file) == 0;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1) {
+        return 0;
+    }
+    const std::size_t file_size = layout_sizes[data[0] % layout_sizes.size()];
+    const std::size_t padded_size = file_size == frame_sequence_size ? std::min(size - 1, file_size) : file_size;
+    // No dots in the folder's path, so that the name read is exactly this one.
+    const std::string stem = (scratch() / "f").string();
+    if (stem.find('.') != std::string::npos || !write_source(stem + ".bin", data + 1, size - 1, padded_size)) {
+        return 0;
+    }
+    auto ctx = std::make_unique<torv::conversion_context>();
+    if (file_size != frame_sequence_size) {
+        const char* argv[] = {"torv", stem.c_str(), ""};
+        torv::run(*ctx, 3, argv);
+        return 0;
+    }
+    ctx->canvas = std::make_unique<std::uint8_t[]>(torv::canvas_size);
+    ctx->name_prefix = stem;
+    if (torv::open_input(ctx->in_file, stem + ".bin")) {
+        torv::convert_frame_sequence(*ctx);
+        torv::close_input(ctx->in_file);
+    }
+    torv::release_block(*ctx);
+    return 0;
+}

@@ -3,8 +3,9 @@
 // number of BMP-sized files. Runs the two alternately, several times each, and
 // prints the medians, the median ratio and torv's peak resident memory.
 //
-// Usage: whole_run [rounds]   (run from anywhere; the programs are found
-// beside this one)
+// Usage: whole_run [rounds] [folder]   (the programs are found beside this
+// one; the files are written in a new folder inside `folder`, by default the
+// system's temporary folder)
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -79,7 +80,8 @@ int main(int argc, char** argv) {
     const fs::path here = fs::canonical("/proc/self/exe").parent_path();
     const fs::path torv = here / "torv";
     const fs::path floor = here / "write_floor";
-    const fs::path folder = fs::temp_directory_path() / ("torv-whole-run-" + std::to_string(getpid()));
+    const fs::path parent = argc > 2 ? fs::path(argv[2]) : fs::temp_directory_path();
+    const fs::path folder = parent / ("torv-whole-run-" + std::to_string(getpid()));
     fs::create_directories(folder);
 
     std::printf("writing the dense frame sequence ...\n");

@@ -7,6 +7,16 @@
 
 #include "driver/fail.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#endif
+
 namespace torv {
 
 namespace {
@@ -61,7 +71,11 @@ std::size_t bmp_file_size(const conversion_context& ctx) {
     return bmp_pixel_offset + static_cast<std::size_t>(ctx.cur_width) * static_cast<std::size_t>(ctx.cur_height);
 }
 
-void lay_out_bmp(const conversion_context& ctx, std::uint8_t* out) {
+namespace {
+
+// The file and info headers and the colour table; returns where the pixel
+// rows begin.
+std::uint8_t* lay_out_bmp_header(const conversion_context& ctx, std::uint8_t* out) {
     const auto width = static_cast<std::uint32_t>(ctx.cur_width);
     const auto height = static_cast<std::uint32_t>(ctx.cur_height);
     const auto file_size = static_cast<std::uint32_t>(bmp_file_size(ctx));
@@ -91,20 +105,32 @@ void lay_out_bmp(const conversion_context& ctx, std::uint8_t* out) {
         put_rgbquad(p, entry);
         p += 4;
     }
+    return p;
+}
 
+const std::uint8_t* canvas_row(const conversion_context& ctx, std::int32_t row) {
+    return ctx.canvas.get() + static_cast<std::size_t>(row) * static_cast<std::size_t>(ctx.cur_width);
+}
+
+}  // namespace
+
+void lay_out_bmp(const conversion_context& ctx, std::uint8_t* out) {
     // Rows go out last row first; every width in use is a multiple of 4, so
     // rows need no fill.
-    const std::uint8_t* canvas = ctx.canvas.get();
-    for (std::uint32_t row = height; row-- > 0;) {
-        std::memcpy(p, canvas + std::size_t{row} * width, width);
+    std::uint8_t* p = lay_out_bmp_header(ctx, out);
+    const auto width = static_cast<std::size_t>(ctx.cur_width);
+    for (std::int32_t row = ctx.cur_height; row-- > 0;) {
+        std::memcpy(p, canvas_row(ctx, row), width);
         p += width;
     }
 }
 
 namespace {
 
-// The file image is laid out in memory and leaves in one write: that is one
-// system call per BMP on an unbuffered stream.
+#ifdef _WIN32
+
+// The file image is laid out in memory and leaves in one write: one system
+// call per BMP on an unbuffered stream.
 std::uint8_t* bmp_image_buffer() {
     static const std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow)
                                                             std::uint8_t[bmp_pixel_offset + canvas_size]);
@@ -122,9 +148,7 @@ std::uint8_t* bmp_image_buffer() {
     fail_write(name);
 }
 
-}  // namespace
-
-void write_bmp_file(conversion_context& ctx, const std::string& name) {
+void write_file(const conversion_context& ctx, const std::string& name) {
     std::uint8_t* image = bmp_image_buffer();
     const std::size_t size = bmp_file_size(ctx);
     lay_out_bmp(ctx, image);
@@ -140,6 +164,73 @@ void write_bmp_file(conversion_context& ctx, const std::string& name) {
     if (std::fclose(file) != 0) {
         abandon_file(nullptr, name);
     }
+}
+
+#else
+
+// Writes all the parts, however the system splits the writing; false on an
+// error.
+bool write_gathered(int fd, iovec* parts, int count) {
+    while (count > 0) {
+        const ssize_t written = writev(fd, parts, std::min(count, IOV_MAX));
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        auto left = static_cast<std::size_t>(written);
+        while (count > 0 && left >= parts->iov_len) {
+            left -= parts->iov_len;
+            ++parts;
+            --count;
+        }
+        if (count > 0) {
+            parts->iov_base = static_cast<std::uint8_t*>(parts->iov_base) + left;
+            parts->iov_len -= left;
+        }
+    }
+    return true;
+}
+
+[[noreturn]] void abandon_file(int fd, const std::string& name) {
+    if (fd >= 0) {
+        close(fd);
+    }
+    unlink(name.c_str());
+    fail_write(name);
+}
+
+// The header and the rows, bottom-up, straight from the canvas, leave in one
+// gathered write: one system call per BMP and no copy of the image.
+void write_file(const conversion_context& ctx, const std::string& name) {
+    std::uint8_t header[bmp_pixel_offset];
+    lay_out_bmp_header(ctx, header);
+    iovec parts[1 + max_height];
+    parts[0] = {header, sizeof header};
+    int count = 1;
+    for (std::int32_t row = ctx.cur_height; row-- > 0;) {
+        parts[count++] = {const_cast<std::uint8_t*>(canvas_row(ctx, row)), static_cast<std::size_t>(ctx.cur_width)};
+    }
+
+    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        fail_create(name);
+    }
+    if (!write_gathered(fd, parts, count)) {
+        abandon_file(fd, name);
+    }
+    if (close(fd) != 0) {
+        abandon_file(-1, name);
+    }
+}
+
+#endif
+
+}  // namespace
+
+void write_bmp_file(conversion_context& ctx, const std::string& name) {
+    write_file(ctx, name);
 }
 
 void write_bmp(conversion_context& ctx, std::int32_t suffix_code) {

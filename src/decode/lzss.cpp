@@ -18,8 +18,10 @@ constexpr unsigned ring_start = ring_size - max_match;  // 4078
 // The flag byte sits in the low 8 bits; the eight 1-bits above it count down
 // the items left in the group, so an empty high byte means "read a new flag".
 constexpr std::uint32_t flag_counter = 0xFF00;
-// A flag byte and eight two-byte matches: the most one group can take.
+// A flag byte and eight two-byte matches: the most one group can take, and
+// the most it can give.
 constexpr std::size_t max_group_bytes = 1 + 8 * 2;
+constexpr std::size_t max_group_output = 8 * max_match;
 // A match of 18 bytes costs two stream bytes, so no stream byte yields more.
 constexpr std::uint64_t max_yield_per_byte = max_match / 2;
 // Matches are copied in whole 8-byte words, up to 24 bytes for one match.
@@ -51,13 +53,16 @@ inline unsigned cursor_at(std::uint64_t produced) {
     return static_cast<unsigned>((ring_start + produced) & ring_mask);
 }
 
-// Copies a match to block[at], byte by byte in effect: a source that
-// overlaps the bytes being written repeats them.
-inline unsigned copy_match(std::uint8_t* block, std::uint64_t at, unsigned low, unsigned high) {
+// Copies a match to `dest`, whose ring position is `cursor` (taken mod 4096),
+// byte by byte in effect: a source that overlaps the bytes being written
+// repeats them. Returns the match's length.
+//
+// `last` is the byte just before `dest`, kept in a register and updated: a
+// run of one byte then need not wait for the store that wrote it.
+inline unsigned copy_match(std::uint8_t* dest, unsigned cursor, unsigned low, unsigned high, std::uint8_t& last) {
     const unsigned from = low | (high & 0xF0) << 4;
     const unsigned length = (high & 0x0F) + min_match;
-    const unsigned distance = ((cursor_at(at) - from - 1) & ring_mask) + 1;  // 1 to 4096
-    std::uint8_t* dest = block + at;
+    const unsigned distance = ((cursor - from - 1) & ring_mask) + 1;  // 1 to 4096
     const std::uint8_t* source = dest - distance;
     // Bytes written past `length` land ahead of the cursor, in room that
     // later items overwrite.
@@ -67,12 +72,18 @@ inline unsigned copy_match(std::uint8_t* block, std::uint64_t at, unsigned low, 
             std::memcpy(dest + k, source + k, copy_word);
         }
     } else if (distance == 1) {
-        std::memset(dest, *source, max_match);  // a run of one byte, the commonest overlap
+        // A run of one byte, the commonest overlap: whole words of it.
+        const std::uint64_t run = 0x0101'0101'0101'0101ULL * last;
+        for (std::size_t k = 0; k < max_match_write; k += copy_word) {
+            std::memcpy(dest + k, &run, copy_word);
+        }
+        return length;
     } else {
         for (unsigned k = 0; k < length; ++k) {
             dest[k] = source[k];
         }
     }
+    last = dest[length - 1];
     return length;
 }
 
@@ -98,7 +109,10 @@ bool stored_item_slowly(input_stream& in, std::uint8_t* block, decoder_state& st
         if (high < 0) {
             return false;
         }
-        state.produced += copy_match(block, state.produced, static_cast<unsigned>(low), static_cast<unsigned>(high));
+        std::uint8_t* dest = block + state.produced;
+        std::uint8_t last = dest[-1];  // inside the zero history at the start
+        state.produced +=
+            copy_match(dest, cursor_at(state.produced), static_cast<unsigned>(low), static_cast<unsigned>(high), last);
     }
     state.flags >>= 1;
     return true;
@@ -117,23 +131,47 @@ void decode_stored(input_stream& in, std::uint8_t* block, std::uint64_t limit, d
         }
         // The rest of this group is buffered: no end-of-input checks.
         const std::uint8_t* next = in.buffer.get() + in.pos;
+        const std::uint8_t* const buffered_end = in.buffer.get() + in.len;
         std::uint32_t flags = state.flags;
-        std::uint64_t produced = state.produced;
-        if ((flags & flag_counter) == 0) {
-            flags = *next++ | flag_counter;
-        }
-        do {
-            if ((flags & 1) != 0) {
-                block[produced++] = *next++;
+        std::uint8_t* out = block + state.produced;
+        const std::uint8_t* const end = block + limit;
+        unsigned cursor = cursor_at(state.produced);  // wraps mod 4096 where used
+        std::uint8_t last = out[-1];                  // inside the zero history at the start
+
+        auto item = [&](bool is_literal) {
+            if (is_literal) {
+                last = *next++;
+                *out++ = last;
+                ++cursor;
             } else {
-                produced += copy_match(block, produced, next[0], next[1]);
+                const unsigned length = copy_match(out, cursor, next[0], next[1], last);
                 next += 2;
+                out += length;
+                cursor += length;
             }
-            flags >>= 1;
-        } while ((flags & flag_counter) != 0 && produced < limit);
+        };
+        // Whole groups while eight items cannot reach the limit: the test
+        // before each item could not fail, so it is made once per group.
+        while ((flags & flag_counter) == 0 && buffered_end - next >= std::ptrdiff_t{max_group_bytes} &&
+               end - out >= std::ptrdiff_t{max_group_output}) {
+            unsigned group = *next++;
+            for (int k = 0; k < 8; ++k, group >>= 1) {
+                item((group & 1) != 0);
+            }
+        }
+        // Otherwise item by item, testing the limit before each one.
+        if (out < end && buffered_end - next >= std::ptrdiff_t{max_group_bytes}) {
+            if ((flags & flag_counter) == 0) {
+                flags = *next++ | flag_counter;
+            }
+            do {
+                item((flags & 1) != 0);
+                flags >>= 1;
+            } while ((flags & flag_counter) != 0 && out < end);
+        }
         in.pos = static_cast<std::size_t>(next - in.buffer.get());
         state.flags = flags;
-        state.produced = produced;
+        state.produced = static_cast<std::uint64_t>(out - block);
     }
 }
 

@@ -20,27 +20,31 @@ constexpr std::size_t tiles_across = frame_width / tile_width;  // 20
 constexpr std::size_t tile_rows = frame_height / tile_height;   // 28
 constexpr std::size_t frame_bytes = std::size_t{frame_width} * frame_height;
 
-// Walks the decoded block in tile order, 16 bytes at a time: tiles in raster
-// order, each tile's 8 rows top row first. Pixels the block does not cover
-// are 0.
-void reassemble_tiles(conversion_context& ctx) {
-    std::uint8_t* canvas = ctx.canvas.get();
-    const std::uint8_t* next = ctx.block_data;
-    std::size_t left = std::min(ctx.block_size, frame_bytes);
-    if (left < frame_bytes) {
-        std::memset(canvas, 0, frame_bytes);
-    }
-    for (std::size_t tile_row = 0; tile_row < tile_rows && left > 0; ++tile_row) {
-        for (std::size_t tile = 0; tile < tiles_across && left > 0; ++tile) {
+// Walks the tiles in the order they are stored: raster order, each tile's 8
+// rows top row first, 16 bytes a row. `tiles` holds a whole frame.
+void place_tiles(std::uint8_t* canvas, const std::uint8_t* tiles) {
+    for (std::size_t tile_row = 0; tile_row < tile_rows; ++tile_row) {
+        for (std::size_t tile = 0; tile < tiles_across; ++tile) {
             std::uint8_t* corner = canvas + tile_row * tile_height * frame_width + tile * tile_width;
-            for (std::size_t y = 0; y < tile_height && left > 0; ++y) {
-                const std::size_t take = std::min(tile_width, left);
-                std::memcpy(corner + y * frame_width, next, take);
-                next += take;
-                left -= take;
+            for (std::size_t y = 0; y < tile_height; ++y) {
+                std::memcpy(corner + y * frame_width, tiles, tile_width);
+                tiles += tile_width;
             }
         }
     }
+}
+
+// Pixels the block does not cover are 0: a short block is first copied over
+// a frame of zeros.
+void reassemble_tiles(conversion_context& ctx) {
+    if (ctx.block_size >= frame_bytes) {
+        place_tiles(ctx.canvas.get(), ctx.block_data);
+        return;
+    }
+    static std::uint8_t padded[frame_bytes];
+    std::memcpy(padded, ctx.block_data, ctx.block_size);
+    std::memset(padded + ctx.block_size, 0, frame_bytes - ctx.block_size);
+    place_tiles(ctx.canvas.get(), padded);
 }
 
 }  // namespace

@@ -9,9 +9,10 @@
 namespace torv::samples {
 
 struct encode_options {
-    // How many earlier candidates are tried per position; more finds longer
-    // matches and costs time.
-    int max_candidates = 256;
+    // How many earlier candidates are tried per position. The default tries
+    // every position in the window, so each match is the longest there is
+    // (the most recent of equals); fewer trades length for time.
+    int max_candidates = 4096;
 };
 
 // A whole block: the 32-bit little-endian length of `data`, then the item

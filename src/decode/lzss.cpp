@@ -155,6 +155,13 @@ void decode_stored(input_stream& in, std::uint8_t* block, std::uint64_t limit, d
         while ((flags & flag_counter) == 0 && buffered_end - next >= std::ptrdiff_t{max_group_bytes} &&
                end - out >= std::ptrdiff_t{max_group_output}) {
             unsigned group = *next++;
+            if (group == 0) {
+                // Eight matches, the common case in compressible pictures.
+                for (int k = 0; k < 8; ++k) {
+                    item(false);
+                }
+                continue;
+            }
             for (int k = 0; k < 8; ++k, group >>= 1) {
                 item((group & 1) != 0);
             }

@@ -36,16 +36,17 @@ struct input_stream {
 };
 
 struct conversion_context {
-    // Scratch: the LZSS dictionary while a block is decoded; the three
-    // palettes of the uncompressed layout while its images are written.
+    // Scratch: the LZSS dictionary while the part of a block that is not kept
+    // is decoded; the three palettes of the uncompressed layout while its
+    // images are written.
     std::uint8_t ring_area[ring_size] = {};
     // Bytes 0-511 are the current palette; the three-panel layout keeps its
     // whole plain header here.
     std::uint8_t header_area[header_size] = {};
 
     // The most recently decoded block: block_size bytes at block_data, never
-    // more than the block declared, nor than the input actually yielded.
-    // block_storage owns the buffer they lie in.
+    // more than the block declared, than the input actually yielded, or than
+    // the converter asked to keep. block_storage owns the buffer they lie in.
     std::unique_ptr<std::uint8_t[]> block_storage;
     const std::uint8_t* block_data = nullptr;
     std::size_t block_size = 0;

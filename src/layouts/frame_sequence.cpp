@@ -1,6 +1,5 @@
 // A run of 320x224 frames, each a record of a palette and one block that
 // starts on a 2048-byte boundary, each frame stored as 16x8-pixel tiles.
-#include <algorithm>
 #include <cstring>
 
 #include "bmp/bmp_writer.h"

@@ -87,34 +87,50 @@ inline unsigned copy_match(std::uint8_t* dest, unsigned cursor, unsigned low, un
     return length;
 }
 
-// One item read byte by byte, for the end of the input buffer. False if the
-// input ended first; a cut-off item produces nothing.
-bool stored_item_slowly(input_stream& in, std::uint8_t* block, decoder_state& state) {
-    if ((state.flags & flag_counter) == 0) {
+// One item's stream bytes: a literal's byte, or a match's two.
+struct raw_item {
+    bool literal = false;
+    unsigned low = 0;
+    unsigned high = 0;
+};
+
+// Reads the next item one byte at a time, with the flag byte of its group if
+// one is due. False if the input ends first: a cut-off item produces nothing.
+bool read_item(input_stream& in, std::uint32_t& flags, raw_item& item) {
+    if ((flags & flag_counter) == 0) {
         const int flag_byte = read_byte(in);
         if (flag_byte < 0) {
             return false;
         }
-        state.flags = static_cast<std::uint32_t>(flag_byte) | flag_counter;
+        flags = static_cast<std::uint32_t>(flag_byte) | flag_counter;
     }
-    if ((state.flags & 1) != 0) {
-        const int literal = read_byte(in);
-        if (literal < 0) {
-            return false;
-        }
-        block[state.produced++] = static_cast<std::uint8_t>(literal);
+    item.literal = (flags & 1) != 0;
+    const int low = read_byte(in);
+    const int high = item.literal || low < 0 ? 0 : read_byte(in);
+    if (low < 0 || high < 0) {
+        return false;
+    }
+    item.low = static_cast<unsigned>(low);
+    item.high = static_cast<unsigned>(high);
+    flags >>= 1;
+    return true;
+}
+
+// One item into the block buffer, for the end of the input buffer. False if
+// the input ended first.
+bool stored_item_slowly(input_stream& in, std::uint8_t* block, decoder_state& state) {
+    raw_item item;
+    if (!read_item(in, state.flags, item)) {
+        return false;
+    }
+    std::uint8_t* dest = block + state.produced;
+    if (item.literal) {
+        *dest = static_cast<std::uint8_t>(item.low);
+        ++state.produced;
     } else {
-        const int low = read_byte(in);
-        const int high = low < 0 ? -1 : read_byte(in);
-        if (high < 0) {
-            return false;
-        }
-        std::uint8_t* dest = block + state.produced;
         std::uint8_t last = dest[-1];  // inside the zero history at the start
-        state.produced +=
-            copy_match(dest, cursor_at(state.produced), static_cast<unsigned>(low), static_cast<unsigned>(high), last);
+        state.produced += copy_match(dest, cursor_at(state.produced), item.low, item.high, last);
     }
-    state.flags >>= 1;
     return true;
 }
 
@@ -186,38 +202,22 @@ void decode_stored(input_stream& in, std::uint8_t* block, std::uint64_t limit, d
 // dictionary alone, until `limit` bytes are out or the input ends.
 void decode_discarded(input_stream& in, std::uint8_t* ring, std::uint64_t limit, decoder_state& state) {
     unsigned cursor = cursor_at(state.produced);
-    while (state.produced < limit) {
-        if ((state.flags & flag_counter) == 0) {
-            const int flag_byte = read_byte(in);
-            if (flag_byte < 0) {
-                break;
-            }
-            state.flags = static_cast<std::uint32_t>(flag_byte) | flag_counter;
-        }
-        if ((state.flags & 1) != 0) {
-            const int literal = read_byte(in);
-            if (literal < 0) {
-                break;
-            }
-            ring[cursor] = static_cast<std::uint8_t>(literal);
+    raw_item item;
+    while (state.produced < limit && read_item(in, state.flags, item)) {
+        if (item.literal) {
+            ring[cursor] = static_cast<std::uint8_t>(item.low);
             cursor = (cursor + 1) & ring_mask;
             ++state.produced;
-        } else {
-            const int low = read_byte(in);
-            const int high = low < 0 ? -1 : read_byte(in);
-            if (high < 0) {
-                break;
-            }
-            unsigned from = static_cast<unsigned>(low | (high & 0xF0) << 4);
-            const unsigned length = static_cast<unsigned>(high & 0x0F) + min_match;
-            for (unsigned k = 0; k < length; ++k) {
-                ring[cursor] = ring[from];
-                cursor = (cursor + 1) & ring_mask;
-                from = (from + 1) & ring_mask;
-            }
-            state.produced += length;
+            continue;
         }
-        state.flags >>= 1;
+        unsigned from = item.low | (item.high & 0xF0) << 4;
+        const unsigned length = (item.high & 0x0F) + min_match;
+        for (unsigned k = 0; k < length; ++k) {
+            ring[cursor] = ring[from];
+            cursor = (cursor + 1) & ring_mask;
+            from = (from + 1) & ring_mask;
+        }
+        state.produced += length;
     }
 }
 

@@ -28,10 +28,11 @@ struct input_stream {
     static constexpr std::size_t buffer_size = 64 * 1024;
 
     file_handle file;
-    std::int64_t size = -1;   // measured when opened; -1 if unknown
-    std::int64_t origin = 0;  // file offset of buffer[0]
-    std::size_t pos = 0;      // next byte to hand out
-    std::size_t len = 0;      // valid bytes in buffer
+    std::int64_t size = -1;        // measured when opened; -1 if unknown
+    std::int64_t origin = 0;       // file offset of buffer[0]
+    std::int64_t file_offset = 0;  // where the file itself stands; -1 if unknown
+    std::size_t pos = 0;           // next byte to hand out
+    std::size_t len = 0;           // valid bytes in buffer
     std::unique_ptr<std::uint8_t[]> buffer;
 };
 

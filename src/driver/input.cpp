@@ -52,6 +52,7 @@ void attach_input(input_stream& in, std::FILE* file) {
     in.buffer = std::make_unique<std::uint8_t[]>(input_stream::buffer_size);
     in.size = measure_size(file);
     in.origin = 0;
+    in.file_offset = 0;  // measuring the size went back to the start
     in.pos = 0;
     in.len = 0;
 }
@@ -77,10 +78,19 @@ std::size_t refill_input(input_stream& in) {
     in.origin += static_cast<std::int64_t>(in.len);
     in.pos = 0;
     in.len = 0;
-    if (!in.file || !seek_file(in.file.get(), in.origin)) {
+    if (!in.file) {
         return 0;
     }
+    // Reading straight on needs no seek; only a jump away from the buffer does.
+    if (in.file_offset != in.origin) {
+        if (!seek_file(in.file.get(), in.origin)) {
+            in.file_offset = -1;
+            return 0;
+        }
+        in.file_offset = in.origin;
+    }
     in.len = std::fread(in.buffer.get(), 1, input_stream::buffer_size, in.file.get());
+    in.file_offset += static_cast<std::int64_t>(in.len);
     return in.len;
 }
 

@@ -9,10 +9,9 @@
 #include <random>
 #include <string>
 
-#include "decode/lzss.h"
-#include "driver/context.h"
-#include "driver/input.h"
-#include "lzss_encode.h"
+#include "codec/lzss_decode.h"
+#include "codec/lzss_encode.h"
+#include "io/input.h"
 #include "samples.h"
 
 namespace {
@@ -34,7 +33,7 @@ bytes literal_heavy_block() {
     for (auto& b : data) {
         b = static_cast<std::uint8_t>(random());
     }
-    return torv::samples::lzss_encode(data);
+    return torv::lzss_encode(data);
 }
 
 // Picture data of the kind the layouts hold: mostly matches of 18 bytes.
@@ -44,25 +43,27 @@ bytes match_heavy_block() {
         const bytes picture = torv::samples::make_picture(320, 224, frame % 4, frame);
         data.insert(data.end(), picture.begin(), picture.end());
     }
-    return torv::samples::lzss_encode(data);
+    return torv::lzss_encode(data);
 }
 
 void decode_file(benchmark::State& state, const std::filesystem::path& path) {
-    auto ctx = std::make_unique<torv::conversion_context>();
-    if (!torv::open_input(ctx->in_file, path.string())) {
+    torv::input_stream in;
+    if (!torv::open_input(in, path.string())) {
         state.SkipWithError("cannot open the stream file");
         return;
     }
     std::size_t decoded = 0;
+    std::size_t last_size = 0;
     for (auto _ : state) {
-        torv::seek_input(ctx->in_file, 0);
-        torv::decode_block(*ctx);
-        benchmark::DoNotOptimize(ctx->block_data);
-        decoded += ctx->block_size;
+        torv::seek_input(in, 0);
+        const torv::decoded_block block = torv::decode_block(in);
+        benchmark::DoNotOptimize(block.bytes.data());
+        last_size = block.bytes.size();
+        decoded += last_size;
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(decoded));
-    state.counters["stream_bytes"] = static_cast<double>(ctx->in_file.size);
-    state.counters["decoded_bytes"] = static_cast<double>(ctx->block_size);
+    state.counters["stream_bytes"] = static_cast<double>(in.size);
+    state.counters["decoded_bytes"] = static_cast<double>(last_size);
 }
 
 void BM_decode_literal_heavy(benchmark::State& state) {

@@ -13,19 +13,16 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 #include <string>
 
-#include "decode/lzss.h"
-#include "driver/context.h"
-#include "driver/driver.h"
-#include "driver/input.h"
-#include "layouts/layouts.h"
+#include "format/layouts.h"
+#include "io/input.h"
+#include "torv/convert.h"
+#include "torv/run.h"
 
 namespace {
-
-constexpr std::size_t frame_sequence_size = 9'486'336;
-constexpr std::array<std::size_t, 5> layout_sizes{frame_sequence_size, 923'136, 87'796, 134'573, 57'652};
 
 const std::filesystem::path& scratch() {
     static const std::filesystem::path folder = [] {
@@ -64,25 +61,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 1) {
         return 0;
     }
-    const std::size_t file_size = layout_sizes[data[0] % layout_sizes.size()];
-    const std::size_t padded_size = file_size == frame_sequence_size ? std::min(size - 1, file_size) : file_size;
+    const torv::layout& format = *torv::all_layouts[data[0] % std::size(torv::all_layouts)];
+    const auto file_size = static_cast<std::size_t>(format.file_size);
+    const bool walk = format.record_alignment != 0;
+    const std::size_t padded_size = walk ? std::min(size - 1, file_size) : file_size;
     // No dots in the folder's path, so that the name read is exactly this one.
     const std::string stem = (scratch() / "f").string();
     if (stem.find('.') != std::string::npos || !write_source(stem + ".bin", data + 1, size - 1, padded_size)) {
         return 0;
     }
-    auto ctx = std::make_unique<torv::conversion_context>();
-    if (file_size != frame_sequence_size) {
+    if (!walk) {
         const char* argv[] = {"torv", stem.c_str(), ""};
-        torv::run(*ctx, 3, argv);
+        torv::run(3, argv);
         return 0;
     }
-    ctx->canvas = std::make_unique<std::uint8_t[]>(torv::canvas_size);
-    ctx->name_prefix = stem;
-    if (torv::open_input(ctx->in_file, stem + ".bin")) {
-        torv::convert_frame_sequence(*ctx);
-        torv::close_input(ctx->in_file);
+    const auto canvas = std::make_unique<std::uint8_t[]>(torv::canvas_size);
+    torv::input_stream in;
+    if (torv::open_input(in, stem + ".bin")) {
+        torv::convert(format, in, stem, {canvas.get(), torv::canvas_size});
+        torv::close_input(in);
     }
-    torv::release_block(*ctx);
     return 0;
 }

@@ -9,9 +9,8 @@
 #include <span>
 #include <vector>
 
-#include "decode/lzss.h"
-#include "driver/context.h"
-#include "driver/input.h"
+#include "codec/lzss_decode.h"
+#include "io/input.h"
 #include "lzss_reference.h"
 
 namespace {
@@ -38,21 +37,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (file == nullptr) {
         return 0;
     }
-    auto ctx = std::make_unique<torv::conversion_context>();
-    torv::attach_input(ctx->in_file, file);
+    torv::input_stream in;
+    torv::attach_input(in, file);
 
     const torv::samples::reference_result expected = torv::samples::reference_decode(stream);
     std::int64_t position = 0;
     for (int block = 0; block < max_blocks; ++block) {
-        torv::seek_input(ctx->in_file, position);
-        const std::int64_t next = torv::decode_block(*ctx, keep);
-        if (ctx->block_size > keep) {
+        torv::seek_input(in, position);
+        const torv::decoded_block decoded = torv::decode_block(in, keep);
+        const std::int64_t next = decoded.next_record;
+        if (decoded.bytes.size() > keep) {
             finding("kept more than asked");
         }
         if (block == 0) {
             const std::size_t wanted = std::min(expected.data.size(), keep);
-            if (ctx->block_size != wanted ||
-                !std::equal(ctx->block_data, ctx->block_data + wanted, expected.data.begin())) {
+            if (decoded.bytes.size() != wanted ||
+                !std::equal(decoded.bytes.begin(), decoded.bytes.end(), expected.data.begin())) {
                 finding("first block differs from the reference reading");
             }
             if (next != static_cast<std::int64_t>((expected.consumed + 2047) / 2048 * 2048)) {
@@ -64,7 +64,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         position = next;
     }
-    torv::release_block(*ctx);
-    torv::close_input(ctx->in_file);
+    torv::close_input(in);
     return 0;
 }

@@ -4,8 +4,8 @@
 #include <random>
 
 #include "byte_utils.h"
+#include "codec/lzss_encode.h"
 #include "harness.h"
-#include "lzss_encode.h"
 #include "samples.h"
 
 namespace torv::test {
@@ -33,7 +33,7 @@ TEST(ThreePanelBlock, PaletteAForTheFirstImagePaletteBForTheOthers) {
     const bytes a = random_palette(1);
     const bytes b = random_palette(2);
     const bytes images[] = {picture(224, 96, 3), picture(384, 256, 4), picture(320, 256, 5)};
-    const bytes block = samples::lzss_encode(concat(concat(images[0], images[1]), images[2]));
+    const bytes block = lzss_encode(concat(concat(images[0], images[1]), images[2]));
     bytes header = concat(a, b);
     header.resize(1184, 0x5A);  // bytes 1024-1183 must not show anywhere
 
@@ -53,7 +53,7 @@ TEST(SinglePictureBlock, PaletteComesFromTheBlockAndTheNameHasNoSuffix) {
     const bytes image = picture(640, 480, 7);
     scratch_dir dir;
     // The file's own first bytes are the block's length, not a palette.
-    dir.write("pic.bin", samples::pad_to(samples::lzss_encode(concat(colours, image)), 134'573));
+    dir.write("pic.bin", samples::pad_to(lzss_encode(concat(colours, image)), 134'573));
     ASSERT_EQ(dir.run({"pic", drive_letter()}).status, 0);
     expect_bmp(dir, "pic.bmp", 640, 480, colours, image);
     EXPECT_EQ(dir.files().size(), 2u);
@@ -67,7 +67,7 @@ TEST(FourImageBlock, FourImagesShareThePlainPalette) {
         all = concat(all, image);
     }
     scratch_dir dir;
-    dir.write("four.bin", samples::pad_to(concat(colours, samples::lzss_encode(all)), 57'652));
+    dir.write("four.bin", samples::pad_to(concat(colours, lzss_encode(all)), 57'652));
     ASSERT_EQ(dir.run({"four", drive_letter()}).status, 0);
     expect_bmp(dir, "four0.bmp", 112, 144, colours, images[0]);
     expect_bmp(dir, "four1.bmp", 112, 144, colours, images[1]);
@@ -81,7 +81,7 @@ TEST(BlockLayouts, ShortBlockLeavesTheRestZero) {
     // must not reach the image.
     bytes data = picture(112, 144, 14);
     data.resize(20'000 - 1);
-    bytes block = samples::lzss_encode_literals(data);
+    bytes block = lzss_encode_literals(data);
     block[0] = 0x20;  // declared length 20,000 = 0x4E20
     block[1] = 0x4E;
     block.push_back(0x00);  // flag byte: a match
@@ -102,7 +102,7 @@ TEST(BlockLayouts, ShortBlockLeavesTheRestZero) {
 TEST(BlockLayouts, ShortBlockLeavesAPaletteFromTheBlockZero) {
     scratch_dir dir;
     // 100 bytes declared: the first 50 palette entries, no pixels.
-    dir.write("pic.bin", samples::pad_to(samples::lzss_encode(bytes(100, 0xFF)), 134'573));
+    dir.write("pic.bin", samples::pad_to(lzss_encode(bytes(100, 0xFF)), 134'573));
     ASSERT_EQ(dir.run({"pic", drive_letter()}).status, 0);
     bytes colours(512, 0);
     std::fill(colours.begin(), colours.begin() + 100, 0xFF);

@@ -5,8 +5,8 @@
 #include <random>
 
 #include "byte_utils.h"
+#include "codec/lzss_encode.h"
 #include "harness.h"
-#include "lzss_encode.h"
 #include "samples.h"
 
 namespace torv::test {
@@ -58,7 +58,7 @@ TEST(FrameSequence, TilesLandWhereTheirIndexSays) {
     }
     const bytes colours = random_palette(1);
     scratch_dir dir;
-    dir.write("intro.bin", finish_file(pad_to_unit(concat(colours, samples::lzss_encode(block)))));
+    dir.write("intro.bin", finish_file(pad_to_unit(concat(colours, lzss_encode(block)))));
     const run_result result = dir.run({"intro.dat", drive_letter()});
     ASSERT_EQ(result.status, 0);
     EXPECT_EQ(result.output, "");
@@ -79,8 +79,8 @@ TEST(FrameSequence, RecordsStartAtTheNextBoundaryWithTheirOwnPalettes) {
     bytes second(3182);  // 512 + 4 + 3182 + 398 = 4096
     for (std::size_t k = 0; k < first.size(); ++k) first[k] = static_cast<std::uint8_t>(k);
     for (std::size_t k = 0; k < second.size(); ++k) second[k] = static_cast<std::uint8_t>(255 - k % 256);
-    const bytes record0 = concat(random_palette(2), samples::lzss_encode_literals(first));
-    const bytes record1 = concat(random_palette(3), samples::lzss_encode_literals(second));
+    const bytes record0 = concat(random_palette(2), lzss_encode_literals(first));
+    const bytes record1 = concat(random_palette(3), lzss_encode_literals(second));
     ASSERT_EQ(record0.size(), 2049u);
     ASSERT_EQ(record1.size(), 4096u);
 
@@ -101,7 +101,7 @@ TEST(FrameSequence, RecordsStartAtTheNextBoundaryWithTheirOwnPalettes) {
 TEST(FrameSequence, ShortBlockLeavesTheRestOfTheFrameZero) {
     bytes block(100, 0x42);
     scratch_dir dir;
-    dir.write("s.bin", finish_file(pad_to_unit(concat(random_palette(4), samples::lzss_encode(block)))));
+    dir.write("s.bin", finish_file(pad_to_unit(concat(random_palette(4), lzss_encode(block)))));
     ASSERT_EQ(dir.run({"s", drive_letter()}).status, 0);
     expect_frame(dir, "s000.bmp", random_palette(4), frame_of(block));
 }
@@ -115,7 +115,7 @@ TEST(FrameSequence, LastBlockEndingAtTheEndOfTheFileEndsTheWalk) {
     std::size_t n = 0;
     std::size_t m = 1000;
     for (;; ++m) {
-        file = pad_to_unit(concat(random_palette(5), samples::lzss_encode_literals(bytes(m, 9))));
+        file = pad_to_unit(concat(random_palette(5), lzss_encode_literals(bytes(m, 9))));
         const std::size_t stream = file_size - file.size() - 512 - 4;
         n = stream * 8 / 9;
         while (literal_stream(n) < stream) ++n;
@@ -125,7 +125,7 @@ TEST(FrameSequence, LastBlockEndingAtTheEndOfTheFileEndsTheWalk) {
     bytes data(n);
     for (std::size_t k = 0; k < n; ++k) data[k] = static_cast<std::uint8_t>(k % 253);
     file = concat(file, random_palette(6));
-    file = concat(file, samples::lzss_encode_literals(data));
+    file = concat(file, lzss_encode_literals(data));
     ASSERT_EQ(file.size(), file_size);
 
     scratch_dir dir;

@@ -6,7 +6,7 @@
 
 #include "block_file.h"
 #include "byte_utils.h"
-#include "lzss_encode.h"
+#include "codec/lzss_encode.h"
 #include "lzss_reference.h"
 
 namespace torv::test {
@@ -131,7 +131,7 @@ TEST(Lzss, KeepingLessStillFindsTheEndOfTheBlock) {
     for (auto& b : data) {
         b = static_cast<std::uint8_t>(random() % 5);
     }
-    const bytes block = samples::lzss_encode(data);
+    const bytes block = lzss_encode(data);
     const decoded_block whole = decode_file(block);
     const decoded_block part = decode_file(block, 0, 1000);
     EXPECT_EQ(whole.data, data);
@@ -181,15 +181,15 @@ TEST(LzssEncoder, RoundTripsVariedData) {
 
     for (const bytes& input : inputs) {
         SCOPED_TRACE(input.size());
-        EXPECT_EQ(decode_file(samples::lzss_encode(input)).data, input);
-        EXPECT_EQ(decode_file(samples::lzss_encode_literals(input)).data, input);
+        EXPECT_EQ(decode_file(lzss_encode(input)).data, input);
+        EXPECT_EQ(decode_file(lzss_encode_literals(input)).data, input);
     }
 }
 
 TEST(LzssEncoder, CompressesRepetitiveData) {
     const bytes zeros(18'000, 0);
     // Every item a longest match: 1000 matches of 2 bytes and 125 flag bytes.
-    EXPECT_EQ(samples::lzss_encode(zeros).size(), 4u + 2000u + 125u);
+    EXPECT_EQ(lzss_encode(zeros).size(), 4u + 2000u + 125u);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "driver/names.h"
+#include "format/names.h"
 
 #include <gtest/gtest.h>
 
@@ -30,14 +30,14 @@ TEST(Names, InputNameAndPrefixFollowFirstDotAndLastBackslash) {
     for (const naming_case& c : cases) {
         SCOPED_TRACE(c.argument);
         EXPECT_EQ(derive_input_name(c.argument), c.input_name);
-        EXPECT_EQ(build_name_prefix(c.argument, c.drive), c.prefix);
+        EXPECT_EQ(name_prefix(c.argument, c.drive), c.prefix);
     }
 }
 
 TEST(Names, ScansAreBytewise) {
     // 0x5C inside a double-byte character still separates; bytes above 0x7F
     // pass through untouched.
-    EXPECT_EQ(build_name_prefix("\x83\x5C\xE9t\xE9.dat", "e"), "e:\xE9t\xE9");
+    EXPECT_EQ(name_prefix("\x83\x5C\xE9t\xE9.dat", "e"), "e:\xE9t\xE9");
     EXPECT_EQ(derive_input_name("\xE9t\xE9\\x"), "\xE9t\xE9\\x.bin");
 }
 
@@ -46,7 +46,7 @@ TEST(Names, LongNamesAreKeptWhole) {
     const std::string base(500, 'b');
     const std::string argument = folder + "\\" + base + ".dat";
     EXPECT_EQ(derive_input_name(argument), folder + "\\" + base + ".bin");
-    EXPECT_EQ(build_name_prefix(argument, "e"), "e:" + base);
+    EXPECT_EQ(name_prefix(argument, "e"), "e:" + base);
 }
 
 }  // namespace

@@ -7,7 +7,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "lzss_encode.h"
+#include "codec/lzss_encode.h"
+#include "format/layouts.h"
+#include "format/tiles.h"
 
 namespace torv::samples {
 
@@ -17,6 +19,10 @@ constexpr int palette_entries = 256;
 
 void append(bytes& out, const bytes& more) {
     out.insert(out.end(), more.begin(), more.end());
+}
+
+std::size_t size_of(const layout& format) {
+    return static_cast<std::size_t>(format.file_size);
 }
 
 std::uint16_t rgb15(int red, int green, int blue) {
@@ -117,13 +123,13 @@ bytes make_three_panel_block() {
     append(images, make_picture(384, 256, 1));
     append(images, make_picture(320, 256, 2));
     append(file, lzss_encode(images));
-    return pad_to(std::move(file), 87'796);
+    return pad_to(std::move(file), size_of(three_panel_block_layout));
 }
 
 bytes make_single_picture_block() {
     bytes block = make_palette(2);
     append(block, make_picture(640, 480, 3));
-    return pad_to(lzss_encode(block), 134'573);
+    return pad_to(lzss_encode(block), size_of(single_picture_block_layout));
 }
 
 bytes make_four_image_block() {
@@ -133,21 +139,13 @@ bytes make_four_image_block() {
     append(images, make_picture(320, 224, 2));
     append(images, make_picture(320, 224, 3, 9));
     append(file, lzss_encode(images));
-    return pad_to(std::move(file), 57'652);
+    return pad_to(std::move(file), size_of(four_image_block_layout));
 }
 
 bytes to_tiles(const bytes& picture) {
-    constexpr std::size_t width = 320;
-    bytes tiles;
-    tiles.reserve(picture.size());
-    for (std::size_t tile_y = 0; tile_y < 224; tile_y += 8) {
-        for (std::size_t tile_x = 0; tile_x < width; tile_x += 16) {
-            for (std::size_t y = tile_y; y < tile_y + 8; ++y) {
-                const auto row = picture.begin() + static_cast<std::ptrdiff_t>(y * width + tile_x);
-                tiles.insert(tiles.end(), row, row + 16);
-            }
-        }
-    }
+    const image_place& frame = frame_sequence_layout.images[0];
+    bytes tiles(picture.size());
+    tile(picture, static_cast<std::size_t>(frame.width), static_cast<std::size_t>(frame.height), tiles);
     return tiles;
 }
 

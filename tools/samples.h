@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "format/layouts.h"
+
 namespace torv::samples {
 
 using bytes = std::vector<std::uint8_t>;
@@ -30,8 +32,8 @@ bytes make_four_image_block();
 
 // The frame-sequence layout: 9,486,336 bytes of records, each a palette and a
 // block of one 320x224 frame in 16x8 tiles, on 2048-byte boundaries.
-inline constexpr std::size_t frame_sequence_size = 9'486'336;
-inline constexpr std::size_t record_unit = 2048;
+inline constexpr auto frame_sequence_size = static_cast<std::size_t>(frame_sequence_layout.file_size);
+inline constexpr auto record_unit = static_cast<std::size_t>(frame_sequence_layout.record_alignment);
 
 // A 320x224 picture (row-major) in tile order: 20x28 tiles of 16x8 pixels in
 // raster order, each tile's rows top row first.

@@ -4,36 +4,35 @@
 #include <random>
 #include <stdexcept>
 
-#include "driver/input.h"
-
 namespace torv::test {
 
-block_reader::block_reader(const std::vector<std::uint8_t>& file_bytes) : ctx_(std::make_unique<conversion_context>()) {
+block_reader::block_reader(const std::vector<std::uint8_t>& file_bytes) {
     std::random_device seed;
     path_ = std::filesystem::temp_directory_path() / ("torv-block-" + std::to_string(seed()) + ".bin");
     {
         std::ofstream out(path_, std::ios::binary);
         out.write(reinterpret_cast<const char*>(file_bytes.data()), static_cast<std::streamsize>(file_bytes.size()));
     }
-    if (!open_input(ctx_->in_file, path_.string())) {
+    if (!open_input(in_, path_.string())) {
         throw std::runtime_error("cannot open " + path_.string());
     }
 }
 
 block_reader::~block_reader() {
-    close_input(ctx_->in_file);
+    close_input(in_);
     std::error_code ignored;
     std::filesystem::remove(path_, ignored);
 }
 
 void block_reader::seek(std::int64_t offset) {
-    seek_input(ctx_->in_file, offset);
+    seek_input(in_, offset);
 }
 
 decoded_block block_reader::next(std::size_t max_kept) {
     decoded_block result;
-    result.next_offset = decode_block(*ctx_, max_kept);
-    result.data.assign(ctx_->block_data, ctx_->block_data + ctx_->block_size);
+    const torv::decoded_block block = decode_block(in_, max_kept);
+    result.next_offset = block.next_record;
+    result.data.assign(block.bytes.begin(), block.bytes.end());
     return result;
 }
 

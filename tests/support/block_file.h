@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <vector>
 
-#include "decode/lzss.h"
-#include "driver/context.h"
+#include "codec/lzss_decode.h"
+#include "io/input.h"
 
 namespace torv::test {
 
@@ -33,7 +33,7 @@ public:
 
 private:
     std::filesystem::path path_;
-    std::unique_ptr<conversion_context> ctx_;
+    input_stream in_;
 };
 
 }  // namespace torv::test

@@ -1,7 +1,8 @@
 // How the names of the file read and of the files written are derived from
-// the command line.
+// the command line. Every function here depends on its arguments alone.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,14 @@ std::string derive_base_name(std::string_view argument);
 
 // The stem of every output name: the first byte of the drive argument, ':',
 // the base name. An empty drive argument leaves the base name alone.
-std::string build_name_prefix(std::string_view argument, std::string_view drive);
+std::string name_prefix(std::string_view argument, std::string_view drive);
+
+// The output name for a suffix code: below 0 no suffix; 0-999 three
+// zero-padded digits; 1000 and up a single character, '0' + (code - 1000).
+std::string bmp_name(std::string_view prefix, std::int32_t suffix_code);
+
+// The output name of frame `number` of a sequence: at least three digits,
+// zero-padded, so that 999 is followed by 1000.
+std::string frame_bmp_name(std::string_view prefix, std::int32_t number);
 
 }  // namespace torv

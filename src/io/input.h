@@ -4,12 +4,31 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <span>
 #include <string>
 
-#include "driver/context.h"
-
 namespace torv {
+
+struct file_closer {
+    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+};
+using file_handle = std::unique_ptr<std::FILE, file_closer>;
+
+// The source file, read through a buffer of our own so that the decoder can
+// take one byte at a time without a library call per byte.
+struct input_stream {
+    static constexpr std::size_t buffer_size = 64 * 1024;
+
+    file_handle file;
+    std::int64_t size = -1;        // measured when opened; -1 if unknown
+    std::int64_t origin = 0;       // file offset of buffer[0]
+    std::int64_t file_offset = 0;  // where the file itself stands; -1 if unknown
+    std::size_t pos = 0;           // next byte to hand out
+    std::size_t len = 0;           // valid bytes in buffer
+    std::unique_ptr<std::uint8_t[]> buffer;
+};
 
 // Opens `name` for binary reading and measures its size. Returns false if the
 // file cannot be opened, or is a folder.
@@ -42,5 +61,9 @@ inline int read_byte(input_stream& in) {
 
 // Reads up to dest.size() bytes; returns how many came.
 std::size_t read_span(input_stream& in, std::span<std::uint8_t> dest);
+
+// Reads dest.size() bytes from `offset`; what the file does not hold becomes
+// 0. Returns how many bytes came from the file.
+std::size_t read_at(input_stream& in, std::int64_t offset, std::span<std::uint8_t> dest);
 
 }  // namespace torv

@@ -1,9 +1,9 @@
-#include "lzss_encode.h"
+#include "codec/lzss_encode.h"
 
 #include <algorithm>
 #include <cstddef>
 
-namespace torv::samples {
+namespace torv {
 
 namespace {
 
@@ -135,4 +135,4 @@ std::vector<std::uint8_t> lzss_encode_literals(std::span<const std::uint8_t> dat
     return out;
 }
 
-}  // namespace torv::samples
+}  // namespace torv

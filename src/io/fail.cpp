@@ -1,4 +1,4 @@
-#include "driver/fail.h"
+#include "io/fail.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,12 +1,11 @@
-// An encoder for torv's LZSS block format, for writing sample files and for
-// round-trip tests. Not part of the converter.
+// The LZSS block encoder: writes blocks that the decoder reads back exactly.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <vector>
 
-namespace torv::samples {
+namespace torv {
 
 struct encode_options {
     // How many earlier candidates are tried per position. The default tries
@@ -23,4 +22,4 @@ std::vector<std::uint8_t> lzss_encode(std::span<const std::uint8_t> data, const 
 // A block of literals only: the largest stream for `data`.
 std::vector<std::uint8_t> lzss_encode_literals(std::span<const std::uint8_t> data);
 
-}  // namespace torv::samples
+}  // namespace torv

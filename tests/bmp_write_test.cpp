@@ -1,10 +1,12 @@
-#include "bmp/bmp_writer.h"
+#include "image/bmp_write.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <memory>
 #include <vector>
+
+#include "format/names.h"
 
 namespace torv {
 namespace {
@@ -55,19 +57,17 @@ TEST(BmpWriter, FrameNamesKeepCountingPast999) {
 }
 
 TEST(BmpWriter, LaysOutHeaderAndRowsBottomUp) {
-    conversion_context ctx;
-    ctx.canvas = std::make_unique<std::uint8_t[]>(canvas_size);
-    ctx.cur_width = 112;
-    ctx.cur_height = 144;
+    std::vector<std::uint8_t> canvas(112 * 144);
     for (int i = 0; i < 112 * 144; ++i) {
-        ctx.canvas[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i / 112 + i % 7);
+        canvas[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i / 112 + i % 7);
     }
-    ctx.header_area[2] = 0x1F;  // entry 1: red
+    rgb15_palette palette{};
+    palette[1] = 0x1F;  // red
 
-    const std::size_t size = bmp_file_size(ctx);
+    const std::size_t size = bmp_file_size(112, 144);
     ASSERT_EQ(size, 17'206u);
     std::vector<std::uint8_t> file(size);
-    lay_out_bmp(ctx, file.data());
+    lay_out_bmp({canvas, 112, 144}, palette, file.data());
 
     auto u32 = [&](std::size_t at) {
         std::uint32_t value = 0;
@@ -88,8 +88,8 @@ TEST(BmpWriter, LaysOutHeaderAndRowsBottomUp) {
     EXPECT_EQ(file[54 + 4 + 2], 0xF8);  // red of entry 1
     // The first row in the file is the bottom row of the canvas.
     for (std::size_t x = 0; x < 112; ++x) {
-        ASSERT_EQ(file[1078 + x], ctx.canvas[143 * 112 + x]);
-        ASSERT_EQ(file[size - 112 + x], ctx.canvas[x]);
+        ASSERT_EQ(file[1078 + x], canvas[143 * 112 + x]);
+        ASSERT_EQ(file[size - 112 + x], canvas[x]);
     }
 }
 

@@ -1,4 +1,4 @@
-#include "driver/input.h"
+#include "io/input.h"
 
 #include <sys/stat.h>
 
@@ -106,6 +106,13 @@ std::size_t read_span(input_stream& in, std::span<std::uint8_t> dest) {
         done += take;
     }
     return done;
+}
+
+std::size_t read_at(input_stream& in, std::int64_t offset, std::span<std::uint8_t> dest) {
+    seek_input(in, offset);
+    const std::size_t got = read_span(in, dest);
+    std::fill(dest.begin() + static_cast<std::ptrdiff_t>(got), dest.end(), std::uint8_t{0});
+    return got;
 }
 
 }  // namespace torv

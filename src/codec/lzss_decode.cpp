@@ -1,16 +1,17 @@
-#include "decode/lzss.h"
+#include "codec/lzss_decode.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
 
-#include "driver/fail.h"
-#include "driver/input.h"
+#include "io/fail.h"
 
 namespace torv {
 
 namespace {
 
+constexpr std::size_t ring_size = 4096;
 constexpr unsigned ring_mask = ring_size - 1;
 constexpr unsigned max_match = 18;
 constexpr unsigned min_match = 3;
@@ -265,36 +266,32 @@ std::optional<std::uint32_t> read_u32le(input_stream& in) {
     return value;
 }
 
-void release_block(conversion_context& ctx) {
-    ctx.block_storage.reset();
-    ctx.block_data = nullptr;
-    ctx.block_size = 0;
-}
-
-std::int64_t decode_block(conversion_context& ctx, std::size_t max_kept) {
-    input_stream& in = ctx.in_file;
-    const std::uint32_t declared = read_u32le(in).value_or(0);
+decoded_block decode_block(input_stream& in, std::size_t max_kept) {
+    decoded_block result;
+    result.declared = read_u32le(in).value_or(0);
 
     // Memory follows what the block can really give the caller, not what it
     // declares.
-    const std::uint64_t kept = std::min({std::uint64_t{declared}, std::uint64_t{max_kept}, yield_bound(in)});
+    const std::uint64_t kept = std::min({std::uint64_t{result.declared}, std::uint64_t{max_kept}, yield_bound(in)});
     block_buffer buffer = allocate_block(static_cast<std::size_t>(kept));
 
     decoder_state state;
     decode_stored(in, buffer.block, kept, state);
-    if (!state.input_ended && state.produced < declared) {
+    if (!state.input_ended && state.produced < result.declared) {
         // The rest is not kept, but must be walked to find where the block
         // ends.
-        rebuild_ring(ctx.ring_area, buffer.block, state.produced);
-        decode_discarded(in, ctx.ring_area, declared, state);
+        std::array<std::uint8_t, ring_size> ring;
+        rebuild_ring(ring.data(), buffer.block, state.produced);
+        decode_discarded(in, ring.data(), result.declared, state);
     }
 
     // The caller sees the block from its first byte; the history in front of
     // it is released with it.
-    ctx.block_storage = std::move(buffer.storage);
-    ctx.block_data = buffer.block;
-    ctx.block_size = static_cast<std::size_t>(std::min(state.produced, kept));
-    return next_record_offset(tell_input(in));
+    result.bytes = {buffer.block, static_cast<std::size_t>(std::min(state.produced, kept))};
+    result.storage = std::move(buffer.storage);
+    result.end = tell_input(in);
+    result.next_record = next_record_offset(result.end);
+    return result;
 }
 
 }  // namespace torv

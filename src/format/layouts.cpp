@@ -1,0 +1,53 @@
+#include "format/layouts.h"
+
+#include <algorithm>
+
+#include "format/names.h"
+
+namespace torv {
+
+const layout* find_layout(std::int64_t size) {
+    for (const layout* format : all_layouts) {
+        if (format->file_size == size) {
+            return format;
+        }
+    }
+    return nullptr;
+}
+
+const layout* layout_named(std::string_view name) {
+    for (const layout* format : all_layouts) {
+        if (format->name == name) {
+            return format;
+        }
+    }
+    return nullptr;
+}
+
+std::size_t block_extent(const layout& format) {
+    std::size_t extent = 0;
+    for (const palette_place& palette : format.palettes) {
+        if (palette.from == source::block) {
+            extent = std::max(extent, palette.offset + palette_bytes);
+        }
+    }
+    for (const image_place& image : format.images) {
+        if (image.from == source::block) {
+            extent = std::max(extent, image.offset + image_bytes(image));
+        }
+    }
+    return extent;
+}
+
+std::size_t header_extent(const layout& format) {
+    return format.block_offset ? *format.block_offset : static_cast<std::size_t>(format.file_size);
+}
+
+std::string output_name(std::string_view prefix, const image_place& image, std::int32_t record) {
+    if (image.suffix_code == numbered_by_record) {
+        return frame_bmp_name(prefix, record);
+    }
+    return bmp_name(prefix, image.suffix_code);
+}
+
+}  // namespace torv

@@ -1,0 +1,23 @@
+// Converting a source file: follows its layout's description and writes one
+// BMP per image.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "format/layouts.h"
+#include "io/input.h"
+
+namespace torv {
+
+// The largest image of any layout: the canvas every image is assembled in.
+inline constexpr std::size_t canvas_size = 640 * 480;
+
+// Converts the source file open as `in`, of layout `format`: every image of
+// every record is assembled in `canvas` (canvas_size bytes) and written as a
+// BMP named after `prefix`. Bytes the file or a block does not hold read as
+// 0. Failures end the run (see io/fail.h).
+void convert(const layout& format, input_stream& in, std::string_view prefix, std::span<std::uint8_t> canvas);
+
+}  // namespace torv

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Checks that every folder under src/ includes only itself and the layers
+# below it. Lists each offending include and fails if there is one.
+#   usage: tools/check_layers.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+# What each layer may include besides itself.
+declare -A allowed=(
+    [io]=""
+    [codec]="io"
+    [image]="io"
+    [format]="image io"
+    [torv]="format codec image io"
+    [pack]="format codec image io"
+)
+
+status=0
+for folder in src/*/; do
+    layer=$(basename "$folder")
+    if [ -z "${allowed[$layer]+set}" ]; then
+        echo "src/$layer: not a known layer (add it to $0)"
+        status=1
+        continue
+    fi
+    while IFS=: read -r file line text; do
+        included=$(sed -E 's/.*#include "([^/"]+)\/.*/\1/' <<<"$text")
+        if [ "$included" != "$layer" ] && [[ " ${allowed[$layer]} " != *" $included "* ]]; then
+            echo "$file:$line: $layer may not include $included"
+            status=1
+        fi
+    done < <(grep -Hn '^#include "[^"]*/' "$folder"* || true)
+done
+[ $status -eq 0 ] && echo "layers: every include goes downwards"
+exit $status

@@ -44,8 +44,8 @@ TEST(Layouts, PlacesNeitherOverlapNorLeaveTheirArea) {
                 EXPECT_LE(spans[a].end, header_extent(*format));
             }
             for (std::size_t b = a + 1; b < spans.size(); ++b) {
-                const bool apart = spans[a].from != spans[b].from || spans[a].end <= spans[b].begin ||
-                                   spans[b].end <= spans[a].begin;
+                const bool apart =
+                    spans[a].from != spans[b].from || spans[a].end <= spans[b].begin || spans[b].end <= spans[a].begin;
                 EXPECT_TRUE(apart) << a << " and " << b;
             }
         }

@@ -13,8 +13,7 @@ inline constexpr std::size_t tile_height = 8;
 
 // Rearranges a tiled image of `width` x `height` pixels (multiples of the
 // tile size) into rows, and back. Both spans hold width x height bytes.
-void untile(std::span<const std::uint8_t> tiles, std::size_t width, std::size_t height,
-            std::span<std::uint8_t> pixels);
+void untile(std::span<const std::uint8_t> tiles, std::size_t width, std::size_t height, std::span<std::uint8_t> pixels);
 void tile(std::span<const std::uint8_t> pixels, std::size_t width, std::size_t height, std::span<std::uint8_t> tiles);
 
 }  // namespace torv

@@ -69,8 +69,14 @@ inline constexpr palette_place frame_sequence_palettes[] = {{source::file, 0}};
 inline constexpr image_place frame_sequence_images[] = {
     {320, 224, source::block, 0, 0, pixel_order::tiles, numbered_by_record},
 };
-inline constexpr layout frame_sequence_layout{"frame_sequence",      9'486'336, 512, frame_sequence_palettes,
-                                              frame_sequence_images, 2048};
+inline constexpr layout frame_sequence_layout{
+    .name = "frame_sequence",
+    .file_size = 9'486'336,
+    .block_offset = 512,
+    .palettes = frame_sequence_palettes,
+    .images = frame_sequence_images,
+    .record_alignment = 2048,
+};
 
 inline constexpr palette_place raw_triple_palettes[] = {{source::file, 0}, {source::file, 512}, {source::file, 1024}};
 inline constexpr image_place raw_triple_images[] = {
@@ -78,8 +84,14 @@ inline constexpr image_place raw_triple_images[] = {
     {640, 480, source::file, 308'736, 1, pixel_order::rows, 1001},
     {640, 480, source::file, 615'936, 2, pixel_order::rows, 1002},
 };
-inline constexpr layout raw_triple_layout{"raw_triple",        923'136,           std::nullopt,
-                                          raw_triple_palettes, raw_triple_images, 0};
+inline constexpr layout raw_triple_layout{
+    .name = "raw_triple",
+    .file_size = 923'136,
+    .block_offset = std::nullopt,
+    .palettes = raw_triple_palettes,
+    .images = raw_triple_images,
+    .record_alignment = 0,
+};
 
 // File bytes 1024-1183 belong to no palette and no image.
 inline constexpr palette_place three_panel_block_palettes[] = {{source::file, 0}, {source::file, 512}};
@@ -88,15 +100,27 @@ inline constexpr image_place three_panel_block_images[] = {
     {384, 256, source::block, 21'504, 1, pixel_order::rows, 1001},
     {320, 256, source::block, 119'808, 1, pixel_order::rows, 1002},
 };
-inline constexpr layout three_panel_block_layout{"three_panel_block",      87'796, 1'184, three_panel_block_palettes,
-                                                 three_panel_block_images, 0};
+inline constexpr layout three_panel_block_layout{
+    .name = "three_panel_block",
+    .file_size = 87'796,
+    .block_offset = 1'184,
+    .palettes = three_panel_block_palettes,
+    .images = three_panel_block_images,
+    .record_alignment = 0,
+};
 
 inline constexpr palette_place single_picture_block_palettes[] = {{source::block, 0}};
 inline constexpr image_place single_picture_block_images[] = {
     {640, 480, source::block, 512, 0, pixel_order::rows, -1},
 };
 inline constexpr layout single_picture_block_layout{
-    "single_picture_block", 134'573, 0, single_picture_block_palettes, single_picture_block_images, 0};
+    .name = "single_picture_block",
+    .file_size = 134'573,
+    .block_offset = 0,
+    .palettes = single_picture_block_palettes,
+    .images = single_picture_block_images,
+    .record_alignment = 0,
+};
 
 inline constexpr palette_place four_image_block_palettes[] = {{source::file, 0}};
 inline constexpr image_place four_image_block_images[] = {
@@ -105,8 +129,14 @@ inline constexpr image_place four_image_block_images[] = {
     {320, 224, source::block, 32'256, 0, pixel_order::rows, 1002},
     {320, 224, source::block, 103'936, 0, pixel_order::rows, 1003},
 };
-inline constexpr layout four_image_block_layout{"four_image_block",      57'652, 512, four_image_block_palettes,
-                                                four_image_block_images, 0};
+inline constexpr layout four_image_block_layout{
+    .name = "four_image_block",
+    .file_size = 57'652,
+    .block_offset = 512,
+    .palettes = four_image_block_palettes,
+    .images = four_image_block_images,
+    .record_alignment = 0,
+};
 
 // In the order they are tested against a file's size.
 inline constexpr const layout* all_layouts[] = {&frame_sequence_layout, &raw_triple_layout, &three_panel_block_layout,

@@ -1,138 +1,267 @@
 #include "codec/lzss_encode.h"
 
 #include <algorithm>
-#include <cstddef>
+#include <atomic>
+#include <limits>
+#include <thread>
 
 namespace torv {
 
 namespace {
 
 constexpr std::size_t window = 4096;
-constexpr std::size_t min_match = 3;
-constexpr std::size_t max_match = 18;
-constexpr std::size_t hash_bits = 15;
-constexpr std::ptrdiff_t no_position = -1;
+constexpr unsigned min_match = 3;
+constexpr unsigned max_match = 18;
+// The decoder's cursor starts 18 bytes before the end of its dictionary.
+constexpr std::size_t ring_start = window - max_match;  // 4078
 
-// Collects items into groups of eight behind a flag byte (bit set: literal).
-class item_writer {
-public:
-    explicit item_writer(std::vector<std::uint8_t>& out) : out_(out) {}
+// Each item costs its bytes and one bit of a flag byte. A block of B bits in
+// all takes ceil(B / 8) bytes besides its length field, and ceil is
+// monotonic: the fewest bits make the fewest bytes.
+constexpr std::uint32_t literal_bits = 8 + 1;
+constexpr std::uint32_t match_bits = 16 + 1;
 
-    void literal(std::uint8_t byte) {
-        begin_item(true);
-        out_.push_back(byte);
-    }
+// ---------------------------------------------------------------------------
+// The match finder: a binary tree of the positions in the window, ordered by
+// the 18 bytes that start at each, one tree per value of the first two bytes.
+// Inserting a position walks down its tree, passing its neighbours in that
+// order (so finding the longest match), and splits the tree around it; the
+// new position becomes the root. Every node is newer than the nodes below it,
+// so the first node found outside the window ends the walk. Equal strings
+// replace each other, which keeps long runs of one byte at constant cost.
 
-    void match(std::size_t ring_position, std::size_t length) {
-        begin_item(false);
-        out_.push_back(static_cast<std::uint8_t>(ring_position & 0xFF));
-        out_.push_back(static_cast<std::uint8_t>((ring_position >> 8) << 4 | (length - min_match)));
-    }
+constexpr std::uint32_t no_node = std::numeric_limits<std::uint32_t>::max();
+// Child links are kept per position modulo a power of two above the window,
+// so a node in the window never shares its slot with the node being inserted.
+constexpr std::size_t link_slots = 2 * window;
+constexpr std::size_t slot_mask = link_slots - 1;
+constexpr std::size_t tree_count = 1 << 16;
+constexpr unsigned bucket_bytes = 2;
 
-private:
-    void begin_item(bool is_literal) {
-        if (items_ == 8) {
-            items_ = 0;
-        }
-        if (items_ == 0) {
-            flag_at_ = out_.size();
-            out_.push_back(0);
-        }
-        if (is_literal) {
-            out_[flag_at_] = static_cast<std::uint8_t>(out_[flag_at_] | 1u << items_);
-        }
-        ++items_;
-    }
-
-    std::vector<std::uint8_t>& out_;
-    std::size_t flag_at_ = 0;
-    unsigned items_ = 0;
+struct match_finder {
+    // The decoder's view of the data: `window` zeros, the data, and max_match
+    // bytes of padding so that every position has 18 bytes to compare.
+    std::vector<std::uint8_t> stream;
+    std::vector<std::uint32_t> roots = std::vector<std::uint32_t>(tree_count, no_node);
+    std::vector<std::uint32_t> links = std::vector<std::uint32_t>(2 * link_slots, no_node);  // smaller, larger
 };
 
-std::vector<std::uint8_t> length_header(std::size_t size) {
+// Inserts position `at` of the stream and returns the longest match for it
+// (compared over up to 18 bytes, padding included).
+longest_match insert_position(match_finder& finder, std::uint32_t at) {
+    const std::uint8_t* s = finder.stream.data();
+    std::uint32_t& root = finder.roots[s[at] | s[at + 1] << 8];
+    std::uint32_t node = root;
+    root = at;
+
+    std::uint32_t* smaller_link = &finder.links[2 * (at & slot_mask)];
+    std::uint32_t* larger_link = smaller_link + 1;
+    // Every string in a tree starts with the same two bytes; beyond them, the
+    // bytes shared with the nearest smaller and larger strings seen so far
+    // are shared with every node between them.
+    unsigned smaller_shared = bucket_bytes;
+    unsigned larger_shared = bucket_bytes;
+    longest_match best;
+    while (node != no_node && at - node <= window) {
+        unsigned length = std::min(smaller_shared, larger_shared);
+        while (length < max_match && s[node + length] == s[at + length]) {
+            ++length;
+        }
+        std::uint32_t* node_links = &finder.links[2 * (node & slot_mask)];
+        if (length > best.length) {
+            best = {static_cast<std::uint8_t>(length), static_cast<std::uint16_t>(at - node)};
+        }
+        if (length == max_match) {
+            // The new position takes the old one's place and its subtrees.
+            *smaller_link = node_links[0];
+            *larger_link = node_links[1];
+            return best;
+        }
+        if (s[node + length] < s[at + length]) {
+            *smaller_link = node;
+            smaller_link = &node_links[1];
+            node = node_links[1];
+            smaller_shared = length;
+        } else {
+            *larger_link = node;
+            larger_link = &node_links[0];
+            node = node_links[0];
+            larger_shared = length;
+        }
+    }
+    *smaller_link = no_node;
+    *larger_link = no_node;
+    return best;
+}
+
+// ---------------------------------------------------------------------------
+// Writing the item stream.
+
+struct block_writer {
+    std::vector<std::uint8_t> out;
+    std::size_t flag_at = 0;
+    unsigned items_in_group = 8;  // a new group starts with the first item
+};
+
+block_writer start_block(std::size_t size, std::size_t reserve) {
+    block_writer writer;
+    writer.out.reserve(4 + reserve);
     const auto n = static_cast<std::uint32_t>(size);
-    return {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n >> 16),
-            static_cast<std::uint8_t>(n >> 24)};
+    for (int shift = 0; shift < 32; shift += 8) {
+        writer.out.push_back(static_cast<std::uint8_t>(n >> shift));
+    }
+    return writer;
+}
+
+void begin_item(block_writer& writer, bool literal) {
+    if (writer.items_in_group == 8) {
+        writer.items_in_group = 0;
+        writer.flag_at = writer.out.size();
+        writer.out.push_back(0);
+    }
+    if (literal) {
+        writer.out[writer.flag_at] =
+            static_cast<std::uint8_t>(writer.out[writer.flag_at] | 1u << writer.items_in_group);
+    }
+    ++writer.items_in_group;
+}
+
+void put_literal(block_writer& writer, std::uint8_t byte) {
+    begin_item(writer, true);
+    writer.out.push_back(byte);
+}
+
+// A match of `length` bytes from `distance` back, for the data byte at
+// `position`: the decoder reads it from its dictionary position.
+void put_match(block_writer& writer, std::size_t position, unsigned length, unsigned distance) {
+    begin_item(writer, false);
+    const std::size_t from = (ring_start + position + window - distance) % window;
+    writer.out.push_back(static_cast<std::uint8_t>(from & 0xFF));
+    writer.out.push_back(static_cast<std::uint8_t>((from >> 8) << 4 | (length - min_match)));
+}
+
+// ---------------------------------------------------------------------------
+// The optimal parse: a shortest path from the first byte to the end, where a
+// literal costs literal_bits and a match of any length up to the longest
+// costs match_bits. Every shorter length of a match is a match too, at the
+// same distance.
+
+struct parse_step {
+    std::uint8_t length = 0;  // of the item that ends here: 1 for a literal
+    std::uint16_t distance = 0;
+};
+
+std::vector<parse_step> cheapest_parse(const std::vector<longest_match>& matches) {
+    const std::size_t n = matches.size();
+    std::vector<std::uint32_t> cost(n + 1, std::numeric_limits<std::uint32_t>::max());
+    std::vector<parse_step> arrival(n + 1);
+    cost[0] = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint32_t here = cost[i];
+        if (here + literal_bits < cost[i + 1]) {
+            cost[i + 1] = here + literal_bits;
+            arrival[i + 1] = {1, 0};
+        }
+        const std::uint32_t via_match = here + match_bits;
+        for (unsigned length = min_match; length <= matches[i].length; ++length) {
+            if (via_match < cost[i + length]) {
+                cost[i + length] = via_match;
+                arrival[i + length] = {static_cast<std::uint8_t>(length), matches[i].distance};
+            }
+        }
+    }
+    // Walk back from the end, then turn the steps round.
+    std::vector<parse_step> steps;
+    for (std::size_t i = n; i > 0; i -= arrival[i].length) {
+        steps.push_back(arrival[i]);
+    }
+    std::reverse(steps.begin(), steps.end());
+    return steps;
+}
+
+std::vector<std::uint8_t> write_steps(std::span<const std::uint8_t> data, const std::vector<parse_step>& steps) {
+    block_writer writer = start_block(data.size(), data.size() / 2);
+    std::size_t position = 0;
+    for (const parse_step& step : steps) {
+        if (step.length == 1) {
+            put_literal(writer, data[position]);
+        } else {
+            put_match(writer, position, step.length, step.distance);
+        }
+        position += step.length;
+    }
+    return std::move(writer.out);
 }
 
 }  // namespace
 
-std::vector<std::uint8_t> lzss_encode(std::span<const std::uint8_t> data, const encode_options& options) {
-    // The decoder's dictionary at any moment is the last 4096 bytes of a
-    // virtual stream: 4096 zeros followed by the data. Position v of that
-    // stream sits at ring position (v - 18) mod 4096. Plain LZ77 over it, with
-    // distances 1 to 4096, is therefore exactly what the decoder replays.
-    std::vector<std::uint8_t> stream(window, 0);
-    stream.insert(stream.end(), data.begin(), data.end());
+std::vector<longest_match> find_longest_matches(std::span<const std::uint8_t> data) {
+    match_finder finder;
+    finder.stream.assign(window, 0);
+    finder.stream.insert(finder.stream.end(), data.begin(), data.end());
+    finder.stream.resize(finder.stream.size() + max_match, 0);
 
-    std::vector<std::ptrdiff_t> head(std::size_t{1} << hash_bits, no_position);
-    std::vector<std::ptrdiff_t> previous(stream.size(), no_position);
-    auto hash_at = [&](std::size_t v) {
-        const std::uint32_t key =
-            std::uint32_t{stream[v]} | std::uint32_t{stream[v + 1]} << 8 | std::uint32_t{stream[v + 2]} << 16;
-        return (key * 2654435761u) >> (32 - hash_bits);
-    };
-    auto insert = [&](std::size_t v) {
-        if (v + min_match <= stream.size()) {
-            const auto h = hash_at(v);
-            previous[v] = head[h];
-            head[h] = static_cast<std::ptrdiff_t>(v);
-        }
-    };
-    for (std::size_t v = 0; v < window; ++v) {
-        insert(v);
+    // The zeros ahead of the data are sources of matches too.
+    for (std::uint32_t at = 0; at < window; ++at) {
+        insert_position(finder, at);
     }
+    std::vector<longest_match> matches(data.size());
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        longest_match found = insert_position(finder, static_cast<std::uint32_t>(window + i));
+        // Matches stop at the end of the data, not in the padding.
+        found.length = static_cast<std::uint8_t>(std::min<std::size_t>(found.length, data.size() - i));
+        matches[i] = found.length >= min_match ? found : longest_match{};
+    }
+    return matches;
+}
 
-    std::vector<std::uint8_t> out = length_header(data.size());
-    item_writer items(out);
-    std::size_t v = window;
-    while (v < stream.size()) {
-        const std::size_t limit = std::min(max_match, stream.size() - v);
-        std::size_t best_length = 0;
-        std::size_t best_source = 0;
-        if (limit >= min_match) {
-            int tries = options.max_candidates;
-            for (std::ptrdiff_t candidate = head[hash_at(v)]; candidate != no_position && tries-- > 0;
-                 candidate = previous[static_cast<std::size_t>(candidate)]) {
-                const auto source = static_cast<std::size_t>(candidate);
-                if (v - source > window) {
-                    break;  // the chain only gets older
-                }
-                std::size_t length = 0;
-                while (length < limit && stream[source + length] == stream[v + length]) {
-                    ++length;
-                }
-                if (length > best_length) {
-                    best_length = length;
-                    best_source = source;
-                    if (length == limit) {
-                        break;
-                    }
-                }
-            }
-        }
-        const std::size_t step = best_length >= min_match ? best_length : 1;
-        if (step == 1) {
-            items.literal(stream[v]);
-        } else {
-            // The decoder's cursor starts at ring position 4078 = 4096 - 18.
-            items.match((best_source + window - max_match) % window, best_length);
-        }
-        for (std::size_t k = 0; k < step; ++k) {
-            insert(v + k);
-        }
-        v += step;
+std::vector<std::uint8_t> lzss_encode(std::span<const std::uint8_t> data) {
+    return write_steps(data, cheapest_parse(find_longest_matches(data)));
+}
+
+std::vector<std::uint8_t> lzss_encode_greedy(std::span<const std::uint8_t> data) {
+    const std::vector<longest_match> matches = find_longest_matches(data);
+    std::vector<parse_step> steps;
+    for (std::size_t i = 0; i < data.size();) {
+        const longest_match& found = matches[i];
+        steps.push_back(found.length >= min_match ? parse_step{found.length, found.distance} : parse_step{1, 0});
+        i += steps.back().length;
     }
-    return out;
+    return write_steps(data, steps);
 }
 
 std::vector<std::uint8_t> lzss_encode_literals(std::span<const std::uint8_t> data) {
-    std::vector<std::uint8_t> out = length_header(data.size());
-    item_writer items(out);
+    block_writer writer = start_block(data.size(), data.size() + data.size() / 8 + 1);
     for (const std::uint8_t byte : data) {
-        items.literal(byte);
+        put_literal(writer, byte);
     }
-    return out;
+    return std::move(writer.out);
+}
+
+std::vector<std::vector<std::uint8_t>> lzss_encode_all(std::span<const std::span<const std::uint8_t>> inputs,
+                                                       unsigned jobs) {
+    std::vector<std::vector<std::uint8_t>> blocks(inputs.size());
+    if (jobs == 0) {
+        jobs = std::max(1u, std::thread::hardware_concurrency());
+    }
+    jobs = static_cast<unsigned>(std::min<std::size_t>(jobs, inputs.size()));
+    // Each block is encoded alone and lands in its own place, so the result
+    // does not depend on which thread takes which block.
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        for (std::size_t k = next++; k < inputs.size(); k = next++) {
+            blocks[k] = lzss_encode(inputs[k]);
+        }
+    };
+    std::vector<std::thread> threads;
+    for (unsigned t = 1; t < jobs; ++t) {
+        threads.emplace_back(work);
+    }
+    work();
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    return blocks;
 }
 
 }  // namespace torv

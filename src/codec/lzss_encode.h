@@ -1,25 +1,41 @@
-// The LZSS block encoder: writes blocks that the decoder reads back exactly.
+// The LZSS block encoder: writes blocks that the decoder reads back exactly,
+// as small as the format allows.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
 
 namespace torv {
 
-struct encode_options {
-    // How many earlier candidates are tried per position. The default tries
-    // every position in the window, so each match is the longest there is
-    // (the most recent of equals); fewer trades length for time.
-    int max_candidates = 4096;
+// The longest match at one position: `length` 3 to 18 bytes from `distance`
+// (1 to 4096) bytes back, or length 0 if no match of 3 bytes exists.
+struct longest_match {
+    std::uint8_t length = 0;
+    std::uint16_t distance = 0;
 };
 
+// For every position of `data`, the longest match within the 4096 bytes
+// before it. Before the first byte lie the zeros the decoder's dictionary
+// starts with; a match may overlap the bytes it produces.
+std::vector<longest_match> find_longest_matches(std::span<const std::uint8_t> data);
+
 // A whole block: the 32-bit little-endian length of `data`, then the item
-// stream. Matches are the longest within the 4096-byte window (lengths 3 to
-// 18), including the zero-filled dictionary the decoder starts from.
-std::vector<std::uint8_t> lzss_encode(std::span<const std::uint8_t> data, const encode_options& options = {});
+// stream. The parse is optimal: no valid stream that decodes to `data` (and
+// does not run past its end) has fewer bytes.
+std::vector<std::uint8_t> lzss_encode(std::span<const std::uint8_t> data);
+
+// The same block with the longest match taken at every step, the classic
+// parse: for comparison.
+std::vector<std::uint8_t> lzss_encode_greedy(std::span<const std::uint8_t> data);
 
 // A block of literals only: the largest stream for `data`.
 std::vector<std::uint8_t> lzss_encode_literals(std::span<const std::uint8_t> data);
+
+// Encodes independent blocks on up to `jobs` threads (0: one per core). The
+// result is the same for every number of threads.
+std::vector<std::vector<std::uint8_t>> lzss_encode_all(std::span<const std::span<const std::uint8_t>> inputs,
+                                                       unsigned jobs);
 
 }  // namespace torv

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
+#include <cstring>
 #include <limits>
 #include <thread>
 
@@ -35,38 +37,65 @@ constexpr std::uint32_t no_node = std::numeric_limits<std::uint32_t>::max();
 // so a node in the window never shares its slot with the node being inserted.
 constexpr std::size_t link_slots = 2 * window;
 constexpr std::size_t slot_mask = link_slots - 1;
-constexpr std::size_t tree_count = 1 << 16;
-constexpr unsigned bucket_bytes = 2;
+constexpr unsigned tree_bits = 17;
+constexpr std::size_t tree_count = std::size_t{1} << tree_bits;
+
+// The tree of a string: a hash of its first three bytes, the shortest match.
+// Strings of different trees never share three bytes.
+inline std::size_t tree_of(const std::uint8_t* p) {
+    const std::uint32_t key = p[0] | p[1] << 8 | p[2] << 16;
+    return (key * 2654435761u) >> (32 - tree_bits);
+}
+constexpr std::size_t stream_padding = max_match + 8;
 
 struct match_finder {
-    // The decoder's view of the data: `window` zeros, the data, and max_match
-    // bytes of padding so that every position has 18 bytes to compare.
+    // The decoder's view of the data: `window` zeros, the data, and padding
+    // so that every position has 18 bytes to compare (and a word beyond).
     std::vector<std::uint8_t> stream;
     std::vector<std::uint32_t> roots = std::vector<std::uint32_t>(tree_count, no_node);
     std::vector<std::uint32_t> links = std::vector<std::uint32_t>(2 * link_slots, no_node);  // smaller, larger
 };
 
+// How many of the first 18 bytes at `a` and `b` agree, knowing that the first
+// `known` do. Compares eight bytes at a time; the stream's padding covers the
+// reads past the 18th byte.
+inline unsigned shared_length(const std::uint8_t* a, const std::uint8_t* b, unsigned known) {
+    for (unsigned length = known; length < max_match; length += 8) {
+        std::uint64_t x = 0;
+        std::uint64_t y = 0;
+        std::memcpy(&x, a + length, 8);
+        std::memcpy(&y, b + length, 8);
+        if (x != y) {
+            // The first differing byte: the lowest set bit, on a little-endian
+            // machine; byte by byte elsewhere.
+            if constexpr (std::endian::native == std::endian::little) {
+                return std::min(max_match, length + static_cast<unsigned>(std::countr_zero(x ^ y)) / 8);
+            } else {
+                while (a[length] == b[length]) ++length;
+                return std::min(max_match, length);
+            }
+        }
+    }
+    return max_match;
+}
+
 // Inserts position `at` of the stream and returns the longest match for it
 // (compared over up to 18 bytes, padding included).
 longest_match insert_position(match_finder& finder, std::uint32_t at) {
     const std::uint8_t* s = finder.stream.data();
-    std::uint32_t& root = finder.roots[s[at] | s[at + 1] << 8];
+    std::uint32_t& root = finder.roots[tree_of(s + at)];
     std::uint32_t node = root;
     root = at;
 
     std::uint32_t* smaller_link = &finder.links[2 * (at & slot_mask)];
     std::uint32_t* larger_link = smaller_link + 1;
-    // Every string in a tree starts with the same two bytes; beyond them, the
-    // bytes shared with the nearest smaller and larger strings seen so far
-    // are shared with every node between them.
-    unsigned smaller_shared = bucket_bytes;
-    unsigned larger_shared = bucket_bytes;
+    // The bytes shared with the nearest smaller and larger strings seen so
+    // far are shared with every node between them.
+    unsigned smaller_shared = 0;
+    unsigned larger_shared = 0;
     longest_match best;
     while (node != no_node && at - node <= window) {
-        unsigned length = std::min(smaller_shared, larger_shared);
-        while (length < max_match && s[node + length] == s[at + length]) {
-            ++length;
-        }
+        const unsigned length = shared_length(s + node, s + at, std::min(smaller_shared, larger_shared));
         std::uint32_t* node_links = &finder.links[2 * (node & slot_mask)];
         if (length > best.length) {
             best = {static_cast<std::uint8_t>(length), static_cast<std::uint16_t>(at - node)};
@@ -199,7 +228,7 @@ std::vector<longest_match> find_longest_matches(std::span<const std::uint8_t> da
     match_finder finder;
     finder.stream.assign(window, 0);
     finder.stream.insert(finder.stream.end(), data.begin(), data.end());
-    finder.stream.resize(finder.stream.size() + max_match, 0);
+    finder.stream.resize(finder.stream.size() + stream_padding, 0);
 
     // The zeros ahead of the data are sources of matches too.
     for (std::uint32_t at = 0; at < window; ++at) {

@@ -143,6 +143,24 @@ void BM_encode_noise(benchmark::State& state) {
     encode(state, picture);
 }
 
+// The match finder alone, to see what the parse costs on top.
+void BM_find_matches_flat_art(benchmark::State& state) {
+    static const bytes picture = flat_art();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(torv::find_longest_matches(picture).data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * picture.size()));
+}
+void BM_find_matches_photograph(benchmark::State& state) {
+    static const bytes picture = photograph(false);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(torv::find_longest_matches(picture).data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * picture.size()));
+}
+BENCHMARK(BM_find_matches_flat_art)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_find_matches_photograph)->Unit(benchmark::kMillisecond);
+
 BENCHMARK(BM_encode_photograph)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_encode_photograph_dithered)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_encode_flat_art)->Unit(benchmark::kMillisecond);

@@ -182,27 +182,45 @@ struct parse_step {
 
 std::vector<parse_step> cheapest_parse(const std::vector<longest_match>& matches) {
     const std::size_t n = matches.size();
-    std::vector<std::uint32_t> cost(n + 1, std::numeric_limits<std::uint32_t>::max());
-    std::vector<parse_step> arrival(n + 1);
+    constexpr std::uint32_t unreached = std::numeric_limits<std::uint32_t>::max() / 2;
+    // cost[i]: the fewest bits for the first i bytes. Room past the end takes
+    // the relaxations of matches that cannot be used there.
+    std::vector<std::uint32_t> cost(n + 1 + max_match, unreached);
     cost[0] = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint32_t here = cost[i];
-        if (here + literal_bits < cost[i + 1]) {
-            cost[i + 1] = here + literal_bits;
-            arrival[i + 1] = {1, 0};
-        }
+        cost[i + 1] = std::min(cost[i + 1], here + literal_bits);
+        // Every length from 3 to the longest, without a branch per length.
         const std::uint32_t via_match = here + match_bits;
-        for (unsigned length = min_match; length <= matches[i].length; ++length) {
-            if (via_match < cost[i + length]) {
-                cost[i + length] = via_match;
-                arrival[i + length] = {static_cast<std::uint8_t>(length), matches[i].distance};
-            }
+        const unsigned longest = matches[i].length;
+        if (longest < min_match) {
+            continue;
+        }
+        std::uint32_t* reached = &cost[i + min_match];
+        for (unsigned k = 0; k <= max_match - min_match; ++k) {
+            const std::uint32_t candidate = k + min_match <= longest ? via_match : unreached;
+            reached[k] = std::min(reached[k], candidate);
         }
     }
-    // Walk back from the end, then turn the steps round.
+    // Walk back from the end: each step is an item whose start has the cost
+    // that makes the step's end as cheap as it is.
     std::vector<parse_step> steps;
-    for (std::size_t i = n; i > 0; i -= arrival[i].length) {
-        steps.push_back(arrival[i]);
+    for (std::size_t end = n; end > 0;) {
+        parse_step step{1, 0};
+        if (cost[end] != cost[end - 1] + literal_bits) {
+            for (unsigned length = max_match; length >= min_match; --length) {
+                if (length > end) {
+                    continue;
+                }
+                const std::size_t start = end - length;
+                if (matches[start].length >= length && cost[start] + match_bits == cost[end]) {
+                    step = {static_cast<std::uint8_t>(length), matches[start].distance};
+                    break;
+                }
+            }
+        }
+        steps.push_back(step);
+        end -= step.length;
     }
     std::reverse(steps.begin(), steps.end());
     return steps;

@@ -10,7 +10,7 @@ declare -A allowed=(
     [io]=""
     [codec]="io"
     [image]="io"
-    [format]="image io"
+    [format]="image codec io"
     [torv]="format codec image io"
     [pack]="format codec image io"
 )

@@ -1,0 +1,39 @@
+// Reading a source file by its layout's description: the records it holds,
+// their palettes and blocks, and the pixels of each image. What the file or a
+// block does not hold reads as 0.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "codec/lzss_decode.h"
+#include "format/layouts.h"
+#include "io/input.h"
+
+namespace torv {
+
+struct record_data {
+    std::int64_t start = 0;
+    std::array<rgb15_palette, max_palettes> palettes{};  // entries as stored, bit 15 included
+    decoded_block block;                                 // empty for a layout without one
+    std::int64_t end = 0;   // after the record's last byte: its block's, or its plain header's
+    std::int64_t next = 0;  // where the next record starts, in a walk of records
+};
+
+// Reads the record at `start`. Keeps as much of its block as `max_kept` says
+// (by default what the images use). Nothing if a walk of records ends there:
+// its first palette is cut short.
+std::optional<record_data> read_record(const layout& format, input_stream& in, std::int64_t start,
+                                       std::size_t max_kept = 0);
+
+// The stored bytes of `image` (rows or tiles, as the layout keeps them).
+void stored_pixels(const image_place& image, const record_data& record, input_stream& in, std::span<std::uint8_t> dest);
+
+// The pixels of `image` as rows, top row first, into `pixels` (width x
+// height bytes).
+void image_pixels(const image_place& image, const record_data& record, input_stream& in,
+                  std::span<std::uint8_t> pixels);
+
+}  // namespace torv

@@ -277,6 +277,48 @@ std::vector<std::uint8_t> lzss_encode_greedy(std::span<const std::uint8_t> data)
     return write_steps(data, steps);
 }
 
+void stretch_block(std::vector<std::uint8_t>& block, std::size_t min_size) {
+    if (block.size() >= min_size || block.size() < 4) {
+        return;
+    }
+    // Find the last group's flag byte and how many items it holds: walk the
+    // items until the declared length is out.
+    const std::uint32_t declared = static_cast<std::uint32_t>(block[0]) | static_cast<std::uint32_t>(block[1]) << 8 |
+                                   static_cast<std::uint32_t>(block[2]) << 16 |
+                                   static_cast<std::uint32_t>(block[3]) << 24;
+    block_writer writer;
+    std::uint64_t produced = 0;
+    std::size_t pos = 4;
+    while (produced < declared && pos < block.size()) {
+        if (writer.items_in_group == 8) {
+            writer.items_in_group = 0;
+            writer.flag_at = pos++;
+        }
+        const bool literal = (block[writer.flag_at] >> writer.items_in_group & 1) != 0;
+        if (literal) {
+            produced += 1;
+            pos += 1;
+        } else {
+            produced += pos + 1 < block.size() ? (block[pos + 1] & 0x0F) + min_match : 0;
+            pos += 2;
+        }
+        ++writer.items_in_group;
+    }
+    // Whatever follows the last item is not part of the block.
+    block.resize(std::min(pos, block.size()));
+    writer.out = std::move(block);
+    std::uint64_t length = std::max<std::uint64_t>(produced, declared);
+    while (writer.out.size() < min_size) {
+        put_literal(writer, 0);
+        ++length;
+    }
+    const auto n = static_cast<std::uint32_t>(length);
+    for (int k = 0; k < 4; ++k) {
+        writer.out[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(n >> (8 * k));
+    }
+    block = std::move(writer.out);
+}
+
 std::vector<std::uint8_t> lzss_encode_literals(std::span<const std::uint8_t> data) {
     block_writer writer = start_block(data.size(), data.size() + data.size() / 8 + 1);
     for (const std::uint8_t byte : data) {

@@ -30,6 +30,11 @@ std::vector<std::uint8_t> lzss_encode(std::span<const std::uint8_t> data);
 // parse: for comparison.
 std::vector<std::uint8_t> lzss_encode_greedy(std::span<const std::uint8_t> data);
 
+// Makes `block` (one that this encoder wrote, or any valid block) at least
+// `min_size` bytes long by appending literal zero bytes after its data: they
+// decode after what it held, and its declared length grows to count them.
+void stretch_block(std::vector<std::uint8_t>& block, std::size_t min_size);
+
 // A block of literals only: the largest stream for `data`.
 std::vector<std::uint8_t> lzss_encode_literals(std::span<const std::uint8_t> data);
 

@@ -1,0 +1,47 @@
+// Choosing the palette and the indices that images sharing one palette are
+// stored with. With an original, its palette and indices are kept wherever
+// the images allow, since a game may depend on them.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "image/image.h"
+#include "image/palette.h"
+#include "image/picture.h"
+
+namespace torv {
+
+// One image stored with a palette.
+struct palette_user {
+    std::string_view name;  // its file, for messages
+    const picture* image = nullptr;
+    // Its indices in the original file, row-major (empty without one): where
+    // a colour stands at several indices, each pixel keeps its own.
+    std::span<const std::uint8_t> original_indices;
+};
+
+struct fitted_palette {
+    rgb15_palette palette{};                         // the colours; bit 15 is left to the caller
+    std::vector<std::vector<std::uint8_t>> indices;  // per user, row-major
+    std::vector<std::string> notes;                  // what a person should know
+    std::string error;                               // empty on success
+};
+
+// Fits the images to one palette:
+// - an indexed image whose colour table agrees with the palette at every
+//   index it uses keeps its indices;
+// - otherwise each pixel is mapped by colour: to its original index when that
+//   index has its colour, else to the first index with its colour, else (no
+//   original) to an index no image has claimed yet;
+// - with an original, an indexed image that brings colours the original lacks
+//   is a palette edit: its colour table becomes the palette;
+// - a colour with no place is an error, or with `nearest` the nearest colour
+//   of the palette.
+// Colours are compared as stored: the top five bits of each channel.
+fitted_palette fit_palette(std::span<const palette_user> users, const rgb15_palette* original, bool nearest);
+
+}  // namespace torv

@@ -1,0 +1,5 @@
+#include "pack/cli.h"
+
+int main(int argc, char** argv) {
+    return torv::run_pack(argc, argv);
+}

@@ -1,0 +1,131 @@
+#include "pack/pack.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <optional>
+
+#include "codec/lzss_encode.h"
+#include "format/records.h"
+#include "format/tiles.h"
+#include "pack/pack_parts.h"
+
+namespace torv::pack_parts {
+
+// ---------------------------------------------------------------------------
+// Layouts of one record: everything in memory at once.
+
+pack_outcome pack_single(const layout& format, const image_source& images, input_stream* original,
+                         const pack_options& options, const byte_sink& out) {
+    pack_outcome outcome;
+    const std::size_t count = format.images.size();
+    const auto file_size = static_cast<std::size_t>(format.file_size);
+
+    std::vector<picture> pictures(count);
+    std::vector<std::string> names(count);
+    for (std::size_t k = 0; k < count; ++k) {
+        names[k] = images.name(k);
+        outcome.error = load_image(images, k, format.images[k], pictures[k]);
+        if (!outcome.error.empty()) {
+            return outcome;
+        }
+    }
+
+    std::optional<record_data> old;
+    std::vector<bytes> old_rows(count);
+    bytes file(file_size, 0);
+    if (original != nullptr) {
+        old = read_record(format, *original, 0, keep_everything);
+        for (std::size_t k = 0; k < count; ++k) {
+            old_rows[k].resize(image_bytes(format.images[k]));
+            image_pixels(format.images[k], *old, *original, old_rows[k]);
+        }
+        read_at(*original, 0, file);
+    }
+
+    fitted_record fitted;
+    outcome.error =
+        fit_record(format, pictures, names, old ? &*old : nullptr, old_rows, options.nearest, fitted, outcome.notes);
+    if (!outcome.error.empty()) {
+        return outcome;
+    }
+
+    // The plain parts, in place.
+    for (std::size_t p = 0; p < format.palettes.size(); ++p) {
+        if (format.palettes[p].from == source::file) {
+            put_bytes(file, format.palettes[p].offset, palette_to_bytes(fitted.palettes[p]));
+        }
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+        if (format.images[k].from == source::file) {
+            put_bytes(file, format.images[k].offset, stored_form(format.images[k], fitted.rows[k]));
+        }
+    }
+
+    outcome.report.push_back("layout " + std::string(format.name) + ": " + std::to_string(count) + " images");
+    if (format.block_offset) {
+        const std::size_t block_at = *format.block_offset;
+        const std::size_t room = file_size - block_at;
+        const std::size_t extent = block_extent(format);
+        bytes content = block_content(format, fitted);
+        const bool unchanged = old && padded(old->block.bytes, extent) == content;
+        std::size_t used = 0;
+        if (unchanged) {
+            used = static_cast<std::size_t>(old->block.end) - block_at;
+        } else {
+            // Decoded bytes the original holds past the images stay.
+            if (old && old->block.bytes.size() > extent) {
+                content.insert(content.end(), old->block.bytes.begin() + static_cast<std::ptrdiff_t>(extent),
+                               old->block.bytes.end());
+            }
+            const bytes block = lzss_encode(content);
+            used = block.size();
+            if (used > room) {
+                std::string in_block;
+                for (std::size_t k = 0; k < count; ++k) {
+                    if (format.images[k].from == source::block) {
+                        in_block += (in_block.empty() ? "" : ", ") + names[k];
+                    }
+                }
+                outcome.error = in_block + ": the compressed block needs " + std::to_string(used) +
+                                " bytes, the layout has room for " + std::to_string(room) + ": " +
+                                std::to_string(used - room) + " bytes over";
+                return outcome;
+            }
+            // After the new block: zeros where the old one lay, then whatever
+            // followed it.
+            const std::size_t old_end = old ? std::min(file_size, static_cast<std::size_t>(old->block.end)) : 0;
+            std::fill(file.begin() + static_cast<std::ptrdiff_t>(block_at + used),
+                      file.begin() + static_cast<std::ptrdiff_t>(std::max(block_at + used, old_end)), 0);
+            put_bytes(file, block_at, block);
+        }
+        outcome.report.push_back("block: " + room_text(used, room) + (unchanged ? ", as in the original" : ""));
+    }
+
+    if (old) {
+        std::string kept;
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::size_t p = format.images[k].palette;
+            if (fitted.rows[k] == old_rows[k] && fitted.palettes[p] == old->palettes[p]) {
+                kept += (kept.empty() ? "" : ", ") + names[k];
+            }
+        }
+        outcome.report.push_back("kept as in the original: " + (kept.empty() ? std::string("none") : kept));
+    }
+    out(file);
+    return outcome;
+}
+
+}  // namespace torv::pack_parts
+
+namespace torv {
+
+pack_outcome pack(const layout& format, const image_source& images, input_stream* original, const pack_options& options,
+                  const byte_sink& out) {
+    if (format.record_alignment != 0) {
+        return pack_parts::pack_frames(format, images, original, options, out);
+    }
+    return pack_parts::pack_single(format, images, original, options, out);
+}
+
+}  // namespace torv

@@ -1,0 +1,146 @@
+#include "pack/pack_parts.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "format/tiles.h"
+
+namespace torv::pack_parts {
+
+constexpr std::uint16_t flag_bit = 0x8000;  // bit 15 of a palette entry: kept, never shown
+
+namespace {
+
+std::string size_text(std::int64_t width, std::int64_t height) {
+    return std::to_string(width) + "x" + std::to_string(height);
+}
+
+// Reads image `k`, which must be the size of `place`; an error message, or
+// empty.
+}  // namespace
+
+std::string load_image(const image_source& images, std::size_t k, const image_place& place, picture& out) {
+    const std::string name = images.name(k);
+    picture_read read = images.load(k, image_bytes(place));
+    const bool size_known = read.image.width > 0 && read.image.height > 0;
+    if (size_known && (read.image.width != place.width || read.image.height != place.height)) {
+        return name + ": the image is " + size_text(read.image.width, read.image.height) + ", it must be " +
+               size_text(place.width, place.height);
+    }
+    if (!read.ok()) {
+        return name + ": " + read.error;
+    }
+    out = std::move(read.image);
+    return {};
+}
+
+// The palette as stored: the fitted colours, with bit 15 of each entry as the
+// original had it.
+rgb15_palette with_flags(const rgb15_palette& colours, const rgb15_palette* original) {
+    rgb15_palette stored = colours;
+    if (original != nullptr) {
+        for (std::size_t k = 0; k < palette_entries; ++k) {
+            stored[k] = static_cast<std::uint16_t>(colours[k] | ((*original)[k] & flag_bit));
+        }
+    }
+    return stored;
+}
+
+// The image's indices (rows) as the layout stores them.
+bytes stored_form(const image_place& place, const bytes& rows) {
+    if (place.order == pixel_order::rows) {
+        return rows;
+    }
+    bytes tiles(rows.size());
+    tile(rows, static_cast<std::size_t>(place.width), static_cast<std::size_t>(place.height), tiles);
+    return tiles;
+}
+
+void put_bytes(bytes& dest, std::size_t offset, std::span<const std::uint8_t> from) {
+    std::copy(from.begin(), from.end(), dest.begin() + static_cast<std::ptrdiff_t>(offset));
+}
+
+// The first `size` bytes of a decoded block, 0 where it is short.
+bytes padded(std::span<const std::uint8_t> block, std::size_t size) {
+    bytes out(size, 0);
+    std::copy_n(block.begin(), std::min(size, block.size()), out.begin());
+    return out;
+}
+
+std::string room_text(std::size_t used, std::size_t room) {
+    return std::to_string(used) + " of " + std::to_string(room) + " bytes (" +
+           (used <= room ? std::to_string(room - used) + " free)" : std::to_string(used - room) + " over)");
+}
+
+// Names of consecutive numbers as ranges: "000-003, 007".
+std::string frame_ranges(const std::vector<std::size_t>& frames) {
+    std::string text;
+    auto number = [](std::size_t n) {
+        char digits[24];
+        std::snprintf(digits, sizeof digits, "%03zu", n);
+        return std::string(digits);
+    };
+    for (std::size_t k = 0; k < frames.size();) {
+        std::size_t last = k;
+        while (last + 1 < frames.size() && frames[last + 1] == frames[last] + 1) ++last;
+        text += text.empty() ? "" : ", ";
+        text += number(frames[k]);
+        if (last > k) {
+            text += '-';
+            text += number(frames[last]);
+        }
+        k = last + 1;
+    }
+    return text;
+}
+
+// Fits the pictures of one record to its palettes; `old` is the original's
+// record (or nullptr) and `old_rows` its images' indices.
+std::string fit_record(const layout& format, const std::vector<picture>& pictures,
+                       const std::vector<std::string>& names, const record_data* old,
+                       const std::vector<bytes>& old_rows, bool nearest, fitted_record& fitted,
+                       std::vector<std::string>& notes) {
+    fitted.rows.resize(pictures.size());
+    for (std::size_t p = 0; p < format.palettes.size(); ++p) {
+        std::vector<palette_user> users;
+        std::vector<std::size_t> which;
+        for (std::size_t k = 0; k < format.images.size(); ++k) {
+            if (format.images[k].palette == p) {
+                users.push_back({names[k], &pictures[k],
+                                 old ? std::span<const std::uint8_t>(old_rows[k]) : std::span<const std::uint8_t>()});
+                which.push_back(k);
+            }
+        }
+        const rgb15_palette* old_palette = old ? &old->palettes[p] : nullptr;
+        fitted_palette fit = fit_palette(users, old_palette, nearest);
+        if (!fit.error.empty()) {
+            return fit.error;
+        }
+        notes.insert(notes.end(), fit.notes.begin(), fit.notes.end());
+        fitted.palettes[p] = with_flags(fit.palette, old_palette);
+        for (std::size_t u = 0; u < which.size(); ++u) {
+            fitted.rows[which[u]] = std::move(fit.indices[u]);
+        }
+    }
+    return {};
+}
+
+// The decoded block a record's images and palettes make (extent bytes).
+bytes block_content(const layout& format, const fitted_record& fitted) {
+    bytes content(block_extent(format), 0);
+    for (std::size_t p = 0; p < format.palettes.size(); ++p) {
+        if (format.palettes[p].from == source::block) {
+            put_bytes(content, format.palettes[p].offset, palette_to_bytes(fitted.palettes[p]));
+        }
+    }
+    for (std::size_t k = 0; k < format.images.size(); ++k) {
+        const image_place& place = format.images[k];
+        if (place.from == source::block) {
+            put_bytes(content, place.offset, stored_form(place, fitted.rows[k]));
+        }
+    }
+    return content;
+}
+
+}  // namespace torv::pack_parts

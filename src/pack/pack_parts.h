@@ -1,0 +1,66 @@
+// The pieces both kinds of layout are packed with: reading and fitting the
+// images of a record, and laying out what the layout stores.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "format/layouts.h"
+#include "format/records.h"
+#include "pack/fit_palette.h"
+#include "pack/pack.h"
+
+namespace torv::pack_parts {
+
+using bytes = std::vector<std::uint8_t>;
+
+// Reads image `k`, which must be the size of `place`; an error message, or
+// empty.
+std::string load_image(const image_source& images, std::size_t k, const image_place& place, picture& out);
+
+// The palette as stored: the fitted colours, with bit 15 of each entry as the
+// original had it.
+rgb15_palette with_flags(const rgb15_palette& colours, const rgb15_palette* original);
+
+// The image's indices (rows) as the layout stores them.
+bytes stored_form(const image_place& place, const bytes& rows);
+
+void put_bytes(bytes& dest, std::size_t offset, std::span<const std::uint8_t> from);
+
+// The first `size` bytes of a decoded block, 0 where it is short.
+bytes padded(std::span<const std::uint8_t> block, std::size_t size);
+
+// "used of room bytes (free)" or "(over)".
+std::string room_text(std::size_t used, std::size_t room);
+
+// Frame numbers as ranges: "000-003, 007".
+std::string frame_ranges(const std::vector<std::size_t>& frames);
+
+// The images of one record, fitted to their palettes.
+struct fitted_record {
+    std::array<rgb15_palette, max_palettes> palettes{};  // as stored
+    std::vector<bytes> rows;                             // per image, row-major indices
+};
+
+// Fits the pictures of one record to its palettes; `old` is the original's
+// record (or nullptr) and `old_rows` its images' indices. An error message,
+// or empty; notes are added to `notes`.
+std::string fit_record(const layout& format, const std::vector<picture>& pictures,
+                       const std::vector<std::string>& names, const record_data* old,
+                       const std::vector<bytes>& old_rows, bool nearest, fitted_record& fitted,
+                       std::vector<std::string>& notes);
+
+// The decoded block a record's images and palettes make: block_extent bytes.
+bytes block_content(const layout& format, const fitted_record& fitted);
+
+// Packs a layout of one record, or a walk of records.
+pack_outcome pack_single(const layout& format, const image_source& images, input_stream* original,
+                         const pack_options& options, const byte_sink& out);
+pack_outcome pack_frames(const layout& format, const image_source& images, input_stream* original,
+                         const pack_options& options, const byte_sink& out);
+
+}  // namespace torv::pack_parts

@@ -155,7 +155,7 @@ mapping_outcome map_by_colour(const palette_user& user, palette_state& state, bo
         }
         if (index == no_index) {
             out.error = std::string(user.name) + ": " + pixel_at(image, at) + " has colour " + hex_colour(c) +
-                        ", which the palette lacks";
+                        ", which the palette";
             return out;
         }
         out.indices[at] = static_cast<std::uint8_t>(index);
@@ -163,9 +163,11 @@ mapping_outcome map_by_colour(const palette_user& user, palette_state& state, bo
     return out;
 }
 
-std::string names_of(std::span<const palette_user> users) {
+// The names of the users other than `except`.
+std::string names_of(std::span<const palette_user> users, const palette_user& except) {
     std::string names;
     for (const palette_user& user : users) {
+        if (&user == &except) continue;
         names += names.empty() ? "" : ", ";
         names += user.name;
     }
@@ -221,8 +223,9 @@ fitted_palette fit_palette(std::span<const palette_user> users, const rgb15_pale
         if (!mapped.error.empty()) {
             result.error = mapped.error;
             if (users.size() > 1) {
-                result.error += " it shares with " + names_of(users);
+                result.error += " it shares with " + names_of(users, user);
             }
+            result.error += " lacks";
             if (!nearest) {
                 result.error += " (--nearest maps such colours to the nearest one)";
             }

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Writes the small image files that the BMP and PNG reader tests read, with
+# real image writers: ImageMagick (convert) and Pillow (python3-pil). All hold
+# the same 16x12 picture of six colours; the tests know it by its formula.
+# The files are committed; this script says how they were made.
+#   usage: tools/make_reader_images.sh [folder]   (default: tests/data/readers)
+set -euo pipefail
+out=${1:-tests/data/readers}
+mkdir -p "$out"
+cd "$out"
+PY=/usr/bin/python3
+
+"$PY" - <<'PYTHON'
+from PIL import Image
+colours = [(0, 0, 0), (248, 248, 248), (248, 0, 0), (0, 200, 0), (16, 32, 240), (120, 64, 8)]
+W, H = 16, 12
+def index(x, y):
+    return x % 6 if y == 0 else (x * 3 + y * 5 + (x * y) % 4) % 6
+pixels = [index(x, y) for y in range(H) for x in range(W)]
+flat = sum(colours, ())
+p = Image.new('P', (W, H)); p.putpalette(flat); p.putdata(pixels)
+p.save('source.png')                                   # the picture all others come from
+p.save('pil-p8.bmp')                                   # Pillow: 8-bit BMP, 40-byte header
+p.save('pil-p.png')                                    # Pillow: indexed PNG, six-entry palette
+p.save('pil-p4.png', bits=4)                           # Pillow: 4-bit indexed PNG
+rgb = p.convert('RGB')
+rgb.save('pil-rgb24.bmp')                              # Pillow: 24-bit BMP
+rgb.save('pil-rgb.png')                                # Pillow: RGB PNG
+rgba = p.convert('RGBA')
+rgba.save('pil-rgba.png')                              # Pillow: RGBA PNG, every pixel opaque
+rgba.putpixel((3, 2), (248, 0, 0, 128))
+rgba.save('pil-rgba-translucent.png')                  # one pixel half transparent: refused
+two = Image.new('P', (W, H)); two.putpalette([0, 0, 0, 248, 248, 248])
+two.putdata([(x + y) % 2 for y in range(H) for x in range(W)])
+two.save('pil-two.png', bits=1)                        # a 1-bit picture (checkerboard)
+grey = Image.new('L', (W, H)); grey.putdata([16 * ((x + y) % 16) for y in range(H) for x in range(W)])
+grey.save('pil-grey.png')                              # Pillow: grey PNG (ramp)
+PYTHON
+
+# ImageMagick: RLE8 with the 40-byte header, OS/2's 12-byte header, the V5
+# header, 24-bit, 32-bit with an alpha bit-field mask, 4-bit and 1-bit files
+# (it picks the fewest bits that hold the colours, so six colours are 4-bit).
+convert source.png -compress RLE BMP3:im-bmp3-rle8.bmp
+convert source.png BMP2:im-os2-8.bmp
+convert source.png -compress none BMP:im-v5-4.bmp
+convert source.png -type TrueColor BMP3:im-24.bmp
+convert source.png -type TrueColorAlpha BMP:im-v5-32-alpha.bmp
+convert source.png -compress none BMP3:im-bmp3-4.bmp
+convert pil-two.png -compress none -type Palette -colors 2 BMP3:im-bmp3-1.bmp
+rm -f im-bmp3-8.bmp im-v5-8.bmp
+ls -l

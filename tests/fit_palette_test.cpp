@@ -1,0 +1,140 @@
+// Palette fitting: what an edited image keeps of the original's palette and
+// indices, and what images sharing a palette make of it without one.
+#include "pack/fit_palette.h"
+
+#include <gtest/gtest.h>
+
+namespace torv {
+namespace {
+
+using bytes = std::vector<std::uint8_t>;
+
+rgb8 colour(int k) {  // distinct colours whose channels the format shows exactly
+    return {static_cast<std::uint8_t>((k * 8) & 0xF8), static_cast<std::uint8_t>((k * 24) & 0xF8),
+            static_cast<std::uint8_t>(((k / 32) * 8) & 0xF8)};
+}
+
+rgb15_palette original_palette() {
+    rgb15_palette palette{};
+    for (std::size_t k = 0; k < palette_entries; ++k) palette[k] = rgb15_of(colour(static_cast<int>(k)));
+    palette[9] = palette[4];  // one colour at two indices
+    return palette;
+}
+
+picture indexed(bytes indices, std::vector<rgb8> table) {
+    picture p;
+    p.width = static_cast<std::int32_t>(indices.size());
+    p.height = 1;
+    p.indexed = true;
+    p.indices = std::move(indices);
+    p.table = std::move(table);
+    return p;
+}
+
+picture true_colour(std::vector<rgb8> colours) {
+    picture p;
+    p.width = static_cast<std::int32_t>(colours.size());
+    p.height = 1;
+    p.colours = std::move(colours);
+    return p;
+}
+
+fitted_palette fit_one(const picture& image, const rgb15_palette* original, const bytes& before = {},
+                       bool nearest = false) {
+    const palette_user user{"img.bmp", &image, before};
+    return fit_palette({&user, 1}, original, nearest);
+}
+
+TEST(FitPalette, WithAnOriginalItsIndicesStayWhereverTheColoursAllow) {
+    const rgb15_palette original = original_palette();
+    std::vector<rgb8> table(256);
+    for (int k = 0; k < 256; ++k) table[static_cast<std::size_t>(k)] = rgb8_of(original[static_cast<std::size_t>(k)]);
+    const bytes before = {1, 4, 9, 200, 9};
+
+    // (a) the same colours at the same indices: indices as they stand.
+    EXPECT_EQ(fit_one(indexed(before, table), &original, before).indices[0], before);
+    // A table trimmed to the indices used still agrees.
+    EXPECT_EQ(fit_one(indexed({0, 1}, {table[0], table[1]}), &original).indices[0], (bytes{0, 1}));
+
+    // (b) the table reordered (reversed): mapped back by colour; the colour
+    // at indices 4 and 9 keeps each pixel's own.
+    std::vector<rgb8> reversed(table.rbegin(), table.rend());
+    bytes reordered;
+    for (const std::uint8_t k : before) reordered.push_back(static_cast<std::uint8_t>(255 - k));
+    const fitted_palette remapped = fit_one(indexed(reordered, reversed), &original, before);
+    EXPECT_EQ(remapped.indices[0], before);
+    EXPECT_EQ(remapped.palette[4], original[4]);
+
+    // (c) true colour, by exact colour.
+    std::vector<rgb8> colours;
+    for (const std::uint8_t k : before) colours.push_back(table[k]);
+    const fitted_palette by_colour = fit_one(true_colour(colours), &original, before);
+    EXPECT_EQ(by_colour.indices[0], before);
+    EXPECT_TRUE(by_colour.error.empty());
+
+    // (d) an indexed image with a colour the original lacks: its table is
+    // the palette, indices as they stand, and a note says so.
+    std::vector<rgb8> edited = table;
+    edited[3] = {8, 8, 248};
+    const fitted_palette edit = fit_one(indexed({3, 1}, edited), &original, bytes{2, 1});
+    EXPECT_EQ(edit.indices[0], (bytes{3, 1}));
+    EXPECT_EQ(edit.palette[3], rgb15_of({8, 8, 248}));
+    EXPECT_EQ(edit.notes.size(), 1u);
+
+    // (e) a true-colour pixel of a colour the palette lacks: an error naming
+    // the file, the pixel and the colour; with `nearest`, the nearest colour.
+    const picture odd = true_colour({table[1], {8, 8, 248}});
+    const fitted_palette refused = fit_one(odd, &original);
+    EXPECT_NE(refused.error.find("img.bmp: pixel (1, 0) has colour #0808f8"), std::string::npos) << refused.error;
+    const fitted_palette near = fit_one(odd, &original, {}, true);
+    EXPECT_TRUE(near.error.empty());
+    auto distance = [](rgb8 a, rgb8 b) {
+        return (a.red - b.red) * (a.red - b.red) + (a.green - b.green) * (a.green - b.green) +
+               (a.blue - b.blue) * (a.blue - b.blue);
+    };
+    int closest = 1 << 30;
+    for (const std::uint16_t entry : original) closest = std::min(closest, distance(rgb8_of(entry), {8, 8, 248}));
+    EXPECT_EQ(distance(rgb8_of(near.palette[near.indices[0][1]]), {8, 8, 248}), closest);
+    EXPECT_EQ(near.palette, original);
+}
+
+TEST(FitPalette, WithoutAnOriginalImagesSharingAPaletteAreMerged) {
+    // The first indexed image's table is the palette; a second with other
+    // colours takes indices left free; a true-colour one likewise.
+    const picture first = indexed({0, 1, 0}, {colour(1), colour(2)});
+    const picture second = indexed({0, 1}, {colour(2), colour(3)});
+    const picture third = true_colour({colour(3), colour(4)});
+    const palette_user users[] = {{"a", &first, {}}, {"b", &second, {}}, {"c", &third, {}}};
+    const fitted_palette merged = fit_palette(users, nullptr, false);
+    ASSERT_TRUE(merged.error.empty()) << merged.error;
+    EXPECT_EQ(merged.indices[0], (bytes{0, 1, 0}));
+    for (std::size_t u = 0; u < 3; ++u) {
+        const picture& image = *users[u].image;
+        for (std::size_t at = 0; at < merged.indices[u].size(); ++at) {
+            EXPECT_EQ(rgb8_of(merged.palette[merged.indices[u][at]]), image.colour_at(at));
+        }
+    }
+
+    // More than 256 colours together: an error naming the others.
+    std::vector<rgb8> many;
+    for (int k = 0; k < 200; ++k)
+        many.push_back({static_cast<std::uint8_t>(8 * (k % 32)), static_cast<std::uint8_t>(8 * (k / 32)), 0});
+    std::vector<rgb8> more;
+    for (int k = 0; k < 200; ++k)
+        more.push_back({0, static_cast<std::uint8_t>(8 * (k % 32)), static_cast<std::uint8_t>(8 * (1 + k / 32))});
+    const picture x = true_colour(many), y = true_colour(more);
+    const palette_user crowded[] = {{"x", &x, {}}, {"y", &y, {}}};
+    const fitted_palette over = fit_palette(crowded, nullptr, false);
+    EXPECT_NE(over.error.find("y: "), std::string::npos) << over.error;
+    EXPECT_NE(over.error.find("shares with x"), std::string::npos) << over.error;
+}
+
+TEST(FitPalette, ChannelsTheFormatCannotShowAreNotedOncePerImage) {
+    const picture image = true_colour({{255, 255, 255}, {255, 255, 255}, {7, 0, 0}});
+    const fitted_palette fit = fit_one(image, nullptr);
+    EXPECT_EQ(fit.notes.size(), 1u);
+    EXPECT_EQ(fit.palette[fit.indices[0][0]], rgb15_of({248, 248, 248}));
+}
+
+}  // namespace
+}  // namespace torv

@@ -21,10 +21,6 @@ void append(bytes& out, const bytes& more) {
     out.insert(out.end(), more.begin(), more.end());
 }
 
-std::size_t size_of(const layout& format) {
-    return static_cast<std::size_t>(format.file_size);
-}
-
 std::uint16_t rgb15(int red, int green, int blue) {
     return static_cast<std::uint16_t>((red & 31) | ((green & 31) << 5) | ((blue & 31) << 10));
 }

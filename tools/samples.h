@@ -52,6 +52,11 @@ bytes make_frame_sequence(int frames = 60);
 // last record stretched to the end of the file: the benchmark's input.
 bytes make_dense_frame_sequence();
 
+// The exact size of a layout's files.
+inline std::size_t size_of(const layout& format) {
+    return static_cast<std::size_t>(format.file_size);
+}
+
 // `data` followed by zeros up to `size` bytes; throws if it is longer.
 bytes pad_to(bytes data, std::size_t size);
 

@@ -24,8 +24,19 @@ std::string env_or(const char* name, const std::string& fallback) {
     return value != nullptr && *value != '\0' ? value : fallback;
 }
 
-std::string program_path() {
-    return env_or("TORV_EXE", TORV_DEFAULT_EXE);
+std::string program_path(bool pack) {
+    return pack ? env_or("TORV_PACK_EXE", TORV_DEFAULT_PACK_EXE) : env_or("TORV_EXE", TORV_DEFAULT_EXE);
+}
+
+// Lines end in CR LF on Windows, where standard output and error are text.
+std::string without_carriage_returns(const std::string& text) {
+    std::string lines;
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        if (!(text[k] == '\r' && k + 1 < text.size() && text[k + 1] == '\n')) {
+            lines += text[k];
+        }
+    }
+    return lines;
 }
 
 std::string wine_command() {
@@ -122,11 +133,12 @@ std::vector<std::string> scratch_dir::files() const {
 run_result scratch_dir::run(const std::vector<std::string>& args, const run_options& options) const {
     // The program starts from a small launcher that reports its peak memory.
     const fs::path report = path_.parent_path() / (path_.filename().string() + ".rss");
+    const fs::path errors = path_.parent_path() / (path_.filename().string() + ".err");
     std::vector<std::string> command{TORV_PEAK_RSS_EXE, report.string()};
     if (under_wine()) {
         command.push_back(wine_command());
     }
-    command.push_back(program_path());
+    command.push_back(program_path(options.pack));
     command.insert(command.end(), args.begin(), args.end());
 
     int pipe_ends[2];
@@ -136,6 +148,11 @@ run_result scratch_dir::run(const std::vector<std::string>& args, const run_opti
     const pid_t child = fork();
     if (child == 0) {
         dup2(pipe_ends[1], STDOUT_FILENO);
+        const int error_file = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (error_file >= 0) {
+            dup2(error_file, STDERR_FILENO);
+            close(error_file);
+        }
         close(pipe_ends[0]);
         close(pipe_ends[1]);
         if (chdir(path_.c_str()) != 0) {
@@ -167,17 +184,16 @@ run_result scratch_dir::run(const std::vector<std::string>& args, const run_opti
     waitpid(child, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     std::ifstream(report) >> result.peak_rss_kib;
+    {
+        std::ifstream error_text(errors, std::ios::binary);
+        result.errors.assign(std::istreambuf_iterator<char>(error_text), std::istreambuf_iterator<char>());
+    }
     if (under_wine()) {
-        // Standard output is in text mode on Windows: lines end in CR LF.
-        std::string lines;
-        for (std::size_t k = 0; k < result.output.size(); ++k) {
-            if (!(result.output[k] == '\r' && k + 1 < result.output.size() && result.output[k + 1] == '\n')) {
-                lines += result.output[k];
-            }
-        }
-        result.output = lines;
+        result.output = without_carriage_returns(result.output);
+        result.errors = without_carriage_returns(result.errors);
     }
     fs::remove(report);
+    fs::remove(errors);
     return result;
 }
 

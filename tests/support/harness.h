@@ -13,12 +13,15 @@ using bytes = std::vector<std::uint8_t>;
 struct run_result {
     int status = -1;        // exit status
     std::string output;     // everything printed on standard output
+    std::string errors;     // everything printed on standard error
     long peak_rss_kib = 0;  // the program's peak resident memory
 };
 
 struct run_options {
     // Largest file the program may write (RLIMIT_FSIZE), or 0 for no limit.
     std::uint64_t file_size_limit = 0;
+    // Run torv-pack rather than torv.
+    bool pack = false;
 };
 
 // True when the program under test is a Windows build run through Wine: there
@@ -54,6 +57,7 @@ public:
     std::filesystem::path host_path(const std::string& name) const;
 
     run_result run(const std::vector<std::string>& args, const run_options& options = {}) const;
+    run_result run_pack(const std::vector<std::string>& args) const { return run(args, {.pack = true}); }
 
 private:
     std::filesystem::path path_;

@@ -1,0 +1,275 @@
+// torv-pack end to end: what it packs, torv converts back to the same images;
+// with the original, what is unchanged keeps the original's bytes; and every
+// refusal leaves nothing behind.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <random>
+
+#include "byte_utils.h"
+#include "codec/lzss_encode.h"
+#include "harness.h"
+#include "image/bmp_read.h"
+#include "samples.h"
+
+namespace torv::test {
+namespace {
+
+constexpr std::size_t unit = 2048;
+constexpr std::size_t frame_bytes = 320 * 224;
+
+// Converts `source` (a .bin file in `dir`) with torv; the BMP files it wrote,
+// by name.
+std::map<std::string, bytes> unpack(const scratch_dir& dir, const std::string& source) {
+    const auto before = dir.files();
+    const run_result result = dir.run({source, ""});
+    EXPECT_EQ(result.status, 0) << result.output;
+    std::map<std::string, bytes> written;
+    for (const std::string& name : dir.files()) {
+        if (name.ends_with(".bmp") && std::find(before.begin(), before.end(), name) == before.end()) {
+            written[name] = dir.read(name);
+        }
+    }
+    return written;
+}
+
+// Converts `packed` with torv in a folder of its own, as `stem`.bin.
+std::map<std::string, bytes> unpack_bytes(const bytes& packed, const std::string& stem) {
+    scratch_dir dir;
+    dir.write(stem + ".bin", packed);
+    return unpack(dir, stem + ".bin");
+}
+
+// A frame of tiles and a palette.
+bytes noise(std::size_t size, unsigned seed, unsigned levels = 256) {
+    std::mt19937 random(seed);
+    bytes out(size);
+    for (auto& b : out) b = static_cast<std::uint8_t>(random() % levels);
+    return out;
+}
+
+// A frame sequence with what real files hold: a normal record, a block
+// shorter than a frame with junk after it, a compressed black frame with an
+// all-zero palette, a last record stretched to three units before the end,
+// and three zero records.
+bytes odd_frame_file() {
+    const bytes picture = samples::make_picture(320, 224, 1, 3);
+    bytes file = samples::make_frame_record(samples::make_palette(1, 2), samples::to_tiles(picture));
+    bytes short_record = concat(samples::make_palette(2), lzss_encode(noise(5000, 1, 7)));
+    const std::size_t junk_at = short_record.size();
+    short_record.resize((short_record.size() + unit - 1) / unit * unit);
+    for (std::size_t k = junk_at; k < short_record.size(); ++k) short_record[k] = 0xA5;
+    file = concat(file, short_record);
+    file = concat(file, samples::make_frame_record(bytes(512, 0), bytes(frame_bytes, 0)));
+    const std::size_t units_left = samples::frame_sequence_size / unit - file.size() / unit - 3;
+    file =
+        concat(file, samples::make_frame_record(samples::make_palette(3, 9),
+                                                samples::to_tiles(samples::make_picture(320, 224, 2, 5)), units_left));
+    return samples::pad_to(std::move(file), samples::frame_sequence_size);
+}
+
+struct sample_file {
+    std::string stem;
+    bytes contents;
+};
+
+std::vector<sample_file> originals() {
+    bytes short_four = concat(samples::make_palette(3), lzss_encode(noise(9000, 4, 5)));
+    return {
+        {"triple", samples::make_raw_triple()},
+        {"panels", samples::make_three_panel_block()},
+        {"picture", samples::make_single_picture_block()},
+        {"four", samples::make_four_image_block()},
+        {"short", samples::pad_to(short_four, samples::size_of(four_image_block_layout))},
+        {"intro", samples::make_frame_sequence(12)},
+        {"odd", odd_frame_file()},
+    };
+}
+
+TEST(Pack, TorvsOwnOutputWithItsOriginalGivesTheOriginalBack) {
+    for (const sample_file& sample : originals()) {
+        SCOPED_TRACE(sample.stem);
+        scratch_dir dir;
+        dir.write(sample.stem + ".bin", sample.contents);
+        unpack(dir, sample.stem + ".bin");
+        const run_result packed = dir.run_pack({sample.stem + ".bin", "", "-o", "new.bin"});
+        ASSERT_EQ(packed.status, 0) << packed.errors;
+        EXPECT_TRUE(dir.read("new.bin") == sample.contents);
+        EXPECT_NE(packed.output.find("kept as in the original"), std::string::npos) << packed.output;
+    }
+}
+
+TEST(Pack, WithoutAnOriginalTorvGivesBackTheSameImages) {
+    for (const sample_file& sample : originals()) {
+        SCOPED_TRACE(sample.stem);
+        scratch_dir dir;
+        dir.write(sample.stem + ".bin", sample.contents);
+        const auto images = unpack(dir, sample.stem + ".bin");
+        const run_result packed = dir.run_pack({sample.stem + ".bin", "", "--no-like", "-o", "new.bin"});
+        ASSERT_EQ(packed.status, 0) << packed.errors;
+        const bytes file = dir.read("new.bin");
+        ASSERT_EQ(file.size(), sample.contents.size());
+        EXPECT_TRUE(unpack_bytes(file, sample.stem) == images);
+        if (sample.stem == "odd") {
+            // The three black frames at the end are zero padding again.
+            EXPECT_TRUE(std::all_of(file.end() - 3 * unit, file.end(), [](std::uint8_t b) { return b == 0; }));
+        }
+    }
+}
+
+// Frame `k` of a converted sequence with `pixels` changed by `edit`.
+bytes edited_frame(const bytes& bmp, const std::function<void(std::uint8_t*)>& edit) {
+    bytes changed = bmp;
+    edit(changed.data() + 1078);  // rows bottom-up, 320 bytes each
+    return changed;
+}
+
+TEST(Pack, AnEditedFrameStaysInItsSpanOrMovesTheRecordsAfterIt) {
+    const bytes original = odd_frame_file();
+    scratch_dir dir;
+    dir.write("odd.bin", original);
+    auto images = unpack(dir, "odd.bin");
+
+    // A small edit of frame 3 (the stretched record): in place, and every
+    // byte before it as it was.
+    images["odd003.bmp"] = edited_frame(images["odd003.bmp"], [](std::uint8_t* rows) { rows[5000] ^= 1; });
+    dir.write("odd003.bmp", images["odd003.bmp"]);
+    run_result packed = dir.run_pack({"odd.bin", "", "-o", "a.bin"});
+    ASSERT_EQ(packed.status, 0) << packed.errors;
+    const bytes in_place = dir.read("a.bin");
+    EXPECT_TRUE(unpack_bytes(in_place, "odd") == images);
+    const std::size_t record3 = 5 * unit + unit + 5 * unit;  // after records 0-2
+    EXPECT_TRUE(std::equal(original.begin(), original.begin() + record3, in_place.begin()));
+    EXPECT_TRUE(std::equal(original.end() - 3 * unit, original.end(), in_place.end() - 3 * unit));
+
+    // Frame 0 as noise grows past its five units: the records after it move,
+    // and torv still finds every frame.
+    images["odd000.bmp"] = edited_frame(images["odd000.bmp"], [](std::uint8_t* rows) {
+        const bytes random = noise(frame_bytes, 9, 64);
+        std::copy(random.begin(), random.end(), rows);
+    });
+    dir.write("odd000.bmp", images["odd000.bmp"]);
+    packed = dir.run_pack({"odd.bin", "", "-o", "b.bin", "-j", "1"});
+    ASSERT_EQ(packed.status, 0) << packed.errors;
+    const bytes moved = dir.read("b.bin");
+    EXPECT_TRUE(unpack_bytes(moved, "odd") == images);
+    packed = dir.run_pack({"odd.bin", "", "-o", "c.bin", "-j", "3"});
+    EXPECT_TRUE(dir.read("c.bin") == moved) << "the same file for every number of threads";
+}
+
+// An 8-bit BMP as an editor that reorders colour tables writes it: the
+// table reversed and every index turned round with it.
+bytes reversed_table(const bytes& bmp) {
+    bytes out = bmp;
+    for (std::size_t k = 0; k < 256; ++k) {
+        std::copy_n(bmp.begin() + static_cast<std::ptrdiff_t>(54 + 4 * (255 - k)), 4,
+                    out.begin() + static_cast<std::ptrdiff_t>(54 + 4 * k));
+    }
+    for (std::size_t at = 1078; at < out.size(); ++at) out[at] = static_cast<std::uint8_t>(255 - out[at]);
+    return out;
+}
+
+// The same picture as a 24-bit BMP.
+bytes true_colour(const bytes& bmp) {
+    const auto width = le32(bmp, 18), height = le32(bmp, 22);
+    bytes out(54 + 3 * width * height, 0);
+    std::copy_n(bmp.begin(), 54, out.begin());
+    out[10] = 54;
+    out[11] = 0;
+    out[28] = 24;
+    out[46] = out[47] = 0;
+    for (std::size_t at = 0; at < width * height; ++at) {
+        std::copy_n(bmp.begin() + static_cast<std::ptrdiff_t>(54 + 4 * bmp[1078 + at]), 3,
+                    out.begin() + static_cast<std::ptrdiff_t>(54 + 3 * at));
+    }
+    return out;
+}
+
+TEST(Pack, PalettesReorderedOrTrueColourKeepTheOriginalsIndices) {
+    scratch_dir dir;
+    const bytes original = samples::make_four_image_block();
+    dir.write("four.bin", original);
+    auto images = unpack(dir, "four.bin");
+    dir.write("four0.bmp", reversed_table(images["four0.bmp"]));
+    dir.write("four2.bmp", true_colour(images["four2.bmp"]));
+    run_result packed = dir.run_pack({"four.bin", "", "-o", "new.bin"});
+    ASSERT_EQ(packed.status, 0) << packed.errors;
+    EXPECT_TRUE(dir.read("new.bin") == original);
+
+    // A colour the palette lacks in a true-colour image: refused, naming the
+    // file, the pixel and the colour; mapped with --nearest.
+    bytes odd = true_colour(images["four3.bmp"]);
+    const std::size_t corner = 54 + 3 * (320 * 223);  // pixel (0, 0): the first of the top row
+    odd[corner] = 0x10, odd[corner + 1] = 0x08, odd[corner + 2] = 0xF0;
+    dir.write("four3.bmp", odd);
+    packed = dir.run_pack({"four.bin", "", "-o", "x.bin"});
+    EXPECT_EQ(packed.status, 1);
+    EXPECT_EQ(packed.errors.substr(0, 54), "torv-pack: four3.bmp: pixel (0, 0) has colour #f00810,");
+    EXPECT_FALSE(dir.exists("x.bin"));
+    packed = dir.run_pack({"four.bin", "", "-o", "x.bin", "--nearest"});
+    EXPECT_EQ(packed.status, 0) << packed.errors;
+}
+
+TEST(Pack, ABlockThatDoesNotFitSaysByHowMuch) {
+    scratch_dir dir;
+    dir.write("pic.bin", samples::make_single_picture_block());
+    auto images = unpack(dir, "pic.bin");
+    dir.write("pic.bmp", edited_frame(images["pic.bmp"], [](std::uint8_t* rows) {
+                  const bytes random = noise(640 * 480, 2);
+                  std::copy(random.begin(), random.end(), rows);
+              }));
+    const run_result packed = dir.run_pack({"pic.bin", "", "-o", "new.bin"});
+    EXPECT_EQ(packed.status, 1);
+    EXPECT_NE(packed.errors.find("pic.bmp: the compressed block needs"), std::string::npos) << packed.errors;
+    EXPECT_NE(packed.errors.find("room for 134573: "), std::string::npos) << packed.errors;
+    EXPECT_FALSE(dir.exists("new.bin"));
+}
+
+TEST(Pack, BadInputGetsOneLineAndLeavesNothing) {
+    scratch_dir dir;
+    const bytes original = samples::make_four_image_block();
+    dir.write("four.bin", original);
+    const auto images = unpack(dir, "four.bin");
+    auto expect_refused = [&](const std::vector<std::string>& args, const std::string& says, int status = 1) {
+        SCOPED_TRACE(says);
+        const run_result result = dir.run_pack(args);
+        EXPECT_EQ(result.status, status);
+        EXPECT_NE(result.errors.find(says), std::string::npos) << result.errors;
+        EXPECT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'), 1) << result.errors;
+        EXPECT_TRUE(dir.read("four.bin") == original);
+        for (const std::string& name : dir.files()) EXPECT_EQ(name.find("tmp"), std::string::npos) << name;
+    };
+    // -o naming the original itself, with -f: untouched by any failure.
+    const std::vector<std::string> onto_original = {"four.bin", "", "-f", "-o", "four.bin"};
+
+    dir.write("four1.png", images.at("four1.bmp"));
+    expect_refused(onto_original, "both four1.bmp and four1.png");
+    std::filesystem::remove(dir.host_path("four1.png"));
+
+    std::filesystem::remove(dir.host_path("four2.bmp"));
+    expect_refused(onto_original, "missing image four2.bmp");
+    dir.write("four2.bmp", images.at("four0.bmp"));
+    expect_refused(onto_original, "four2.bmp: the image is 112x144, it must be 320x224");
+    bytes broken = images.at("four2.bmp");
+    broken.resize(2000);
+    dir.write("four2.bmp", broken);
+    expect_refused(onto_original, "four2.bmp: BMP pixel data cut short");
+    dir.write("four2.bmp", images.at("four2.bmp"));
+
+    dir.write("taken.bin", {1, 2, 3});
+    expect_refused({"four.bin", "", "-o", "taken.bin"}, "taken.bin exists");
+    expect_refused({"four.bin", "", "--layout", "raw_triple", "-o", "y.bin"},
+                   "--layout says raw_triple, but the original four.bin is a four_image_block file");
+    expect_refused({"four.bin", "-o", "y.bin"}, "wants two arguments", 2);
+
+    // And when all is well, the original is replaced in one piece.
+    const run_result result = dir.run_pack(onto_original);
+    EXPECT_EQ(result.status, 0) << result.errors;
+    EXPECT_TRUE(dir.read("four.bin") == original);
+}
+
+}  // namespace
+}  // namespace torv::test

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "samples.h"
@@ -80,6 +81,7 @@ int main(int argc, char** argv) {
     const fs::path here = fs::canonical("/proc/self/exe").parent_path();
     const fs::path torv = here / "torv";
     const fs::path floor = here / "write_floor";
+    const fs::path pack = here / "torv-pack";
     const fs::path parent = argc > 2 ? fs::path(argv[2]) : fs::temp_directory_path();
     const fs::path folder = parent / ("torv-whole-run-" + std::to_string(getpid()));
     fs::create_directories(folder);
@@ -120,11 +122,34 @@ int main(int argc, char** argv) {
         ratios.push_back(a.seconds / b.seconds);
         peak_rss = std::max(peak_rss, a.peak_rss_kib);
     }
-    fs::remove_all(folder);
+
+    // The way back: the unpacked frames packed again without the original, so
+    // every frame is compressed, alternately with the unpacking.
+    run_in(folder, {torv.string(), "dense.bin", ""});
+    std::vector<double> pack_times, unpack_times, pack_ratios;
+    long pack_rss = 0;
+    for (int round = 0; round < rounds; ++round) {
+        const run_figures p =
+            run_in(folder, {pack.string(), "dense.bin", "", "--no-like", "-q", "-f", "-o", "packed.bin"});
+        const run_figures u = run_in(folder, {torv.string(), "dense.bin", ""});
+        if (p.status != 0 || u.status != 0) {
+            std::fprintf(stderr, "a run failed (torv-pack %d, torv %d)\n", p.status, u.status);
+            return 1;
+        }
+        pack_times.push_back(p.seconds);
+        unpack_times.push_back(u.seconds);
+        pack_ratios.push_back(p.seconds / u.seconds);
+        pack_rss = std::max(pack_rss, p.peak_rss_kib);
+    }
 
     std::printf("torv  median %.1f ms\n", median(torv_times) * 1e3);
     std::printf("floor median %.1f ms\n", median(floor_times) * 1e3);
     std::printf("median ratio torv/floor %.2f\n", median(ratios));
     std::printf("torv peak resident memory %.2f MiB\n", static_cast<double>(peak_rss) / 1024.0);
+    std::printf("torv-pack median %.1f ms (%u threads), torv median %.1f ms in the same rounds\n",
+                median(pack_times) * 1e3, std::thread::hardware_concurrency(), median(unpack_times) * 1e3);
+    std::printf("median ratio torv-pack/torv %.2f\n", median(pack_ratios));
+    std::printf("torv-pack peak resident memory %.2f MiB\n", static_cast<double>(pack_rss) / 1024.0);
+    fs::remove_all(folder);
     return 0;
 }

@@ -1,11 +1,14 @@
 #include "codec/lzss_encode.h"
 
 #include <algorithm>
-#include <atomic>
+#include <array>
 #include <bit>
 #include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 #include <limits>
-#include <thread>
 
 namespace torv {
 
@@ -123,6 +126,34 @@ longest_match insert_position(match_finder& finder, std::uint32_t at) {
     return best;
 }
 
+// Inserts position `at` whose 18 bytes are those of `at - 1`, just inserted:
+// what insert_position would do, without the walk. It replaces `at - 1` at the
+// root of their tree.
+longest_match insert_repeat(match_finder& finder, std::uint32_t at) {
+    finder.roots[tree_of(finder.stream.data() + at)] = at;
+    const std::uint32_t* previous = &finder.links[2 * ((at - 1) & slot_mask)];
+    std::uint32_t* links = &finder.links[2 * (at & slot_mask)];
+    links[0] = previous[0];
+    links[1] = previous[1];
+    return {max_match, 1};
+}
+
+// Inserts every position from `from` to `to` (exclusive); calls found(at,
+// match) for each. Inside a run of one byte, where each string is the one
+// before it, insertion takes the short way.
+template <typename on_found>
+void insert_positions(match_finder& finder, std::uint32_t from, std::uint32_t to, on_found found) {
+    const std::uint8_t* s = finder.stream.data();
+    longest_match last;
+    for (std::uint32_t at = from; at < to; ++at) {
+        // The last match was 18 bytes at distance 1: bytes at-2 .. at+16 are
+        // one byte; one more and this string is the last one again.
+        const bool repeat = last.length == max_match && last.distance == 1 && s[at + max_match - 1] == s[at];
+        last = repeat ? insert_repeat(finder, at) : insert_position(finder, at);
+        found(at, last);
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Writing the item stream.
 
@@ -180,6 +211,52 @@ struct parse_step {
     std::uint16_t distance = 0;
 };
 
+// Lowers cost[k] to `via_match` for k = 0 .. longest - 3: the ends of every
+// length of a match. Four costs at a time where the processor allows (costs
+// stay far below 2^31, so signed comparisons serve).
+inline void relax_matches(std::uint32_t* reached, std::uint32_t via_match, unsigned longest) {
+    constexpr unsigned lanes = max_match - min_match + 1;  // 16
+#ifdef __SSE2__
+    const __m128i candidate = _mm_set1_epi32(static_cast<int>(via_match));
+    const __m128i lane = _mm_setr_epi32(0, 1, 2, 3);
+    const __m128i count = _mm_set1_epi32(static_cast<int>(longest - min_match + 1));
+    for (unsigned k = 0; k < lanes; k += 4) {
+        auto* at = reinterpret_cast<__m128i*>(reached + k);
+        const __m128i current = _mm_loadu_si128(at);
+        const __m128i in_match = _mm_cmpgt_epi32(count, _mm_add_epi32(lane, _mm_set1_epi32(static_cast<int>(k))));
+        const __m128i take = _mm_and_si128(in_match, _mm_cmpgt_epi32(current, candidate));
+        _mm_storeu_si128(at, _mm_or_si128(_mm_and_si128(take, candidate), _mm_andnot_si128(take, current)));
+    }
+#else
+    for (unsigned k = 0; k < lanes; ++k) {
+        if (k + min_match <= longest) {
+            reached[k] = std::min(reached[k], via_match);
+        }
+    }
+#endif
+}
+
+// The cheapest of the positions that reach as far as a match can (18
+// bytes): they can end a match anywhere 3 to 18 bytes on, so the cheapest of
+// the last 16 of them serves every position; a queue keeps it at hand.
+struct window_minimum {
+    static constexpr std::size_t capacity = 32;  // a power of two above 16
+    std::array<std::size_t, capacity> positions{};
+    std::size_t first = 0;
+    std::size_t last = 0;  // one past the newest
+
+    bool empty() const { return first == last; }
+    std::size_t front() const { return positions[first % capacity]; }
+    void add(std::size_t position, const std::vector<std::uint32_t>& cost) {
+        // Positions no cheaper than a newer one can never be the cheapest.
+        while (!empty() && cost[positions[(last - 1) % capacity]] >= cost[position]) --last;
+        positions[last++ % capacity] = position;
+    }
+    void drop_before(std::size_t oldest) {
+        while (!empty() && front() < oldest) ++first;
+    }
+};
+
 std::vector<parse_step> cheapest_parse(const std::vector<longest_match>& matches) {
     const std::size_t n = matches.size();
     constexpr std::uint32_t unreached = std::numeric_limits<std::uint32_t>::max() / 2;
@@ -187,19 +264,25 @@ std::vector<parse_step> cheapest_parse(const std::vector<longest_match>& matches
     // the relaxations of matches that cannot be used there.
     std::vector<std::uint32_t> cost(n + 1 + max_match, unreached);
     cost[0] = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::uint32_t here = cost[i];
-        cost[i + 1] = std::min(cost[i + 1], here + literal_bits);
-        // Every length from 3 to the longest, without a branch per length.
-        const std::uint32_t via_match = here + match_bits;
-        const unsigned longest = matches[i].length;
-        if (longest < min_match) {
-            continue;
+    window_minimum full_reach;
+    for (std::size_t j = 0; j <= n; ++j) {
+        if (j > 0) {
+            // Arriving at j: by a literal, by a match from a position of full
+            // reach, or by what shorter matches already brought here.
+            std::uint32_t best = std::min(cost[j], cost[j - 1] + literal_bits);
+            if (j >= min_match && matches[j - min_match].length == max_match) {
+                full_reach.add(j - min_match, cost);
+            }
+            full_reach.drop_before(j >= max_match ? j - max_match : 0);
+            if (!full_reach.empty()) {
+                best = std::min(best, cost[full_reach.front()] + match_bits);
+            }
+            cost[j] = best;
         }
-        std::uint32_t* reached = &cost[i + min_match];
-        for (unsigned k = 0; k <= max_match - min_match; ++k) {
-            const std::uint32_t candidate = k + min_match <= longest ? via_match : unreached;
-            reached[k] = std::min(reached[k], candidate);
+        // Leaving j by a shorter match: its ends, pushed ahead.
+        const unsigned longest = j < n ? matches[j].length : 0;
+        if (longest >= min_match && longest < max_match) {
+            relax_matches(&cost[j + min_match], cost[j] + match_bits, longest);
         }
     }
     // Walk back from the end: each step is an item whose start has the cost
@@ -249,16 +332,17 @@ std::vector<longest_match> find_longest_matches(std::span<const std::uint8_t> da
     finder.stream.resize(finder.stream.size() + stream_padding, 0);
 
     // The zeros ahead of the data are sources of matches too.
-    for (std::uint32_t at = 0; at < window; ++at) {
-        insert_position(finder, at);
-    }
     std::vector<longest_match> matches(data.size());
-    for (std::size_t i = 0; i < data.size(); ++i) {
-        longest_match found = insert_position(finder, static_cast<std::uint32_t>(window + i));
+    const auto end = static_cast<std::uint32_t>(window + data.size());
+    insert_positions(finder, 0, end, [&](std::uint32_t at, longest_match found) {
+        if (at < window) {
+            return;
+        }
+        const std::size_t i = at - window;
         // Matches stop at the end of the data, not in the padding.
         found.length = static_cast<std::uint8_t>(std::min<std::size_t>(found.length, data.size() - i));
         matches[i] = found.length >= min_match ? found : longest_match{};
-    }
+    });
     return matches;
 }
 
@@ -325,32 +409,6 @@ std::vector<std::uint8_t> lzss_encode_literals(std::span<const std::uint8_t> dat
         put_literal(writer, byte);
     }
     return std::move(writer.out);
-}
-
-std::vector<std::vector<std::uint8_t>> lzss_encode_all(std::span<const std::span<const std::uint8_t>> inputs,
-                                                       unsigned jobs) {
-    std::vector<std::vector<std::uint8_t>> blocks(inputs.size());
-    if (jobs == 0) {
-        jobs = std::max(1u, std::thread::hardware_concurrency());
-    }
-    jobs = static_cast<unsigned>(std::min<std::size_t>(jobs, inputs.size()));
-    // Each block is encoded alone and lands in its own place, so the result
-    // does not depend on which thread takes which block.
-    std::atomic<std::size_t> next{0};
-    auto work = [&] {
-        for (std::size_t k = next++; k < inputs.size(); k = next++) {
-            blocks[k] = lzss_encode(inputs[k]);
-        }
-    };
-    std::vector<std::thread> threads;
-    for (unsigned t = 1; t < jobs; ++t) {
-        threads.emplace_back(work);
-    }
-    work();
-    for (std::thread& thread : threads) {
-        thread.join();
-    }
-    return blocks;
 }
 
 }  // namespace torv

@@ -38,9 +38,4 @@ void stretch_block(std::vector<std::uint8_t>& block, std::size_t min_size);
 // A block of literals only: the largest stream for `data`.
 std::vector<std::uint8_t> lzss_encode_literals(std::span<const std::uint8_t> data);
 
-// Encodes independent blocks on up to `jobs` threads (0: one per core). The
-// result is the same for every number of threads.
-std::vector<std::vector<std::uint8_t>> lzss_encode_all(std::span<const std::span<const std::uint8_t>> inputs,
-                                                       unsigned jobs);
-
 }  // namespace torv

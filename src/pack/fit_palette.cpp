@@ -167,7 +167,8 @@ mapping_outcome map_by_colour(const palette_user& user, palette_state& state, bo
 std::string names_of(std::span<const palette_user> users, const palette_user& except) {
     std::string names;
     for (const palette_user& user : users) {
-        if (&user == &except) continue;
+        if (&user == &except)
+            continue;
         names += names.empty() ? "" : ", ";
         names += user.name;
     }

@@ -1,11 +1,13 @@
 // Packing a walk of records (the frame sequence): frames are read, fitted and
-// compressed a batch at a time, on several threads, and their records laid
-// out front to back, so memory follows the frames in flight, not the file.
+// compressed a batch at a time, each on a thread of its own, and their
+// records laid out front to back, so memory follows the frames in flight,
+// not the file.
 #include <algorithm>
 #include <optional>
 
 #include "codec/lzss_encode.h"
 #include "pack/pack_parts.h"
+#include "pack/parallel.h"
 
 namespace torv::pack_parts {
 
@@ -26,6 +28,10 @@ struct old_record {
 struct frame {
     std::size_t number = 0;
     const old_record* old = nullptr;
+    std::optional<record_data> old_data;  // the original's record, while the frame is prepared
+    std::vector<bytes> old_rows;          // and its image
+    std::string error;
+    std::vector<std::string> notes;
     bool zero = false;       // colour 0 everywhere and an all-zero palette
     bool unchanged = false;  // the same palette and pixels as the original's record
     bytes header;            // the record's plain part: its palette, as stored
@@ -111,37 +117,46 @@ struct frame_packer {
         }
     }
 
-    // Reads, fits and compares frame `k`.
-    std::string prepare(std::size_t k, frame& f) {
-        const image_place& place = format.images[0];
-        std::vector<picture> pictures(1);
-        std::string error = load_image(images, k, place, pictures[0]);
-        if (!error.empty()) {
-            return error;
-        }
+    // What the original holds for frame `k`: read one frame after the other,
+    // as the original is one stream.
+    void read_old(std::size_t k, frame& f) {
         f.number = k;
         f.old = k < olds.size() ? &olds[k] : nullptr;
-        std::optional<record_data> old_data;
-        std::vector<bytes> old_rows(1);
         if (f.old != nullptr) {
-            old_data = read_record(format, *original, f.old->start);
-            old_rows[0].resize(image_bytes(place));
-            image_pixels(place, *old_data, *original, old_rows[0]);
+            const image_place& place = format.images[0];
+            f.old_data = read_record(format, *original, f.old->start);
+            f.old_rows.assign(1, bytes(image_bytes(place)));
+            image_pixels(place, *f.old_data, *original, f.old_rows[0]);
+        }
+    }
+
+    // Reads, fits, compares and (if it changed) compresses a frame: work of
+    // its own, done on any thread.
+    void prepare(frame& f) const {
+        std::vector<picture> pictures(1);
+        f.error = load_image(images, f.number, format.images[0], pictures[0]);
+        if (!f.error.empty()) {
+            return;
         }
         fitted_record fitted;
-        error = fit_record(format, pictures, {images.name(k)}, old_data ? &*old_data : nullptr, old_rows,
-                           options.nearest, fitted, outcome.notes);
-        if (!error.empty()) {
-            return error;
+        const record_data* old = f.old_data ? &*f.old_data : nullptr;
+        f.error =
+            fit_record(format, pictures, {images.name(f.number)}, old, f.old_rows, options.nearest, fitted, f.notes);
+        if (!f.error.empty()) {
+            return;
         }
         f.header = record_header(format, fitted);
         f.content = block_content(format, fitted);
-        f.unchanged = old_data && fitted.palettes == old_data->palettes &&
-                      padded(old_data->block.bytes, f.content.size()) == f.content;
+        f.unchanged =
+            old && fitted.palettes == old->palettes && padded(old->block.bytes, f.content.size()) == f.content;
         auto is_zero = [](std::uint8_t b) { return b == 0; };
         f.zero = std::all_of(f.header.begin(), f.header.end(), is_zero) &&
                  std::all_of(f.content.begin(), f.content.end(), is_zero);
-        return {};
+        f.old_data.reset();
+        f.old_rows.clear();
+        if (!f.unchanged && !f.zero) {
+            f.block = lzss_encode(f.content);
+        }
     }
 
     // A zero frame may end the file as padding unless it stands for an
@@ -249,23 +264,15 @@ struct frame_packer {
             const std::size_t last = std::min(images.count, first + batch);
             std::vector<frame> frames(last - first);
             for (std::size_t k = first; k < last; ++k) {
-                outcome.error = prepare(k, frames[k - first]);
-                if (!outcome.error.empty()) {
+                read_old(k, frames[k - first]);
+            }
+            parallel_for(frames.size(), jobs, [&](std::size_t k) { prepare(frames[k]); });
+            for (frame& f : frames) {
+                if (!f.error.empty()) {
+                    outcome.error = f.error;
                     return;
                 }
-            }
-            // The frames compressed anew, on every thread at once.
-            std::vector<std::span<const std::uint8_t>> inputs;
-            std::vector<frame*> targets;
-            for (frame& f : frames) {
-                if (!f.unchanged && !f.zero) {
-                    inputs.emplace_back(f.content);
-                    targets.push_back(&f);
-                }
-            }
-            std::vector<bytes> blocks = lzss_encode_all(inputs, jobs);
-            for (std::size_t k = 0; k < targets.size(); ++k) {
-                targets[k]->block = std::move(blocks[k]);
+                outcome.notes.insert(outcome.notes.end(), f.notes.begin(), f.notes.end());
             }
             for (frame& f : frames) {
                 if (!take(std::move(f))) {

@@ -5,10 +5,19 @@
 set -euo pipefail
 build=$(cd "${1:-build-fuzz}" && pwd)
 seconds=${2:-60}
-# A normal run needs well under a megabyte at a time beyond the canvas and
-# the BMP buffer: no single allocation may pass 1 MiB, and the whole process,
-# sanitizers and fuzzer included, stays within a fixed budget.
-limits=(-rss_limit_mb=128 -malloc_limit_mb=1)
+# A normal run of torv needs well under a megabyte at a time beyond the canvas
+# and the BMP buffer: no single allocation may pass 1 MiB, and the whole
+# process, sanitizers and fuzzer included, stays within a fixed budget. The
+# image readers may hold a whole 640x480 picture of four bytes a pixel, and
+# packing a whole decoded block of an original; their limits say so.
+rss_limit=128
+malloc_limit() { # target
+    case "$1" in
+        image) echo 4 ;;
+        pack) echo 16 ;;
+        *) echo 1 ;;
+    esac
+}
 # A small quarantine: AddressSanitizer's default one alone would pass the
 # budget above.
 export ASAN_OPTIONS=quarantine_size_mb=16:detect_leaks=1
@@ -16,7 +25,10 @@ export ASAN_OPTIONS=quarantine_size_mb=16:detect_leaks=1
 work="$build/fuzzing"
 mkdir -p "$work/findings"
 rm -rf "$work/seeds"
-mkdir -p "$work/seeds/decode" "$work/seeds/convert" "$work/corpus/decode" "$work/corpus/convert"
+targets=(decode convert encode image pack)
+for target in "${targets[@]}"; do
+    mkdir -p "$work/seeds/$target" "$work/corpus/$target"
+done
 
 # Seeds from the sample files: the layout byte (or the keep byte) and the
 # file's first bytes, or a block from its start.
@@ -34,11 +46,19 @@ seed decode/panels 01 panels.bin 1184 16383
 seed decode/picture 40 picture.bin 0 16383
 seed decode/four 01 four.bin 512 16383
 seed decode/intro ef intro.bin 512 16383
+seed encode/picture 00 triple.bin 1536 4096
+seed encode/palette 10 panels.bin 0 1024
+seed pack/panels 00 panels.bin 0 65535
+seed pack/picture 01 picture.bin 0 65535
+seed pack/four 02 four.bin 0 57652
+# The image readers start from files of real writers.
+cp "$(dirname "$0")/../tests/data/readers/"* "$work/seeds/image/"
 
 status=0
-for target in decode convert; do
+for target in "${targets[@]}"; do
     max_len=4096
-    [ "$target" = convert ] && max_len=65536
+    case "$target" in convert | pack) max_len=65536 ;; image) max_len=16384 ;; esac
+    limits=(-rss_limit_mb=$rss_limit -malloc_limit_mb="$(malloc_limit "$target")")
     log="$work/$target.log"
     set +e
     "$build/${target}_fuzz" "${limits[@]}" -max_len=$max_len -max_total_time="$seconds" -print_final_stats=1 \

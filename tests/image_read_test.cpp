@@ -172,7 +172,7 @@ TEST(ImageRead, TopDownBitFieldsAndRle4) {
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             const rgb8 c = expected(static_cast<std::size_t>(y * width + x));
-            std::uint8_t* p = &v4[14 + 108 + ((height - 1 - y) * width + x) * 4];
+            std::uint8_t* p = &v4[static_cast<std::size_t>(14 + 108 + ((height - 1 - y) * width + x) * 4)];
             p[0] = c.red;
             p[1] = c.blue;
             p[3] = c.green;

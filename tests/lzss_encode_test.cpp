@@ -80,7 +80,7 @@ std::vector<bytes> small_inputs() {
     std::vector<bytes> inputs;
     for (int round = 0; round < 300; ++round) {
         const std::size_t size = 1 + random() % (round % 5 == 0 ? 90 : 48);
-        bytes data = random_bytes(random, size, 1 + round % 4);
+        bytes data = random_bytes(random, size, 1 + static_cast<unsigned>(round % 4));
         if (round % 3 == 1) {
             // Runs of random lengths.
             data.clear();

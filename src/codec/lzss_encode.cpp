@@ -46,7 +46,7 @@ constexpr std::size_t tree_count = std::size_t{1} << tree_bits;
 // The tree of a string: a hash of its first three bytes, the shortest match.
 // Strings of different trees never share three bytes.
 inline std::size_t tree_of(const std::uint8_t* p) {
-    const std::uint32_t key = p[0] | p[1] << 8 | p[2] << 16;
+    const std::uint32_t key = std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16;
     return (key * 2654435761u) >> (32 - tree_bits);
 }
 constexpr std::size_t stream_padding = max_match + 8;

@@ -1,0 +1,121 @@
+// Packing with an arbitrary original: the images given come back out of the
+// packed file, whatever the original held, or packing refuses with a reason.
+//
+// Input: one byte that picks a layout of one record, then the original's
+// first bytes; the rest of it, up to the layout's size, is 0xFF. The images
+// are fixed sample pictures sharing one colour table.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "format/records.h"
+#include "pack/pack.h"
+#include "samples.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using bytes = std::vector<std::uint8_t>;
+
+const torv::layout* const layouts[] = {&torv::three_panel_block_layout, &torv::single_picture_block_layout,
+                                       &torv::four_image_block_layout};
+
+[[noreturn]] void finding(const char* what) {
+    std::fprintf(stderr, "pack_fuzz: %s\n", what);
+    std::abort();
+}
+
+const fs::path& scratch() {
+    static const fs::path folder = [] {
+        const fs::path base = fs::exists("/dev/shm") ? "/dev/shm" : fs::temp_directory_path();
+        auto path = base / ("torv-pack-fuzz-" + std::to_string(getpid()));
+        fs::create_directories(path);
+        return path;
+    }();
+    return folder;
+}
+
+void write_file(const fs::path& path, const bytes& contents) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(contents.data()), static_cast<std::streamsize>(contents.size()));
+}
+
+std::vector<torv::picture> pictures_for(const torv::layout& format) {
+    const torv::rgb15_palette palette = torv::palette_from_bytes(torv::samples::make_palette(1));
+    std::vector<torv::rgb8> table;
+    for (const std::uint16_t entry : palette) table.push_back(torv::rgb8_of(entry));
+    std::vector<torv::picture> pictures;
+    int variant = 0;
+    for (const torv::image_place& place : format.images) {
+        torv::picture p;
+        p.width = place.width;
+        p.height = place.height;
+        p.indexed = true;
+        p.table = table;
+        p.indices = torv::samples::make_picture(place.width, place.height, variant++ % 4);
+        pictures.push_back(std::move(p));
+    }
+    return pictures;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1) {
+        return 0;
+    }
+    const torv::layout& format = *layouts[data[0] % std::size(layouts)];
+    bytes original(data + 1, data + size);
+    original.resize(static_cast<std::size_t>(format.file_size), 0xFF);
+    const fs::path original_path = scratch() / "original.bin";
+    write_file(original_path, original);
+
+    const std::vector<torv::picture> pictures = pictures_for(format);
+    torv::image_source images;
+    images.count = pictures.size();
+    images.name = [](std::size_t k) { return "image" + std::to_string(k); };
+    images.load = [&](std::size_t k, std::size_t) { return torv::picture_read{pictures[k], {}}; };
+
+    torv::input_stream in;
+    if (!torv::open_input(in, original_path.string())) {
+        return 0;
+    }
+    bytes packed;
+    const torv::pack_outcome outcome =
+        torv::pack(format, images, &in, {}, [&](std::span<const std::uint8_t> part) {
+            packed.insert(packed.end(), part.begin(), part.end());
+        });
+    torv::close_input(in);
+    if (!outcome.error.empty()) {
+        return 0;  // refused, with a reason
+    }
+    if (packed.size() != original.size()) {
+        finding("the packed file is not the layout's size");
+    }
+
+    // What torv would read from the packed file: the images given.
+    const fs::path packed_path = scratch() / "packed.bin";
+    write_file(packed_path, packed);
+    torv::input_stream result;
+    if (!torv::open_input(result, packed_path.string())) {
+        finding("cannot read the packed file back");
+    }
+    const std::optional<torv::record_data> record = torv::read_record(format, result, 0);
+    for (std::size_t k = 0; k < format.images.size(); ++k) {
+        const torv::image_place& place = format.images[k];
+        bytes rows(torv::image_bytes(place));
+        torv::image_pixels(place, *record, result, rows);
+        for (std::size_t at = 0; at < rows.size(); ++at) {
+            const torv::rgb8 shown = torv::rgb8_of(record->palettes[place.palette][rows[at]]);
+            if (!(shown == pictures[k].colour_at(at))) {
+                finding("a pixel of the packed file shows another colour than the image given");
+            }
+        }
+    }
+    torv::close_input(result);
+    return 0;
+}

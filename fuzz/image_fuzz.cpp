@@ -33,7 +33,8 @@ void check(const torv::picture_read& read) {
             finding("an indexed picture that does not hold together");
         }
         for (const std::uint8_t index : image.indices) {
-            if (index >= image.table.size()) finding("an index beyond the colour table");
+            if (index >= image.table.size())
+                finding("an index beyond the colour table");
         }
     } else if (image.colours.size() != pixels) {
         finding("a true-colour picture that does not hold together");

@@ -85,10 +85,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     bytes packed;
-    const torv::pack_outcome outcome =
-        torv::pack(format, images, &in, {}, [&](std::span<const std::uint8_t> part) {
-            packed.insert(packed.end(), part.begin(), part.end());
-        });
+    const torv::pack_outcome outcome = torv::pack(format, images, &in, {}, [&](std::span<const std::uint8_t> part) {
+        packed.insert(packed.end(), part.begin(), part.end());
+    });
     torv::close_input(in);
     if (!outcome.error.empty()) {
         return 0;  // refused, with a reason

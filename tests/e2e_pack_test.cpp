@@ -11,8 +11,8 @@
 
 #include "byte_utils.h"
 #include "codec/lzss_encode.h"
+#include "format/layouts.h"
 #include "harness.h"
-#include "image/bmp_read.h"
 #include "samples.h"
 
 namespace torv::test {
@@ -113,6 +113,11 @@ TEST(Pack, WithoutAnOriginalTorvGivesBackTheSameImages) {
         const bytes file = dir.read("new.bin");
         ASSERT_EQ(file.size(), sample.contents.size());
         EXPECT_TRUE(unpack_bytes(file, sample.stem) == images);
+        // A reader that trusts the declared length still finds every pixel.
+        const layout* format = find_layout(static_cast<std::int64_t>(file.size()));
+        if (format->block_offset && format->record_alignment == 0) {
+            EXPECT_GE(le32(file, *format->block_offset), block_extent(*format));
+        }
         if (sample.stem == "odd") {
             // The three black frames at the end are zero padding again.
             EXPECT_TRUE(std::all_of(file.end() - 3 * unit, file.end(), [](std::uint8_t b) { return b == 0; }));
@@ -211,6 +216,23 @@ TEST(Pack, PalettesReorderedOrTrueColourKeepTheOriginalsIndices) {
     EXPECT_FALSE(dir.exists("x.bin"));
     packed = dir.run_pack({"four.bin", "", "-o", "x.bin", "--nearest"});
     EXPECT_EQ(packed.status, 0) << packed.errors;
+}
+
+TEST(Pack, AnEditedImageKeepsWhatNoImageCarries) {
+    scratch_dir dir;
+    const bytes original = samples::make_three_panel_block();
+    dir.write("panels.bin", original);
+    auto images = unpack(dir, "panels.bin");
+    images["panels2.bmp"] = edited_frame(images["panels2.bmp"], [](std::uint8_t* rows) { rows[100] ^= 3; });
+    dir.write("panels2.bmp", images["panels2.bmp"]);
+    const run_result packed = dir.run_pack({"panels.bin", "", "-o", "new.bin"});
+    ASSERT_EQ(packed.status, 0) << packed.errors;
+    const bytes file = dir.read("new.bin");
+    // The two palettes (bit 15 of their entries included) and the unused
+    // header bytes stay; the block changes.
+    EXPECT_TRUE(std::equal(original.begin(), original.begin() + 1184, file.begin()));
+    EXPECT_FALSE(std::equal(original.begin(), original.end(), file.begin()));
+    EXPECT_TRUE(unpack_bytes(file, "panels") == images);
 }
 
 TEST(Pack, ABlockThatDoesNotFitSaysByHowMuch) {

@@ -166,8 +166,9 @@ struct frame_packer {
     const bytes& block_of(frame& f) {
         if (f.block.empty()) {
             if (f.zero) {
-                if (zero_block.empty())
-                    zero_block = lzss_encode(f.content);
+                if (zero_block.empty()) {
+                    zero_block = lzss_encode(bytes(block_extent(format), 0));
+                }
                 f.block = zero_block;
             } else {
                 f.block = lzss_encode(f.content);
@@ -222,9 +223,9 @@ struct frame_packer {
     // Takes the next frame in order.
     bool take(frame f) {
         if (may_be_padding(f)) {
-            f.content.clear();
-            f.content.shrink_to_fit();
-            f.content.resize(block_extent(format), 0);  // cheap to keep: one zero frame's worth at most
+            // All zeros: what it holds is known, and a long run of such
+            // frames must not hold a frame's worth each.
+            f.content = bytes();
             zeros.push_back(std::move(f));
             return true;
         }

@@ -1,20 +1,15 @@
 #include "pack/pack.h"
 
 #include <algorithm>
-#include <array>
-#include <cstring>
 #include <optional>
 
 #include "codec/lzss_encode.h"
 #include "format/records.h"
-#include "format/tiles.h"
 #include "pack/pack_parts.h"
 
 namespace torv::pack_parts {
 
-// ---------------------------------------------------------------------------
 // Layouts of one record: everything in memory at once.
-
 pack_outcome pack_single(const layout& format, const image_source& images, input_stream* original,
                          const pack_options& options, const byte_sink& out) {
     pack_outcome outcome;

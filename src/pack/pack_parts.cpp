@@ -8,16 +8,14 @@
 
 namespace torv::pack_parts {
 
-constexpr std::uint16_t flag_bit = 0x8000;  // bit 15 of a palette entry: kept, never shown
-
 namespace {
+
+constexpr std::uint16_t flag_bit = 0x8000;  // bit 15 of a palette entry: kept, never shown
 
 std::string size_text(std::int64_t width, std::int64_t height) {
     return std::to_string(width) + "x" + std::to_string(height);
 }
 
-// Reads image `k`, which must be the size of `place`; an error message, or
-// empty.
 }  // namespace
 
 std::string load_image(const image_source& images, std::size_t k, const image_place& place, picture& out) {

@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         finding("larger than the greedy parse");
     }
     const std::size_t stretch_to = block.size() + data[0] * 7u;
-    torv::stretch_block(block, stretch_to);
+    block = torv::joined(torv::stretch_block(block, stretch_to));
     const torv::samples::reference_result stretched = torv::samples::reference_decode(block);
     if (block.size() < stretch_to || block.size() > stretch_to + 1 || stretched.consumed != block.size() ||
         !std::equal(input.begin(), input.end(), stretched.data.begin()) ||

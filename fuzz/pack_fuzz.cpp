@@ -1,9 +1,11 @@
 // Packing with an arbitrary original: the images given come back out of the
 // packed file, whatever the original held, or packing refuses with a reason.
 //
-// Input: one byte that picks a layout of one record, then the original's
-// first bytes; the rest of it, up to the layout's size, is 0xFF. The images
-// are fixed sample pictures sharing one colour table.
+// Input: one byte that picks a layout, then the original's first bytes; the
+// rest of it, up to the layout's size, is 0xFF. For the frame sequence the
+// original is the input alone (its walk of records ends where the input
+// does), and there are three frames. The images are fixed sample pictures
+// sharing one colour table.
 #include <unistd.h>
 
 #include <cstdio>
@@ -22,7 +24,8 @@ namespace fs = std::filesystem;
 using bytes = std::vector<std::uint8_t>;
 
 const torv::layout* const layouts[] = {&torv::three_panel_block_layout, &torv::single_picture_block_layout,
-                                       &torv::four_image_block_layout};
+                                       &torv::four_image_block_layout, &torv::frame_sequence_layout};
+constexpr std::size_t frames = 3;
 
 [[noreturn]] void finding(const char* what) {
     std::fprintf(stderr, "pack_fuzz: %s\n", what);
@@ -50,7 +53,9 @@ std::vector<torv::picture> pictures_for(const torv::layout& format) {
     for (const std::uint16_t entry : palette) table.push_back(torv::rgb8_of(entry));
     std::vector<torv::picture> pictures;
     int variant = 0;
-    for (const torv::image_place& place : format.images) {
+    const bool walk = format.record_alignment != 0;
+    for (std::size_t k = 0; k < (walk ? frames : format.images.size()); ++k) {
+        const torv::image_place& place = format.images[walk ? 0 : k];
         torv::picture p;
         p.width = place.width;
         p.height = place.height;
@@ -69,8 +74,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const torv::layout& format = *layouts[data[0] % std::size(layouts)];
+    const bool walk = format.record_alignment != 0;
     bytes original(data + 1, data + size);
-    original.resize(static_cast<std::size_t>(format.file_size), 0xFF);
+    if (!walk) {
+        original.resize(static_cast<std::size_t>(format.file_size), 0xFF);
+    }
     const fs::path original_path = scratch() / "original.bin";
     write_file(original_path, original);
 
@@ -85,6 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     bytes packed;
+    packed.reserve(static_cast<std::size_t>(format.file_size));
     const torv::pack_outcome outcome = torv::pack(format, images, &in, {}, [&](std::span<const std::uint8_t> part) {
         packed.insert(packed.end(), part.begin(), part.end());
     });
@@ -92,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!outcome.error.empty()) {
         return 0;  // refused, with a reason
     }
-    if (packed.size() != original.size()) {
+    if (packed.size() != static_cast<std::size_t>(format.file_size)) {
         finding("the packed file is not the layout's size");
     }
 
@@ -103,17 +112,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!torv::open_input(result, packed_path.string())) {
         finding("cannot read the packed file back");
     }
-    const std::optional<torv::record_data> record = torv::read_record(format, result, 0);
-    for (std::size_t k = 0; k < format.images.size(); ++k) {
-        const torv::image_place& place = format.images[k];
-        bytes rows(torv::image_bytes(place));
-        torv::image_pixels(place, *record, result, rows);
-        for (std::size_t at = 0; at < rows.size(); ++at) {
-            const torv::rgb8 shown = torv::rgb8_of(record->palettes[place.palette][rows[at]]);
-            if (!(shown == pictures[k].colour_at(at))) {
-                finding("a pixel of the packed file shows another colour than the image given");
+    std::int64_t start = 0;
+    std::size_t image = 0;
+    while (const std::optional<torv::record_data> record = torv::read_record(format, result, start)) {
+        for (const torv::image_place& place : format.images) {
+            if (image == pictures.size()) {
+                finding("the packed file holds more images than were given");
             }
+            bytes rows(torv::image_bytes(place));
+            torv::image_pixels(place, *record, result, rows);
+            for (std::size_t at = 0; at < rows.size(); ++at) {
+                const torv::rgb8 shown = torv::rgb8_of(record->palettes[place.palette][rows[at]]);
+                if (!(shown == pictures[image].colour_at(at))) {
+                    finding("a pixel of the packed file shows another colour than the image given");
+                }
+            }
+            ++image;
         }
+        if (!walk || record->next <= start) {
+            break;
+        }
+        start = record->next;
+    }
+    if (image != pictures.size()) {
+        finding("the packed file holds fewer images than were given");
     }
     torv::close_input(result);
     return 0;

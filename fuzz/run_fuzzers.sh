@@ -51,6 +51,7 @@ seed encode/palette 10 panels.bin 0 1024
 seed pack/panels 00 panels.bin 0 65535
 seed pack/picture 01 picture.bin 0 65535
 seed pack/four 02 four.bin 0 57652
+seed pack/intro 03 intro.bin 0 65535
 # The image readers start from files of real writers.
 cp "$(dirname "$0")/../tests/data/readers/"* "$work/seeds/image/"
 

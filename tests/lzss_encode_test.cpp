@@ -168,5 +168,22 @@ TEST(LzssEncoder, NeverLargerThanTheGreedyParseAndAlwaysDecodesBack) {
     EXPECT_LT(optimal_total, greedy_total);
 }
 
+TEST(LzssEncoder, StretchedBlocksHoldTheirDataThenZeros) {
+    std::mt19937 random(12);
+    for (int round = 0; round < 60; ++round) {
+        const bytes data = random_bytes(random, random() % 300, 4);
+        const bytes block = lzss_encode(data);
+        const std::uint64_t wanted = block.size() + random() % 100;
+        const bytes stretched = joined(stretch_block(block, wanted));
+        ASSERT_GE(stretched.size(), wanted);
+        ASSERT_LE(stretched.size(), std::max<std::uint64_t>(wanted, block.size()) + 1);
+        const samples::reference_result back = samples::reference_decode(stretched);
+        ASSERT_EQ(back.consumed, stretched.size());
+        ASSERT_TRUE(std::equal(data.begin(), data.end(), back.data.begin()));
+        ASSERT_TRUE(std::all_of(back.data.begin() + static_cast<std::ptrdiff_t>(data.size()), back.data.end(),
+                                [](std::uint8_t b) { return b == 0; }));
+    }
+}
+
 }  // namespace
 }  // namespace torv::test

@@ -361,9 +361,11 @@ std::vector<std::uint8_t> lzss_encode_greedy(std::span<const std::uint8_t> data)
     return write_steps(data, steps);
 }
 
-void stretch_block(std::vector<std::uint8_t>& block, std::size_t min_size) {
+stretched_block stretch_block(std::vector<std::uint8_t> block, std::uint64_t min_size) {
+    stretched_block stretched;
     if (block.size() >= min_size || block.size() < 4) {
-        return;
+        stretched.head = std::move(block);
+        return stretched;
     }
     // Find the last group's flag byte and how many items it holds: walk the
     // items until the declared length is out.
@@ -392,15 +394,39 @@ void stretch_block(std::vector<std::uint8_t>& block, std::size_t min_size) {
     block.resize(std::min(pos, block.size()));
     writer.out = std::move(block);
     std::uint64_t length = std::max<std::uint64_t>(produced, declared);
-    while (writer.out.size() < min_size) {
+
+    // Fill the last group, then whole groups of nine bytes, then a part of
+    // one: m literals there take m + 1 bytes.
+    std::uint64_t missing = min_size - writer.out.size();
+    while (writer.items_in_group < 8 && missing > 0) {
         put_literal(writer, 0);
         ++length;
+        --missing;
+    }
+    stretched.groups = missing / filler_group.size();
+    length += stretched.groups * 8;
+    const std::uint64_t rest = missing % filler_group.size();
+    if (rest > 0) {
+        const std::uint64_t literals = std::max<std::uint64_t>(1, rest - 1);
+        stretched.tail.assign(1 + literals, 0);
+        stretched.tail[0] = static_cast<std::uint8_t>((1u << literals) - 1);
+        length += literals;
     }
     const auto n = static_cast<std::uint32_t>(length);
     for (int k = 0; k < 4; ++k) {
         writer.out[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(n >> (8 * k));
     }
-    block = std::move(writer.out);
+    stretched.head = std::move(writer.out);
+    return stretched;
+}
+
+std::vector<std::uint8_t> joined(const stretched_block& block) {
+    std::vector<std::uint8_t> out = block.head;
+    for (std::uint64_t k = 0; k < block.groups; ++k) {
+        out.insert(out.end(), filler_group.begin(), filler_group.end());
+    }
+    out.insert(out.end(), block.tail.begin(), block.tail.end());
+    return out;
 }
 
 std::vector<std::uint8_t> lzss_encode_literals(std::span<const std::uint8_t> data) {

@@ -2,6 +2,7 @@
 // as small as the format allows.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -30,10 +31,29 @@ std::vector<std::uint8_t> lzss_encode(std::span<const std::uint8_t> data);
 // parse: for comparison.
 std::vector<std::uint8_t> lzss_encode_greedy(std::span<const std::uint8_t> data);
 
-// Makes `block` (one that this encoder wrote, or any valid block) at least
-// `min_size` bytes long by appending literal zero bytes after its data: they
-// decode after what it held, and its declared length grows to count them.
-void stretch_block(std::vector<std::uint8_t>& block, std::size_t min_size);
+// A block stretched with literal zero bytes after its data: they decode after
+// what it held, and its declared length grows to count them. In three parts,
+// so that a long stretch need not be held in memory: `head` (the block, its
+// last group filled), `groups` times filler_group, then `tail`.
+struct stretched_block {
+    std::vector<std::uint8_t> head;
+    std::uint64_t groups = 0;
+    std::vector<std::uint8_t> tail;
+};
+
+// A group of eight literal zeros: its flag byte, then the bytes.
+inline constexpr std::array<std::uint8_t, 9> filler_group = {0xFF, 0, 0, 0, 0, 0, 0, 0, 0};
+
+inline std::uint64_t stretched_size(const stretched_block& block) {
+    return block.head.size() + block.groups * filler_group.size() + block.tail.size();
+}
+
+// Stretches `block` (any valid block) to at least `min_size` bytes, and at
+// most one more.
+stretched_block stretch_block(std::vector<std::uint8_t> block, std::uint64_t min_size);
+
+// The stretched block in one piece.
+std::vector<std::uint8_t> joined(const stretched_block& block);
 
 // A block of literals only: the largest stream for `data`.
 std::vector<std::uint8_t> lzss_encode_literals(std::span<const std::uint8_t> data);

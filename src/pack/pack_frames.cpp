@@ -108,6 +108,23 @@ struct frame_packer {
         }
     }
 
+    // `groups` groups of eight literal zeros: the filler of a stretched block.
+    void write_filler(std::uint64_t groups) {
+        static const bytes chunk = [] {
+            bytes repeated;
+            for (std::size_t k = 0; k < copy_chunk / filler_group.size(); ++k) {
+                repeated.insert(repeated.end(), filler_group.begin(), filler_group.end());
+            }
+            return repeated;
+        }();
+        const std::uint64_t per_chunk = chunk.size() / filler_group.size();
+        while (groups > 0) {
+            const std::uint64_t now = std::min(groups, per_chunk);
+            out({chunk.data(), static_cast<std::size_t>(now * filler_group.size())});
+            groups -= now;
+        }
+    }
+
     void copy_original(std::int64_t from, std::int64_t to) {
         bytes chunk(copy_chunk);
         for (std::int64_t pos = from; pos < to; pos += static_cast<std::int64_t>(copy_chunk)) {
@@ -191,7 +208,7 @@ struct frame_packer {
                 return true;
             }
         }
-        bytes block = block_of(f);
+        const bytes& block = block_of(f);
         const auto header_size = static_cast<std::int64_t>(f.header.size());
         const std::int64_t end = at + header_size + static_cast<std::int64_t>(block.size());
         needed += round_up(end) - at;
@@ -210,12 +227,13 @@ struct frame_packer {
         }
         // The block must end in the last unit before the goal.
         const std::int64_t min_end = *goal - unit() + 1;
-        if (end < min_end) {
-            stretch_block(block, static_cast<std::size_t>(min_end - at - header_size));
-        }
+        const stretched_block stretched =
+            stretch_block(block, static_cast<std::uint64_t>(std::max(end, min_end) - at - header_size));
         out(f.header);
-        out(block);
-        write_zeros(*goal - (at + header_size + static_cast<std::int64_t>(block.size())));
+        out(stretched.head);
+        write_filler(stretched.groups);
+        out(stretched.tail);
+        write_zeros(*goal - (at + header_size + static_cast<std::int64_t>(stretched_size(stretched))));
         at = *goal;
         return true;
     }

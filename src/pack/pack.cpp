@@ -57,7 +57,8 @@ pack_outcome pack_single(const layout& format, const image_source& images, input
         }
     }
 
-    outcome.report.push_back("layout " + std::string(format.name) + ": " + std::to_string(count) + " images");
+    outcome.report.push_back("layout " + std::string(format.name) + ": " + std::to_string(count) +
+                             (count == 1 ? " image" : " images"));
     if (format.block_offset) {
         const std::size_t block_at = *format.block_offset;
         const std::size_t room = file_size - block_at;

@@ -261,8 +261,8 @@ struct frame_packer {
     }
 
     std::string overflow_error(std::int64_t room) const {
-        std::string text = "the frames do not fit: their records need " + std::to_string(needed) +
-                           " bytes, the file has room for " + std::to_string(room);
+        std::string text = "the " + std::to_string(images.count) + " frames do not fit: their records need " +
+                           std::to_string(needed) + " bytes, the file has room for " + std::to_string(room);
         if (!zeros.empty()) {
             text += " before the " + std::to_string(zeros.size()) + " frames of zero padding at its end";
         }

@@ -9,6 +9,64 @@
 
 namespace torv::pack_parts {
 
+namespace {
+
+// Puts the record's block in `file`: the original's, if the images leave it
+// as it was, or compressed anew. An error message if it does not fit.
+std::string put_block(const layout& format, const fitted_record& fitted, const record_data* old,
+                      const std::vector<std::string>& names, bytes& file, std::vector<std::string>& report) {
+    const std::size_t file_size = file.size();
+    const std::size_t block_at = *format.block_offset;
+    const std::size_t room = file_size - block_at;
+    const std::size_t extent = block_extent(format);
+    bytes content = block_content(format, fitted);
+    if (old && padded(old->block.bytes, extent) == content) {
+        const auto used = static_cast<std::size_t>(old->block.end) - block_at;
+        report.push_back("block: " + room_text(used, room) + ", as in the original");
+        return {};
+    }
+    // Decoded bytes the original holds past the images stay.
+    if (old && old->block.bytes.size() > extent) {
+        content.insert(content.end(), old->block.bytes.begin() + static_cast<std::ptrdiff_t>(extent),
+                       old->block.bytes.end());
+    }
+    const bytes block = lzss_encode(content);
+    const std::size_t used = block.size();
+    if (used > room) {
+        std::string in_block;
+        for (std::size_t k = 0; k < format.images.size(); ++k) {
+            if (format.images[k].from == source::block) {
+                in_block += (in_block.empty() ? "" : ", ") + names[k];
+            }
+        }
+        return in_block + ": the compressed block needs " + std::to_string(used) + " bytes, the layout has room for " +
+               std::to_string(room) + ": " + std::to_string(used - room) + " bytes over";
+    }
+    // After the new block: zeros where the old one lay, then whatever
+    // followed it.
+    const std::size_t old_end = old ? std::min(file_size, static_cast<std::size_t>(old->block.end)) : 0;
+    std::fill(file.begin() + static_cast<std::ptrdiff_t>(block_at + used),
+              file.begin() + static_cast<std::ptrdiff_t>(std::max(block_at + used, old_end)), 0);
+    put_bytes(file, block_at, block);
+    report.push_back("block: " + room_text(used, room));
+    return {};
+}
+
+// The images whose indices and palette are the original's.
+std::string kept_images(const layout& format, const fitted_record& fitted, const record_data& old,
+                        const std::vector<bytes>& old_rows, const std::vector<std::string>& names) {
+    std::string kept;
+    for (std::size_t k = 0; k < format.images.size(); ++k) {
+        const std::size_t p = format.images[k].palette;
+        if (fitted.rows[k] == old_rows[k] && fitted.palettes[p] == old.palettes[p]) {
+            kept += (kept.empty() ? "" : ", ") + names[k];
+        }
+    }
+    return kept.empty() ? "none" : kept;
+}
+
+}  // namespace
+
 // Layouts of one record: everything in memory at once.
 pack_outcome pack_single(const layout& format, const image_source& images, input_stream* original,
                          const pack_options& options, const byte_sink& out) {
@@ -60,53 +118,13 @@ pack_outcome pack_single(const layout& format, const image_source& images, input
     outcome.report.push_back("layout " + std::string(format.name) + ": " + std::to_string(count) +
                              (count == 1 ? " image" : " images"));
     if (format.block_offset) {
-        const std::size_t block_at = *format.block_offset;
-        const std::size_t room = file_size - block_at;
-        const std::size_t extent = block_extent(format);
-        bytes content = block_content(format, fitted);
-        const bool unchanged = old && padded(old->block.bytes, extent) == content;
-        std::size_t used = 0;
-        if (unchanged) {
-            used = static_cast<std::size_t>(old->block.end) - block_at;
-        } else {
-            // Decoded bytes the original holds past the images stay.
-            if (old && old->block.bytes.size() > extent) {
-                content.insert(content.end(), old->block.bytes.begin() + static_cast<std::ptrdiff_t>(extent),
-                               old->block.bytes.end());
-            }
-            const bytes block = lzss_encode(content);
-            used = block.size();
-            if (used > room) {
-                std::string in_block;
-                for (std::size_t k = 0; k < count; ++k) {
-                    if (format.images[k].from == source::block) {
-                        in_block += (in_block.empty() ? "" : ", ") + names[k];
-                    }
-                }
-                outcome.error = in_block + ": the compressed block needs " + std::to_string(used) +
-                                " bytes, the layout has room for " + std::to_string(room) + ": " +
-                                std::to_string(used - room) + " bytes over";
-                return outcome;
-            }
-            // After the new block: zeros where the old one lay, then whatever
-            // followed it.
-            const std::size_t old_end = old ? std::min(file_size, static_cast<std::size_t>(old->block.end)) : 0;
-            std::fill(file.begin() + static_cast<std::ptrdiff_t>(block_at + used),
-                      file.begin() + static_cast<std::ptrdiff_t>(std::max(block_at + used, old_end)), 0);
-            put_bytes(file, block_at, block);
+        outcome.error = put_block(format, fitted, old ? &*old : nullptr, names, file, outcome.report);
+        if (!outcome.error.empty()) {
+            return outcome;
         }
-        outcome.report.push_back("block: " + room_text(used, room) + (unchanged ? ", as in the original" : ""));
     }
-
     if (old) {
-        std::string kept;
-        for (std::size_t k = 0; k < count; ++k) {
-            const std::size_t p = format.images[k].palette;
-            if (fitted.rows[k] == old_rows[k] && fitted.palettes[p] == old->palettes[p]) {
-                kept += (kept.empty() ? "" : ", ") + names[k];
-            }
-        }
-        outcome.report.push_back("kept as in the original: " + (kept.empty() ? std::string("none") : kept));
+        outcome.report.push_back("kept as in the original: " + kept_images(format, fitted, *old, old_rows, names));
     }
     out(file);
     return outcome;

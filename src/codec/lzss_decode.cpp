@@ -5,17 +5,18 @@
 #include <cstring>
 #include <new>
 
+#include "codec/lzss_format.h"
 #include "io/fail.h"
 
 namespace torv {
 
 namespace {
 
-constexpr std::size_t ring_size = 4096;
+using lzss::max_match;
+using lzss::min_match;
+using lzss::ring_size;
+using lzss::ring_start;
 constexpr unsigned ring_mask = ring_size - 1;
-constexpr unsigned max_match = 18;
-constexpr unsigned min_match = 3;
-constexpr unsigned ring_start = ring_size - max_match;  // 4078
 // The flag byte sits in the low 8 bits; the eight 1-bits above it count down
 // the items left in the group, so an empty high byte means "read a new flag".
 constexpr std::uint32_t flag_counter = 0xFF00;

@@ -4,21 +4,22 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <limits>
+
+#include "codec/lzss_format.h"
 
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
-#include <limits>
 
 namespace torv {
 
 namespace {
 
-constexpr std::size_t window = 4096;
-constexpr unsigned min_match = 3;
-constexpr unsigned max_match = 18;
-// The decoder's cursor starts 18 bytes before the end of its dictionary.
-constexpr std::size_t ring_start = window - max_match;  // 4078
+using lzss::max_match;
+using lzss::min_match;
+using lzss::ring_start;
+constexpr std::size_t window = lzss::ring_size;
 
 // Each item costs its bytes and one bit of a flag byte. A block of B bits in
 // all takes ceil(B / 8) bytes besides its length field, and ceil is

@@ -112,28 +112,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!torv::open_input(result, packed_path.string())) {
         finding("cannot read the packed file back");
     }
-    std::int64_t start = 0;
     std::size_t image = 0;
-    while (const std::optional<torv::record_data> record = torv::read_record(format, result, start)) {
+    torv::for_each_record(format, result, [&](const torv::record_data& record, std::int32_t) {
         for (const torv::image_place& place : format.images) {
             if (image == pictures.size()) {
                 finding("the packed file holds more images than were given");
             }
             bytes rows(torv::image_bytes(place));
-            torv::image_pixels(place, *record, result, rows);
+            torv::image_pixels(place, record, result, rows);
             for (std::size_t at = 0; at < rows.size(); ++at) {
-                const torv::rgb8 shown = torv::rgb8_of(record->palettes[place.palette][rows[at]]);
+                const torv::rgb8 shown = torv::rgb8_of(record.palettes[place.palette][rows[at]]);
                 if (!(shown == pictures[image].colour_at(at))) {
                     finding("a pixel of the packed file shows another colour than the image given");
                 }
             }
             ++image;
         }
-        if (!walk || record->next <= start) {
-            break;
-        }
-        start = record->next;
-    }
+    });
     if (image != pictures.size()) {
         finding("the packed file holds fewer images than were given");
     }

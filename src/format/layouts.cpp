@@ -43,6 +43,11 @@ std::size_t header_extent(const layout& format) {
     return format.block_offset ? *format.block_offset : static_cast<std::size_t>(format.file_size);
 }
 
+std::int64_t next_record_start(const layout& format, std::int64_t end) {
+    const std::int64_t unit = format.record_alignment;
+    return unit == 0 ? end : (end + unit - 1) / unit * unit;
+}
+
 std::string output_name(std::string_view prefix, const image_place& image, std::int32_t record) {
     if (image.suffix_code == numbered_by_record) {
         return frame_bmp_name(prefix, record);

@@ -163,6 +163,10 @@ std::size_t block_extent(const layout& format);
 // or the whole file for a layout without one.
 std::size_t header_extent(const layout& format);
 
+// Where the record after one that ends at `end` starts: `end` rounded up to
+// the layout's record alignment (or `end` itself for a file of one record).
+std::int64_t next_record_start(const layout& format, std::int64_t end);
+
 // The name torv writes image `image` of record `record` under.
 std::string output_name(std::string_view prefix, const image_place& image, std::int32_t record);
 

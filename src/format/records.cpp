@@ -20,10 +20,6 @@ void copy_from_block(std::span<const std::uint8_t> block, std::size_t offset, st
     std::fill(dest.begin() + static_cast<std::ptrdiff_t>(covered), dest.end(), std::uint8_t{0});
 }
 
-std::int64_t round_up(std::int64_t position, std::int64_t alignment) {
-    return (position + alignment - 1) / alignment * alignment;
-}
-
 }  // namespace
 
 std::optional<record_data> read_record(const layout& format, input_stream& in, std::int64_t start,
@@ -55,8 +51,26 @@ std::optional<record_data> read_record(const layout& format, input_stream& in, s
             record.palettes[k] = palette_from_bytes(stored);
         }
     }
-    record.next = format.record_alignment == 0 ? record.end : round_up(record.end, format.record_alignment);
+    record.next = next_record_start(format, record.end);
     return record;
+}
+
+void for_each_record(const layout& format, input_stream& in,
+                     const std::function<void(const record_data&, std::int32_t)>& visit, std::size_t max_kept) {
+    std::int64_t start = 0;
+    for (std::int32_t number = 0;; ++number) {
+        const std::optional<record_data> record = read_record(format, in, start, max_kept);
+        if (!record) {
+            return;
+        }
+        visit(*record, number);
+        // A walk ends where its records stop moving on, as well as at a
+        // first palette cut short.
+        if (format.record_alignment == 0 || record->next <= start) {
+            return;
+        }
+        start = record->next;
+    }
 }
 
 void stored_pixels(const image_place& image, const record_data& record, input_stream& in,

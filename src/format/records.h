@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 
@@ -27,6 +28,12 @@ struct record_data {
 // its first palette is cut short.
 std::optional<record_data> read_record(const layout& format, input_stream& in, std::int64_t start,
                                        std::size_t max_kept = 0);
+
+// Calls visit(record, number) for every record of the file in order: the one
+// record of most layouts, or each record of a walk until it ends. `max_kept`
+// as for read_record.
+void for_each_record(const layout& format, input_stream& in,
+                     const std::function<void(const record_data&, std::int32_t)>& visit, std::size_t max_kept = 0);
 
 // The stored bytes of `image` (rows or tiles, as the layout keeps them).
 void stored_pixels(const image_place& image, const record_data& record, input_stream& in, std::span<std::uint8_t> dest);

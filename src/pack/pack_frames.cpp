@@ -54,18 +54,13 @@ bool all_zero(input_stream& in, std::int64_t from, std::int64_t to) {
 
 std::vector<old_record> walk_original(const layout& format, input_stream& in) {
     std::vector<old_record> records;
-    for (std::int64_t start = 0;;) {
-        // Only where each block ends matters here: keep one byte of each.
-        const std::optional<record_data> record = read_record(format, in, start, 1);
-        if (!record) {
-            break;
-        }
-        records.push_back({start, record->end, record->next, all_zero(in, start, record->next)});
-        if (record->next <= start) {
-            break;
-        }
-        start = record->next;
-    }
+    // Only where each block ends matters here: keep one byte of each.
+    for_each_record(
+        format, in,
+        [&](const record_data& record, std::int32_t) {
+            records.push_back({record.start, record.end, record.next, all_zero(in, record.start, record.next)});
+        },
+        1);
     return records;
 }
 
@@ -97,7 +92,6 @@ struct frame_packer {
     std::vector<std::size_t> kept{}, grown{};
 
     std::int64_t unit() const { return format.record_alignment; }
-    std::int64_t round_up(std::int64_t position) const { return (position + unit() - 1) / unit() * unit(); }
 
     void write_zeros(std::int64_t count) {
         static const bytes zeros_chunk(copy_chunk, 0);
@@ -211,7 +205,7 @@ struct frame_packer {
         const bytes& block = block_of(f);
         const auto header_size = static_cast<std::int64_t>(f.header.size());
         const std::int64_t end = at + header_size + static_cast<std::int64_t>(block.size());
-        needed += round_up(end) - at;
+        needed += next_record_start(format, end) - at;
         std::optional<std::int64_t> goal = target;
         if (!goal && f.old != nullptr && at == f.old->start && end <= f.old->next) {
             goal = f.old->next;  // in place: later records keep their offsets
@@ -220,7 +214,7 @@ struct frame_packer {
             grown.push_back(f.number);
         }
         if (!goal) {
-            goal = round_up(end);
+            goal = next_record_start(format, end);
         }
         if (end > *goal) {
             return false;

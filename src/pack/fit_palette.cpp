@@ -55,11 +55,18 @@ std::string pixel_at(const picture& image, std::size_t at) {
 }
 
 // True if some colour the image uses has bits below the top five.
-bool loses_low_bits(const picture& image) {
+using index_set = std::array<bool, palette_entries>;
+
+// The indices an indexed image uses.
+index_set used_indices(const picture& image) {
+    index_set used{};
+    for (const std::uint8_t index : image.indices) used[index] = true;
+    return used;
+}
+
+bool loses_low_bits(const picture& image, const index_set& used) {
     auto inexact = [](rgb8 c) { return ((c.red | c.green | c.blue) & 7) != 0; };
     if (image.indexed) {
-        std::array<bool, palette_entries> used{};
-        for (const std::uint8_t index : image.indices) used[index] = true;
         for (std::size_t k = 0; k < image.table.size(); ++k) {
             if (used[k] && inexact(image.table[k]))
                 return true;
@@ -73,16 +80,9 @@ bool loses_low_bits(const picture& image) {
     return false;
 }
 
-std::array<bool, palette_entries> used_indices(const picture& image) {
-    std::array<bool, palette_entries> used{};
-    for (const std::uint8_t index : image.indices) used[index] = true;
-    return used;
-}
-
 // True if the image's colour table agrees with the palette at every index it
 // uses (indices with no colour yet agree with anything).
-bool agrees(const picture& image, const palette_state& state) {
-    const auto used = used_indices(image);
+bool agrees(const picture& image, const index_set& used, const palette_state& state) {
     for (std::size_t k = 0; k < image.table.size(); ++k) {
         if (used[k] && state.colour[k] && *state.colour[k] != rgb15_of(image.table[k])) {
             return false;
@@ -92,8 +92,7 @@ bool agrees(const picture& image, const palette_state& state) {
 }
 
 // True if the indexed image uses a colour that the palette has nowhere.
-bool brings_new_colours(const picture& image, const palette_state& state) {
-    const auto used = used_indices(image);
+bool brings_new_colours(const picture& image, const index_set& used, const palette_state& state) {
     for (std::size_t k = 0; k < image.table.size(); ++k) {
         if (used[k] && state.first_index[rgb15_of(image.table[k])] == no_index) {
             return true;
@@ -185,12 +184,19 @@ fitted_palette fit_palette(std::span<const palette_user> users, const rgb15_pale
             state->set(k, static_cast<std::uint16_t>((*original)[k] & colour_bits));
         }
     }
+    // Each indexed image's indices in use, found once.
+    std::vector<index_set> used(users.size());
+    for (std::size_t u = 0; u < users.size(); ++u) {
+        if (users[u].image->indexed)
+            used[u] = used_indices(*users[u].image);
+    }
     // The palette edit, if any: the first indexed image with colours the
     // original lacks (or, without an original, the first indexed image) sets
     // the palette from its own colour table.
-    for (const palette_user& user : users) {
+    for (std::size_t u = 0; u < users.size(); ++u) {
+        const palette_user& user = users[u];
         const picture& image = *user.image;
-        if (!image.indexed || (original != nullptr && !brings_new_colours(image, *state))) {
+        if (!image.indexed || (original != nullptr && !brings_new_colours(image, used[u], *state))) {
             continue;
         }
         for (std::size_t k = 0; k < image.table.size(); ++k) {
@@ -204,17 +210,17 @@ fitted_palette fit_palette(std::span<const palette_user> users, const rgb15_pale
         break;
     }
 
-    for (const palette_user& user : users) {
+    for (std::size_t u = 0; u < users.size(); ++u) {
+        const palette_user& user = users[u];
         const picture& image = *user.image;
-        if (loses_low_bits(image)) {
+        if (loses_low_bits(image, used[u])) {
             result.notes.push_back(std::string(user.name) +
                                    ": some colours have channels the format cannot show exactly (it keeps the top "
                                    "five bits of each)");
         }
-        if (image.indexed && agrees(image, *state)) {
-            const auto used = used_indices(image);
+        if (image.indexed && agrees(image, used[u], *state)) {
             for (std::size_t k = 0; k < image.table.size(); ++k) {
-                if (used[k] && !state->colour[k])
+                if (used[u][k] && !state->colour[k])
                     state->set(k, rgb15_of(image.table[k]));
             }
             result.indices.push_back(image.indices);

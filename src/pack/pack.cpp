@@ -20,7 +20,7 @@ std::string put_block(const layout& format, const fitted_record& fitted, const r
     const std::size_t room = file_size - block_at;
     const std::size_t extent = block_extent(format);
     bytes content = block_content(format, fitted);
-    if (old && padded(old->block.bytes, extent) == content) {
+    if (old && reads_as(old->block.bytes, content)) {
         const auto used = static_cast<std::size_t>(old->block.end) - block_at;
         report.push_back("block: " + room_text(used, room) + ", as in the original");
         return {};

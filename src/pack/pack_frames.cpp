@@ -158,8 +158,7 @@ struct frame_packer {
         }
         f.header = record_header(format, fitted);
         f.content = block_content(format, fitted);
-        f.unchanged =
-            old && fitted.palettes == old->palettes && padded(old->block.bytes, f.content.size()) == f.content;
+        f.unchanged = old && fitted.palettes == old->palettes && reads_as(old->block.bytes, f.content);
         auto is_zero = [](std::uint8_t b) { return b == 0; };
         f.zero = std::all_of(f.header.begin(), f.header.end(), is_zero) &&
                  std::all_of(f.content.begin(), f.content.end(), is_zero);

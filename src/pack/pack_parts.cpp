@@ -60,10 +60,11 @@ void put_bytes(bytes& dest, std::size_t offset, std::span<const std::uint8_t> fr
 }
 
 // The first `size` bytes of a decoded block, 0 where it is short.
-bytes padded(std::span<const std::uint8_t> block, std::size_t size) {
-    bytes out(size, 0);
-    std::copy_n(block.begin(), std::min(size, block.size()), out.begin());
-    return out;
+bool reads_as(std::span<const std::uint8_t> block, std::span<const std::uint8_t> content) {
+    const std::size_t held = std::min(block.size(), content.size());
+    return std::equal(content.begin(), content.begin() + static_cast<std::ptrdiff_t>(held), block.begin()) &&
+           std::all_of(content.begin() + static_cast<std::ptrdiff_t>(held), content.end(),
+                       [](std::uint8_t b) { return b == 0; });
 }
 
 std::string room_text(std::size_t used, std::size_t room) {

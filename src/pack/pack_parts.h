@@ -31,8 +31,9 @@ bytes stored_form(const image_place& place, const bytes& rows);
 
 void put_bytes(bytes& dest, std::size_t offset, std::span<const std::uint8_t> from);
 
-// The first `size` bytes of a decoded block, 0 where it is short.
-bytes padded(std::span<const std::uint8_t> block, std::size_t size);
+// True if a decoded block reads as `content`: its first content.size()
+// bytes, 0 where it is short (bytes past them do not count).
+bool reads_as(std::span<const std::uint8_t> block, std::span<const std::uint8_t> content);
 
 // "used of room bytes (free)" or "(over)".
 std::string room_text(std::size_t used, std::size_t room);

@@ -128,6 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             ++image;
         }
+        return true;
     });
     if (image != pictures.size()) {
         finding("the packed file holds fewer images than were given");

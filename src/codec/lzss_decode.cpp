@@ -6,7 +6,6 @@
 #include <new>
 
 #include "codec/lzss_format.h"
-#include "io/fail.h"
 
 namespace torv {
 
@@ -244,10 +243,8 @@ std::uint64_t yield_bound(const input_stream& in) {
 
 block_buffer allocate_block(std::size_t kept) {
     block_buffer buffer;
-    buffer.storage.reset(new (std::nothrow) std::uint8_t[ring_size + kept + tail_room]);
-    if (!buffer.storage) {
-        fail(no_memory_message);
-    }
+    // No memory throws std::bad_alloc: the program's entry point reports it.
+    buffer.storage.reset(new std::uint8_t[ring_size + kept + tail_room]);
     std::memset(buffer.storage.get(), 0, ring_size);
     buffer.block = buffer.storage.get() + ring_size;
     return buffer;

@@ -35,7 +35,7 @@ std::optional<std::uint32_t> read_u32le(input_stream& in);
 // `max_kept` bytes (the bytes the caller will use); decoding goes on past them
 // through the dictionary alone, so the block's end is found either way. A
 // stream that ends early ends the block where it ends. No memory for the
-// block ends the run with "insufficient memory!".
+// block throws std::bad_alloc.
 decoded_block decode_block(input_stream& in, std::size_t max_kept = keep_everything);
 
 // `position` rounded up to a multiple of 2048.

@@ -56,14 +56,16 @@ std::optional<record_data> read_record(const layout& format, input_stream& in, s
 }
 
 void for_each_record(const layout& format, input_stream& in,
-                     const std::function<void(const record_data&, std::int32_t)>& visit, std::size_t max_kept) {
+                     const std::function<bool(const record_data&, std::int32_t)>& visit, std::size_t max_kept) {
     std::int64_t start = 0;
     for (std::int32_t number = 0;; ++number) {
         const std::optional<record_data> record = read_record(format, in, start, max_kept);
         if (!record) {
             return;
         }
-        visit(*record, number);
+        if (!visit(*record, number)) {
+            return;
+        }
         // A walk ends where its records stop moving on, as well as at a
         // first palette cut short.
         if (format.record_alignment == 0 || record->next <= start) {

@@ -30,10 +30,10 @@ std::optional<record_data> read_record(const layout& format, input_stream& in, s
                                        std::size_t max_kept = 0);
 
 // Calls visit(record, number) for every record of the file in order: the one
-// record of most layouts, or each record of a walk until it ends. `max_kept`
-// as for read_record.
+// record of most layouts, or each record of a walk until it ends or visit
+// returns false. `max_kept` as for read_record.
 void for_each_record(const layout& format, input_stream& in,
-                     const std::function<void(const record_data&, std::int32_t)>& visit, std::size_t max_kept = 0);
+                     const std::function<bool(const record_data&, std::int32_t)>& visit, std::size_t max_kept = 0);
 
 // The stored bytes of `image` (rows or tiles, as the layout keeps them).
 void stored_pixels(const image_place& image, const record_data& record, input_stream& in, std::span<std::uint8_t> dest);

@@ -4,7 +4,7 @@
 #include <span>
 #include <vector>
 
-#include "io/output.h"
+#include "io/output_file.h"
 
 namespace torv {
 
@@ -97,7 +97,7 @@ void lay_out_bmp(const indexed_image& image, const rgb15_palette& palette, std::
     }
 }
 
-void write_bmp(const std::string& name, const indexed_image& image, const rgb15_palette& palette) {
+file_result write_bmp(const std::string& name, const indexed_image& image, const rgb15_palette& palette) {
     // The header is laid out here; the rows leave straight from the image,
     // last row first.
     std::uint8_t header[bmp_pixel_offset];
@@ -113,7 +113,7 @@ void write_bmp(const std::string& name, const indexed_image& image, const rgb15_
             parts.emplace_back(row_fill, fill);
         }
     }
-    write_output_file(name, parts);
+    return write_whole_file(name, parts, existing_entry::replace);
 }
 
 }  // namespace torv

@@ -8,6 +8,7 @@
 
 #include "image/image.h"
 #include "image/palette.h"
+#include "io/file_failure.h"
 
 namespace torv {
 
@@ -36,9 +37,8 @@ std::size_t bmp_file_size(std::int32_t width, std::int32_t height);
 // The whole BMP file laid out in `out`, which holds bmp_file_size() bytes.
 void lay_out_bmp(const indexed_image& image, const rgb15_palette& palette, std::uint8_t* out);
 
-// Creates (or replaces) the file `name` and writes the BMP to it. A file that
-// cannot be created, or a write that fails, ends the run; a failed file is
-// removed first.
-void write_bmp(const std::string& name, const indexed_image& image, const rgb15_palette& palette);
+// Writes the BMP as the file `name`, replacing one of that name: the file is
+// complete or, on a failure, left as it was.
+file_result write_bmp(const std::string& name, const indexed_image& image, const rgb15_palette& palette);
 
 }  // namespace torv

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -26,6 +27,16 @@ bool seek_file(std::FILE* file, std::int64_t offset) {
         return false;
     }
     return std::fseek(file, static_cast<long>(offset), SEEK_SET) == 0;
+}
+
+std::size_t refill_from_memory(input_stream& in) {
+    if (in.origin < 0 || static_cast<std::uint64_t>(in.origin) >= in.memory.size()) {
+        return 0;
+    }
+    const auto from = static_cast<std::size_t>(in.origin);
+    in.len = std::min(input_stream::buffer_size, in.memory.size() - from);
+    std::memcpy(in.buffer.get(), in.memory.data() + from, in.len);
+    return in.len;
 }
 
 }  // namespace
@@ -57,7 +68,43 @@ void attach_input(input_stream& in, std::FILE* file) {
     in.len = 0;
 }
 
+void attach_memory(input_stream& in, std::span<const std::uint8_t> bytes) {
+    in.file.reset();
+    in.memory = bytes;
+    in.buffer = std::make_unique<std::uint8_t[]>(input_stream::buffer_size);
+    in.size = static_cast<std::int64_t>(bytes.size());
+    in.origin = 0;
+    in.file_offset = 0;
+    in.pos = 0;
+    in.len = 0;
+}
+
+file_result read_whole_file(const std::string& name, std::uint64_t limit, whole_file& out) {
+    input_stream in;
+    if (!open_input(in, name)) {
+        return file_failure{file_step::open, name, std::strerror(errno)};
+    }
+    out.size = in.size;
+    if (in.size < 0) {
+        return file_failure{file_step::read, name, "its size cannot be measured"};
+    }
+    if (static_cast<std::uint64_t>(in.size) > limit) {
+        return std::nullopt;
+    }
+    out.bytes.resize(static_cast<std::size_t>(in.size));
+    const std::size_t got = std::fread(out.bytes.data(), 1, out.bytes.size(), in.file.get());
+    const bool failed = std::ferror(in.file.get()) != 0;
+    if (got != out.bytes.size() || std::fgetc(in.file.get()) != EOF) {
+        return file_failure{file_step::read, name,
+                            failed ? std::string(std::strerror(errno))
+                                   : "it changed while it was read (" + std::to_string(got) + " of " +
+                                         std::to_string(in.size) + " bytes came)"};
+    }
+    return std::nullopt;
+}
+
 void close_input(input_stream& in) {
+    in.memory = {};
     in.file.reset();
     in.buffer.reset();
     in.pos = 0;
@@ -79,7 +126,7 @@ std::size_t refill_input(input_stream& in) {
     in.pos = 0;
     in.len = 0;
     if (!in.file) {
-        return 0;
+        return refill_from_memory(in);
     }
     // Reading straight on needs no seek; only a jump away from the buffer does.
     if (in.file_offset != in.origin) {

@@ -8,6 +8,9 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
+
+#include "io/file_failure.h"
 
 namespace torv {
 
@@ -17,7 +20,8 @@ struct file_closer {
 using file_handle = std::unique_ptr<std::FILE, file_closer>;
 
 // The source file, read through a buffer of our own so that the decoder can
-// take one byte at a time without a library call per byte.
+// take one byte at a time without a library call per byte; or bytes already
+// in memory, read the same way.
 struct input_stream {
     static constexpr std::size_t buffer_size = 64 * 1024;
 
@@ -28,14 +32,29 @@ struct input_stream {
     std::size_t pos = 0;           // next byte to hand out
     std::size_t len = 0;           // valid bytes in buffer
     std::unique_ptr<std::uint8_t[]> buffer;
+    std::span<const std::uint8_t> memory;  // the bytes read when there is no file
 };
 
 // Opens `name` for binary reading and measures its size. Returns false if the
 // file cannot be opened, or is a folder.
 bool open_input(input_stream& in, const std::string& name);
 
-// Takes over an open stream (for reading from memory, say) as the input.
+// Takes over an open stream as the input.
 void attach_input(input_stream& in, std::FILE* file);
+
+// Reads `bytes` (which must outlive the stream's use) as the input.
+void attach_memory(input_stream& in, std::span<const std::uint8_t> bytes);
+
+// A file read whole, once: what it held when it was read.
+struct whole_file {
+    std::vector<std::uint8_t> bytes;
+    std::int64_t size = -1;  // its size when opened
+};
+
+// Reads the file `name` whole if it holds at most `limit` bytes (a larger one
+// is only measured). A read that fails, or a file that changes size while it
+// is read, is a failure.
+file_result read_whole_file(const std::string& name, std::uint64_t limit, whole_file& out);
 
 void close_input(input_stream& in);
 

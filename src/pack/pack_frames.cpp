@@ -59,6 +59,7 @@ std::vector<old_record> walk_original(const layout& format, input_stream& in) {
         format, in,
         [&](const record_data& record, std::int32_t) {
             records.push_back({record.start, record.end, record.next, all_zero(in, record.start, record.next)});
+            return true;
         },
         1);
     return records;

@@ -5,7 +5,8 @@
 
 namespace torv {
 
-void convert(const layout& format, input_stream& in, std::string_view prefix, std::span<std::uint8_t> canvas) {
+file_result convert(const layout& format, input_stream& in, std::string_view prefix, std::span<std::uint8_t> canvas) {
+    file_result failed;
     // Running out of records is the normal end. Frames beyond 999 keep
     // counting in decimal rather than taking the one-character suffixes of
     // the other layouts.
@@ -13,10 +14,15 @@ void convert(const layout& format, input_stream& in, std::string_view prefix, st
         for (const image_place& image : format.images) {
             const std::span<std::uint8_t> pixels = canvas.first(image_bytes(image));
             image_pixels(image, record, in, pixels);
-            write_bmp(output_name(prefix, image, number), {pixels, image.width, image.height},
-                      record.palettes[image.palette]);
+            failed = write_bmp(output_name(prefix, image, number), {pixels, image.width, image.height},
+                               record.palettes[image.palette]);
+            if (failed) {
+                return false;
+            }
         }
+        return true;
     });
+    return failed;
 }
 
 }  // namespace torv

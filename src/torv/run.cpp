@@ -7,20 +7,28 @@
 
 #include "format/layouts.h"
 #include "format/names.h"
-#include "io/fail.h"
 #include "io/input.h"
+#include "io/interrupt.h"
 #include "torv/convert.h"
+#include "torv/fail.h"
 
 namespace torv {
 
-int run(int argc, const char* const* argv) {
+namespace {
+
+// A file that could not be written, in the words users' scripts match on.
+[[noreturn]] void fail_file(const file_failure& failure) {
+    if (failure.step == file_step::write) {
+        fail_write(failure.name);
+    }
+    fail_create(failure.name);
+}
+
+int convert_file(int argc, const char* const* argv) {
     if (argc < 3) {
         fail(usage_message);
     }
-    const std::unique_ptr<std::uint8_t[]> canvas(new (std::nothrow) std::uint8_t[canvas_size]);
-    if (!canvas) {
-        fail(no_memory_message);
-    }
+    const std::unique_ptr<std::uint8_t[]> canvas(new std::uint8_t[canvas_size]);
 
     const std::string input_name = derive_input_name(argv[1]);
     input_stream in;
@@ -31,12 +39,25 @@ int run(int argc, const char* const* argv) {
 
     // A file of any other size is left alone.
     if (const layout* format = find_layout(in.size)) {
-        convert(*format, in, prefix, {canvas.get(), canvas_size});
+        if (const file_result failed = convert(*format, in, prefix, {canvas.get(), canvas_size})) {
+            fail_file(*failed);
+        }
     }
 
     close_input(in);
     std::fflush(stdout);
     return 0;
+}
+
+}  // namespace
+
+int run(int argc, const char* const* argv) {
+    install_interrupt_cleanup();
+    try {
+        return convert_file(argc, argv);
+    } catch (const std::bad_alloc&) {
+        fail(no_memory_message);
+    }
 }
 
 }  // namespace torv

@@ -4,8 +4,8 @@
 namespace torv {
 
 // Runs the whole conversion for the given argument vector and returns the
-// exit status of a completed run (0). Detected failures end the process from
-// wherever they are met, with status 1.
+// exit status of a completed run (0). A detected failure prints its line and
+// ends the process with status 1; here alone, below it they are values.
 int run(int argc, const char* const* argv);
 
 }  // namespace torv

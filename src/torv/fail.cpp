@@ -1,4 +1,4 @@
-#include "io/fail.h"
+#include "torv/fail.h"
 
 #include <cstdio>
 #include <cstdlib>

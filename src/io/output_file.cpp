@@ -1,0 +1,341 @@
+#include "io/output_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "io/interrupt.h"
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <climits>
+#include <csignal>
+#endif
+
+namespace torv {
+
+namespace {
+
+constexpr int max_name_tries = 100;
+
+std::string describe_errno(int code) {
+    return std::strerror(code);
+}
+
+file_failure failure(file_step step, const std::string& name, int code) {
+    return {step, name, code != 0 ? describe_errno(code) : std::string()};
+}
+
+// The folder part of a name, with its separator: where the temporary goes.
+std::string folder_of(const std::string& name) {
+#ifdef _WIN32
+    const std::size_t cut = name.find_last_of("/\\");
+    if (cut == std::string::npos && name.size() >= 2 && name[1] == ':') {
+        return name.substr(0, 2);  // "e:pic.bmp": the current folder of drive E:
+    }
+#else
+    const std::size_t cut = name.rfind('/');
+#endif
+    return cut == std::string::npos ? std::string() : name.substr(0, cut + 1);
+}
+
+// A name no one is likely to have chosen, short enough for any folder that
+// holds the final name: ".tv" and 8 hex digits.
+std::string temporary_name(const std::string& folder) {
+    static std::uint64_t counter = 0;
+    std::uint64_t x = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                      (++counter * 0x9E3779B97F4A7C15ULL) ^ reinterpret_cast<std::uintptr_t>(&counter);
+    // splitmix64's finaliser: every input bit moves every output bit.
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
+    x ^= x >> 31;
+    char digits[9];
+    std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(x));
+    return folder + ".tv" + digits + ".tmp";
+}
+
+#ifdef _WIN32
+
+// Console interrupts run on a thread of their own: nothing to hold back.
+struct signals_held {};
+
+int create_exclusive(const std::string& name) {
+    return _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+}
+
+bool entry_exists(const std::string& name) {
+    return GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+int write_some(int handle, const std::uint8_t* data, std::size_t size) {
+    const unsigned chunk = static_cast<unsigned>(std::min<std::size_t>(size, 1u << 30));
+    return _write(handle, data, chunk);
+}
+
+int close_handle(int handle) {
+    return _close(handle);
+}
+
+void keep_permissions(const output_file&) {}
+
+std::string describe_last_error(DWORD code) {
+    char text[512] = {};
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                        text, sizeof text, nullptr);
+    std::string reason(text, length);
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == '.')) {
+        reason.pop_back();
+    }
+    return reason.empty() ? "system error " + std::to_string(code) : reason;
+}
+
+file_result put_in_place(const output_file& out) {
+    const DWORD flags =
+        MOVEFILE_WRITE_THROUGH | (out.existing == existing_entry::replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (MoveFileExA(out.temp_name.c_str(), out.final_name.c_str(), flags)) {
+        return std::nullopt;
+    }
+    const DWORD code = GetLastError();
+    const bool exists = code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS;
+    return file_failure{exists ? file_step::exists : file_step::place, out.final_name, describe_last_error(code)};
+}
+
+#else
+
+// Holds back the interruptions that remove temporary files while a name is
+// created and registered, or put in place and forgotten: the handler never
+// sees a name that is not ours.
+struct signals_held {
+    sigset_t previous{};
+    signals_held() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (const int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, s);
+        pthread_sigmask(SIG_BLOCK, &held, &previous);
+    }
+    ~signals_held() { pthread_sigmask(SIG_SETMASK, &previous, nullptr); }
+    signals_held(const signals_held&) = delete;
+    signals_held& operator=(const signals_held&) = delete;
+};
+
+int create_exclusive(const std::string& name) {
+    // O_EXCL: a new entry, never one that is there, and never through a link.
+    return open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+}
+
+bool entry_exists(const std::string& name) {
+    struct stat status {};
+    return lstat(name.c_str(), &status) == 0;
+}
+
+int close_handle(int handle) {
+    return close(handle);
+}
+
+// A replaced file keeps who may read and write it.
+void keep_permissions(const output_file& out) {
+    struct stat status {};
+    if (out.existing == existing_entry::replace && stat(out.final_name.c_str(), &status) == 0 &&
+        S_ISREG(status.st_mode)) {
+        fchmod(out.handle, status.st_mode & 07777);
+    }
+}
+
+// Puts the file in place only if nothing has the final name: atomically where
+// the system can, else by a hard link (which refuses an existing name too).
+int rename_no_replace(const char* from, const char* to) {
+#ifdef RENAME_NOREPLACE
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
+        return -1;
+    }
+#endif
+    if (link(from, to) == 0) {
+        unlink(from);
+        return 0;
+    }
+    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP) {
+        return -1;
+    }
+    // A file system with neither: the best left is to look first.
+    struct stat status {};
+    if (lstat(to, &status) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    return std::rename(from, to);
+}
+
+file_result put_in_place(const output_file& out) {
+    const int done = out.existing == existing_entry::replace
+                         ? std::rename(out.temp_name.c_str(), out.final_name.c_str())
+                         : rename_no_replace(out.temp_name.c_str(), out.final_name.c_str());
+    if (done == 0) {
+        return std::nullopt;
+    }
+    const int code = errno;
+    return failure(code == EEXIST ? file_step::exists : file_step::place, out.final_name, code);
+}
+
+#endif
+
+// Writes all of `data`, however the system splits it; false on an error.
+bool write_all(output_file& out, const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+#ifdef _WIN32
+        const int written = write_some(out.handle, data, size);
+#else
+        const ssize_t written = write(out.handle, data, size);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+#endif
+        if (written <= 0) {
+            out.write_error = written < 0 ? errno : ENOSPC;
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+}  // namespace
+
+output_file::~output_file() {
+    if (handle >= 0) {
+        close_handle(handle);
+    }
+    if (!temp_name.empty()) {
+        std::remove(temp_name.c_str());
+    }
+    forget_on_interrupt(cleanup_slot);
+}
+
+file_result begin_output(output_file& out, const std::string& final_name, existing_entry existing) {
+    out.final_name = final_name;
+    out.existing = existing;
+    if (existing == existing_entry::refuse && entry_exists(final_name)) {
+        return failure(file_step::exists, final_name, EEXIST);
+    }
+    const std::string folder = folder_of(final_name);
+    for (int attempt = 0; attempt < max_name_tries; ++attempt) {
+        const std::string name = temporary_name(folder);
+        const signals_held held;
+        out.handle = create_exclusive(name);
+        if (out.handle >= 0) {
+            out.temp_name = name;
+            out.cleanup_slot = remove_on_interrupt(name.c_str());
+            return std::nullopt;
+        }
+        if (errno != EEXIST) {
+            return failure(file_step::create, final_name, errno);
+        }
+    }
+    return failure(file_step::create, final_name, EEXIST);
+}
+
+void write_output(output_file& out, std::span<const std::uint8_t> bytes) {
+    if (out.handle >= 0 && out.write_error == 0) {
+        write_all(out, bytes.data(), bytes.size());
+    }
+}
+
+#ifdef _WIN32
+
+void write_output(output_file& out, std::span<const std::span<const std::uint8_t>> parts) {
+    // One write for the whole file: the parts laid out one after the other.
+    std::vector<std::uint8_t> whole;
+    for (const auto part : parts) {
+        whole.insert(whole.end(), part.begin(), part.end());
+    }
+    write_output(out, whole);
+}
+
+#else
+
+// The parts leave in gathered writes, straight from where they lie.
+void write_output(output_file& out, std::span<const std::span<const std::uint8_t>> parts) {
+    if (out.handle < 0 || out.write_error != 0) {
+        return;
+    }
+    std::vector<iovec> vectors;
+    vectors.reserve(parts.size());
+    for (const auto part : parts) {
+        if (!part.empty()) {
+            vectors.push_back({const_cast<std::uint8_t*>(part.data()), part.size()});
+        }
+    }
+    iovec* next = vectors.data();
+    std::size_t count = vectors.size();
+    while (count > 0) {
+        const ssize_t written = writev(out.handle, next, static_cast<int>(std::min<std::size_t>(count, IOV_MAX)));
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            out.write_error = written < 0 ? errno : ENOSPC;
+            return;
+        }
+        auto left = static_cast<std::size_t>(written);
+        while (count > 0 && left >= next->iov_len) {
+            left -= next->iov_len;
+            ++next;
+            --count;
+        }
+        if (count > 0) {
+            next->iov_base = static_cast<std::uint8_t*>(next->iov_base) + left;
+            next->iov_len -= left;
+        }
+    }
+}
+
+#endif
+
+file_result finish_output(output_file& out) {
+    if (out.handle < 0) {
+        return failure(file_step::create, out.final_name, 0);
+    }
+    keep_permissions(out);
+    const int closed = close_handle(out.handle);
+    out.handle = -1;
+    if (out.write_error == 0 && closed != 0) {
+        out.write_error = errno;
+    }
+    if (out.write_error != 0) {
+        return failure(file_step::write, out.final_name, out.write_error);
+    }
+    const signals_held held;
+    file_result placed = put_in_place(out);
+    if (!placed) {
+        out.temp_name.clear();
+        forget_on_interrupt(out.cleanup_slot);
+        out.cleanup_slot = no_cleanup_slot;
+    }
+    return placed;
+}
+
+file_result write_whole_file(const std::string& final_name, std::span<const std::span<const std::uint8_t>> parts,
+                             existing_entry existing) {
+    output_file out;
+    if (file_result failed = begin_output(out, final_name, existing)) {
+        return failed;
+    }
+    write_output(out, parts);
+    return finish_output(out);
+}
+
+}  // namespace torv

@@ -218,6 +218,8 @@ std::string read_plain_indices(const bytes_in& in, const bmp_header& header, pic
 // RLE8 and RLE4: runs of one index (two alternating indices for RLE4),
 // literal runs, and escapes that end a line, end the picture or move ahead.
 // Pixels no run covers keep index 0; runs past the end of a row are dropped.
+// A stream that ends before the end-of-bitmap code with rows missing is cut
+// short.
 std::string read_rle_indices(const bytes_in& in, const bmp_header& header, picture& image) {
     const auto width = static_cast<std::size_t>(header.width);
     const auto height = static_cast<std::size_t>(header.height);
@@ -238,7 +240,8 @@ std::string read_rle_indices(const bytes_in& in, const bmp_header& header, pictu
         ++x;
     };
     const std::size_t end = in.data.size();
-    while (y < height && pos + 2 <= end) {
+    bool ended = false;  // by the end-of-bitmap escape
+    while (!ended && y < height && pos + 2 <= end) {
         const std::uint8_t count = in.data[pos];
         const std::uint8_t value = in.data[pos + 1];
         pos += 2;
@@ -252,7 +255,7 @@ std::string read_rle_indices(const bytes_in& in, const bmp_header& header, pictu
             x = 0;
             ++y;
         } else if (value == rle_end_of_bitmap) {
-            break;
+            ended = true;
         } else if (value == rle_delta) {
             if (pos + 2 > end) {
                 return pixels_cut_short();
@@ -272,6 +275,12 @@ std::string read_rle_indices(const bytes_in& in, const bmp_header& header, pictu
             }
             pos += (bytes + 1) / 2 * 2;
         }
+    }
+    // Pixels left out before the end-of-bitmap code are meant as index 0; a
+    // stream that stops short of it with rows still to come was cut.
+    const bool last_row_done = y + 1 == height && x >= width;
+    if (!ended && y < height && !last_row_done) {
+        return pixels_cut_short();
     }
     return {};
 }

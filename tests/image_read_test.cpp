@@ -3,6 +3,7 @@
 // produces, and on cut-off files.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -68,6 +69,27 @@ TEST(ImageRead, FilesFromRealWriters) {
     }
 }
 
+// GIMP's 16-bit exports: each channel rounded to five bits (six for green in
+// RGB565), so every colour lies within one step of the source's.
+TEST(ImageRead, SixteenBitFilesFromGimp) {
+    for (const char* name : {"gimp-rgb565.bmp", "gimp-rgb555.bmp"}) {
+        SCOPED_TRACE(name);
+        const picture_read read = read_bmp(read_file(name), 1 << 20);
+        ASSERT_TRUE(read.ok()) << read.error;
+        ASSERT_EQ(read.image.width, width);
+        ASSERT_EQ(read.image.height, height);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const rgb8 got = read.image.colour_at(static_cast<std::size_t>(y * width + x));
+                const rgb8 want = colours[source_index(x, y)];
+                for (const auto& [a, b] :
+                     {std::pair{got.red, want.red}, {got.green, want.green}, {got.blue, want.blue}})
+                    ASSERT_LE(std::abs(a - b), 8) << "at (" << x << ", " << y << ")";
+            }
+        }
+    }
+}
+
 TEST(ImageRead, OneBitAndGreyFiles) {
     const rgb8 black_white[] = {{0, 0, 0}, {248, 248, 248}};
     auto checkerboard = [](int x, int y) { return (x + y) % 2; };
@@ -103,14 +125,21 @@ TEST(ImageRead, RefusesWhatItCannotTake) {
     EXPECT_EQ(large.image.width, width);
     EXPECT_EQ(large.image.height, height);
     EXPECT_FALSE(read_bmp(bytes{'B', 'M', 1, 2}, 100).ok());
+
+    // A height of -2^31 has no positive 32-bit counterpart: named as it is.
+    bytes tallest = read_file("pil-p8.bmp");
+    put_u32le(&tallest[22], 0x80000000u);
+    const picture_read read = read_bmp(tallest, 1 << 20);
+    EXPECT_NE(read.error.find("-2147483648"), std::string::npos) << read.error;
+    EXPECT_EQ(read.image.height, 0);
 }
 
 // Every cut of every file: refused, or read as the whole picture when only
 // what follows the pixels is gone; never read outside the buffer (the
 // sanitizer build checks that), never silently short of pixels.
 TEST(ImageRead, CutOffFilesAreRefusedCleanly) {
-    for (const char* name :
-         {"pil-p8.bmp", "im-bmp3-rle8.bmp", "im-os2-8.bmp", "im-v5-32-alpha.bmp", "pil-p.png", "pil-rgba.png"}) {
+    for (const char* name : {"pil-p8.bmp", "im-bmp3-rle8.bmp", "im-os2-8.bmp", "im-v5-32-alpha.bmp", "gimp-rgb565.bmp",
+                             "pil-p.png", "pil-rgba.png"}) {
         if (std::string(name).ends_with(".png") && !png_supported())
             continue;
         const bytes whole = read_file(name);
@@ -185,6 +214,24 @@ TEST(ImageRead, TopDownBitFieldsAndRle4) {
     const picture_read read_v4 = read_bmp(v4, 1 << 20);
     ASSERT_TRUE(read_v4.ok()) << read_v4.error;
     for (std::size_t at = 0; at < pixels.size(); ++at) ASSERT_EQ(read_v4.image.colours[at], expected(at));
+
+    // 16 bits with no masks: 5-5-5, the format's own colours exactly.
+    bytes plain16(54 + width * height * 2, 0);
+    std::copy_n(plain.begin(), 54, plain16.begin());
+    put_u32le(&plain16[10], 54);
+    put_u16le(&plain16[28], 16);
+    put_u32le(&plain16[46], 0);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            // rgb15 holds red low, a 5-5-5 pixel holds it high.
+            const unsigned entry = palette[pixels[static_cast<std::size_t>(y * width + x)]];
+            const unsigned pixel = ((entry & 0x1F) << 10) | (entry & 0x03E0) | ((entry >> 10) & 0x1F);
+            put_u16le(&plain16[54 + static_cast<std::size_t>((height - 1 - y) * width + x) * 2], pixel);
+        }
+    }
+    const picture_read read16 = read_bmp(plain16, 1 << 20);
+    ASSERT_TRUE(read16.ok()) << read16.error;
+    for (std::size_t at = 0; at < pixels.size(); ++at) ASSERT_EQ(read16.image.colours[at], expected(at));
 
     // RLE4 of a 4x3 picture: a run of two alternating indices, ends of
     // lines, an absolute run, a delta that skips a pixel, and the end.

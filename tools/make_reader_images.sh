@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Writes the small image files that the BMP and PNG reader tests read, with
-# real image writers: ImageMagick (convert) and Pillow (python3-pil). All hold
+# real image writers: ImageMagick (convert), Pillow (python3-pil) and GIMP. All hold
 # the same 16x12 picture of six colours; the tests know it by its formula.
 # The files are committed; this script says how they were made.
 #   usage: tools/make_reader_images.sh [folder]   (default: tests/data/readers)
@@ -48,4 +48,18 @@ convert source.png -type TrueColorAlpha BMP:im-v5-32-alpha.bmp
 convert source.png -compress none BMP3:im-bmp3-4.bmp
 convert pil-two.png -compress none -type Palette -colors 2 BMP3:im-bmp3-1.bmp
 rm -f im-bmp3-8.bmp im-v5-8.bmp
+
+# GIMP (gimp-console): 16-bit exports, RGB565 and RGB555, each with a 56-byte
+# header and bit-field masks. GIMP rounds each channel to its bits.
+gimp-console -i -d -f -b - >/dev/null <<'SCHEME'
+(define (save16 out format)
+  (let* ((image (car (gimp-file-load RUN-NONINTERACTIVE "source.png" "source.png")))
+         (ignored (gimp-image-convert-rgb image))
+         (drawable (car (gimp-image-get-active-drawable image))))
+    (file-bmp-save2 RUN-NONINTERACTIVE image drawable out out 0 1 format)
+    (gimp-image-delete image)))
+(save16 "gimp-rgb565.bmp" 0)
+(save16 "gimp-rgb555.bmp" 2)
+(gimp-quit 0)
+SCHEME
 ls -l

@@ -71,6 +71,17 @@ struct channel {
         }
         return static_cast<std::uint8_t>(value * 255 / ((1u << width) - 1));
     }
+
+    // A colour channel: five bits are the format's own, shown as they are
+    // (0xF8 at full intensity, as torv writes them), so that a 5-5-5 file
+    // keeps every colour exactly.
+    std::uint8_t colour_of(std::uint32_t pixel) const {
+        constexpr unsigned stored_bits = 5;
+        if (width == stored_bits) {
+            return static_cast<std::uint8_t>(((pixel & mask) >> shift) << (8 - stored_bits));
+        }
+        return of(pixel);
+    }
 };
 
 std::string describe(std::int64_t value) {
@@ -127,6 +138,10 @@ std::string read_header(const bytes_in& in, bmp_header& header) {
             header.masks[3] = in.u32(h + info_header_size + 12);  // alpha, for plain 32-bit pixels
         }
     }
+    if (header.height == std::numeric_limits<std::int32_t>::min()) {
+        // Top-down by its sign, but no 32-bit height is this tall.
+        return "BMP height " + describe(header.height) + " is not valid";
+    }
     if (header.height < 0) {
         header.top_down = true;
         header.height = -header.height;
@@ -152,12 +167,13 @@ std::string check_format(const bmp_header& header) {
             if (c == bi_rgb || c == bi_rle8)
                 return {};
             break;
-        case 24:
-            if (c == bi_rgb)
-                return {};
-            break;
+        case 16:
         case 32:
             if (c == bi_rgb || c == bi_bitfields || c == bi_alphabitfields)
+                return {};
+            break;
+        case 24:
+            if (c == bi_rgb)
                 return {};
             break;
         default: return "unsupported BMP of " + describe(header.bits) + " bits per pixel";
@@ -301,7 +317,9 @@ std::string read_true_colour(const bytes_in& in, const bmp_header& header, pictu
     }
     const bool masked = header.compression != bi_rgb;
     std::array<std::uint32_t, 4> masks = header.masks;
-    if (!masked) {
+    if (!masked && header.bits == 16) {
+        masks = {0x7C00, 0x03E0, 0x001F, 0};  // 5-5-5, the top bit unused
+    } else if (!masked) {
         masks = {0x00FF0000, 0x0000FF00, 0x000000FF, header.bits == 32 ? header.masks[3] : 0};
     }
     for (const std::uint32_t mask : masks) {
@@ -318,16 +336,15 @@ std::string read_true_colour(const bytes_in& in, const bmp_header& header, pictu
         rgb8* out = image.colours.data() + picture_row(header, row) * width;
         for (std::size_t x = 0; x < width; ++x) {
             const std::uint8_t* p = stored + x * pixel_bytes;
-            std::uint32_t pixel = static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-                                  static_cast<std::uint32_t>(p[2]) << 16;
-            if (pixel_bytes == 4) {
-                pixel |= static_cast<std::uint32_t>(p[3]) << 24;
+            std::uint32_t pixel = 0;
+            for (std::size_t k = 0; k < pixel_bytes; ++k) {
+                pixel |= static_cast<std::uint32_t>(p[k]) << (8 * k);
             }
             if (alpha.width > 0 && alpha.of(pixel) != 255) {
                 return "pixel (" + describe(static_cast<std::int64_t>(x)) + ", " +
                        describe(static_cast<std::int64_t>(picture_row(header, row))) + ") is not fully opaque";
             }
-            out[x] = {red.of(pixel), green.of(pixel), blue.of(pixel)};
+            out[x] = {red.colour_of(pixel), green.colour_of(pixel), blue.colour_of(pixel)};
         }
     }
     return {};

@@ -1,6 +1,6 @@
 // Reads BMP files as image editors write them: 1-, 4- and 8-bit indexed
-// (uncompressed, RLE8, RLE4) and 24- and 32-bit true colour (plain or with
-// bit-field masks), with OS/2 12-byte, 40-byte, V2/V3, V4 and V5 headers,
+// (uncompressed, RLE8, RLE4) and 16-, 24- and 32-bit true colour (plain, 5-5-5
+// for 16 bits, or with bit-field masks), with OS/2 12-byte, 40-byte, V2/V3, V4 and V5 headers,
 // bottom-up or top-down.
 #pragma once
 

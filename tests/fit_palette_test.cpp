@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace torv {
 namespace {
 
@@ -96,6 +98,52 @@ TEST(FitPalette, WithAnOriginalItsIndicesStayWhereverTheColoursAllow) {
     for (const std::uint16_t entry : original) closest = std::min(closest, distance(rgb8_of(entry), {8, 8, 248}));
     EXPECT_EQ(distance(rgb8_of(near.palette[near.indices[0][1]]), {8, 8, 248}), closest);
     EXPECT_EQ(near.palette, original);
+}
+
+// An editor that trims the colour table to the colours used (as ImageMagick
+// does) and adds a colour to one image of two sharing a palette: the other
+// keeps every colour and index, the new colour takes an entry neither shows.
+// More new colours than free entries: an error with both counts.
+TEST(FitPalette, ANewColourInOneImageLeavesTheOtherSharingThePaletteAlone) {
+    const rgb15_palette original = original_palette();
+    const bytes before_a = {10, 11, 12, 13};
+    const bytes before_b = {1, 2, 3, 23, 24, 25};  // entries only B shows, where A's trimmed table lies too
+    const rgb8 added = {8, 248, 248};
+    const picture a =
+        indexed({0, 1, 2, 3}, {rgb8_of(original[10]), rgb8_of(original[11]), added, rgb8_of(original[13])});
+    std::vector<rgb8> table_b;
+    for (const std::uint8_t k : before_b) table_b.push_back(rgb8_of(original[k]));
+    const picture b = indexed({0, 1, 2, 3, 4, 5}, table_b);
+    const palette_user users[] = {{"a.bmp", &a, before_a}, {"b.bmp", &b, before_b}};
+    const fitted_palette fit = fit_palette(users, &original, false);
+    ASSERT_TRUE(fit.error.empty()) << fit.error;
+    EXPECT_EQ(fit.indices[1], before_b);
+    const std::uint8_t placed = fit.indices[0][2];
+    EXPECT_EQ(fit.palette[placed], rgb15_of(added));
+    EXPECT_EQ(std::count(before_b.begin(), before_b.end(), placed), 0);
+    for (std::size_t k = 0; k < palette_entries; ++k) {
+        if (k != placed) {
+            EXPECT_EQ(fit.palette[k], original[k]) << "entry " << k;
+        }
+    }
+    EXPECT_EQ(fit.notes.size(), 1u);
+
+    // A shows 250 colours the original lacks, B shows 6 entries: 256 entries
+    // would be needed.
+    std::vector<rgb8> crowded_table;
+    bytes crowded_indices;
+    for (int k = 0; k < 250; ++k) {
+        crowded_table.push_back(  // blue beyond any of the original's
+            {static_cast<std::uint8_t>(8 * (k % 32)), 0, static_cast<std::uint8_t>(128 + 8 * (k / 32))});
+        crowded_indices.push_back(static_cast<std::uint8_t>(k));
+    }
+    crowded_table.push_back(rgb8_of(original[0]));
+    crowded_indices.push_back(250);
+    const picture crowded = indexed(crowded_indices, crowded_table);
+    const palette_user full[] = {{"a.bmp", &crowded, {}}, {"b.bmp", &b, before_b}};
+    const fitted_palette over = fit_palette(full, &original, false);
+    EXPECT_NE(over.error.find("250 colours"), std::string::npos) << over.error;
+    EXPECT_NE(over.error.find("249 are free"), std::string::npos) << over.error;
 }
 
 TEST(FitPalette, WithoutAnOriginalImagesSharingAPaletteAreMerged) {

@@ -1,5 +1,6 @@
 #include "pack/fit_palette.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <limits>
@@ -91,16 +92,6 @@ bool agrees(const picture& image, const index_set& used, const palette_state& st
     return true;
 }
 
-// True if the indexed image uses a colour that the palette has nowhere.
-bool brings_new_colours(const picture& image, const index_set& used, const palette_state& state) {
-    for (std::size_t k = 0; k < image.table.size(); ++k) {
-        if (used[k] && state.first_index[rgb15_of(image.table[k])] == no_index) {
-            return true;
-        }
-    }
-    return false;
-}
-
 int nearest_index(const palette_state& state, rgb8 c) {
     int best = no_index;
     long best_distance = std::numeric_limits<long>::max();
@@ -121,7 +112,8 @@ int nearest_index(const palette_state& state, rgb8 c) {
 struct mapping_outcome {
     std::vector<std::uint8_t> indices;
     std::size_t nearest_pixels = 0;
-    std::string error;
+    bool error = false;         // a colour found no place
+    std::size_t failed_at = 0;  // at this pixel
 };
 
 // Maps every pixel to an index by its colour.
@@ -153,8 +145,8 @@ mapping_outcome map_by_colour(const palette_user& user, palette_state& state, bo
             ++out.nearest_pixels;
         }
         if (index == no_index) {
-            out.error = std::string(user.name) + ": " + pixel_at(image, at) + " has colour " + hex_colour(c) +
-                        ", which the palette";
+            out.error = true;
+            out.failed_at = at;
             return out;
         }
         out.indices[at] = static_cast<std::uint8_t>(index);
@@ -174,50 +166,198 @@ std::string names_of(std::span<const palette_user> users, const palette_user& ex
     return names;
 }
 
-}  // namespace
+// The words for a true-colour pixel whose colour has no place.
+std::string lacking_colour(std::span<const palette_user> users, const palette_user& user, std::size_t at,
+                           bool nearest) {
+    std::string error = std::string(user.name) + ": " + pixel_at(*user.image, at) + " has colour " +
+                        hex_colour(user.image->colour_at(at)) + ", which the palette";
+    if (users.size() > 1) {
+        error += " it shares with " + names_of(users, user);
+    }
+    error += " lacks";
+    if (!nearest) {
+        error += " (--nearest maps such colours to the nearest one)";
+    }
+    return error;
+}
 
-fitted_palette fit_palette(std::span<const palette_user> users, const rgb15_palette* original, bool nearest) {
+void note_low_bits(const palette_user& user, const index_set& used, fitted_palette& result) {
+    if (loses_low_bits(*user.image, used)) {
+        result.notes.push_back(std::string(user.name) +
+                               ": some colours have channels the format cannot show exactly (it keeps the top "
+                               "five bits of each)");
+    }
+}
+
+std::string entry_list(const std::vector<std::size_t>& entries) {
+    std::string text;
+    for (const std::size_t k : entries) {
+        text += (text.empty() ? "" : ", ") + std::to_string(k);
+    }
+    return text;
+}
+
+// A colour an indexed image brings that the original palette lacks.
+struct new_colour {
+    std::uint16_t rgb15;
+    std::size_t user;
+    int wanted = no_index;  // the index the image itself gives it
+    int entry = no_index;   // where it goes
+};
+
+// With an original: every entry some image still shows keeps its colour and
+// index; the colours indexed images bring go into entries no image shows,
+// at their own index where that one is free.
+fitted_palette fit_to_original(std::span<const palette_user> users, const rgb15_palette& original, bool nearest) {
     fitted_palette result;
     auto state = std::make_unique<palette_state>();
-    if (original != nullptr) {
-        for (std::size_t k = 0; k < palette_entries; ++k) {
-            state->set(k, static_cast<std::uint16_t>((*original)[k] & colour_bits));
+    for (std::size_t k = 0; k < palette_entries; ++k) {
+        state->set(k, static_cast<std::uint16_t>(original[k] & colour_bits));
+    }
+    index_set shown{};  // entries some pixel will show
+    std::vector<new_colour> brought;
+    constexpr int pending = -2;  // in indices_of: a pixel waiting for its new colour's entry
+    std::vector<std::vector<int>> indices_of(users.size());
+
+    for (std::size_t u = 0; u < users.size(); ++u) {
+        const palette_user& user = users[u];
+        const picture& image = *user.image;
+        const index_set used = image.indexed ? used_indices(image) : index_set{};
+        note_low_bits(user, used, result);
+        const std::size_t count = pixel_count(image.width, image.height);
+        std::vector<int>& indices = indices_of[u];
+        indices.assign(count, no_index);
+        const bool agreeing = image.indexed && agrees(image, used, *state);
+        const bool has_original = user.original_indices.size() == count;
+        for (std::size_t at = 0; at < count; ++at) {
+            if (agreeing) {
+                indices[at] = image.indices[at];
+            } else {
+                const std::uint16_t rgb15 = rgb15_of(image.colour_at(at));
+                if (has_original && state->colour[user.original_indices[at]] == rgb15) {
+                    indices[at] = user.original_indices[at];
+                } else if (state->first_index[rgb15] != no_index) {
+                    indices[at] = state->first_index[rgb15];
+                } else if (!image.indexed && !nearest) {
+                    result.error = lacking_colour(users, user, at, nearest);
+                    return result;
+                } else if (image.indexed) {
+                    indices[at] = pending;
+                    const auto same = [&](const new_colour& c) { return c.rgb15 == rgb15; };
+                    if (std::none_of(brought.begin(), brought.end(), same)) {
+                        brought.push_back({rgb15, u, image.indices[at]});
+                    }
+                }
+            }
+            if (indices[at] >= 0) {
+                shown[static_cast<std::size_t>(indices[at])] = true;
+            }
         }
     }
-    // Each indexed image's indices in use, found once.
+
+    // Entries no image shows take the new colours: first the entry the image
+    // gave a colour, then the lowest free one.
+    index_set taken = shown;
+    std::size_t free_entries = 0;
+    for (const bool t : taken) free_entries += t ? 0 : 1;
+    for (new_colour& c : brought) {
+        if (c.wanted != no_index && !taken[static_cast<std::size_t>(c.wanted)]) {
+            c.entry = c.wanted;
+        } else {
+            const auto free = std::find(taken.begin(), taken.end(), false);
+            c.entry = free == taken.end() ? no_index : static_cast<int>(free - taken.begin());
+        }
+        if (c.entry != no_index) {
+            taken[static_cast<std::size_t>(c.entry)] = true;
+        }
+    }
+    const auto placed = static_cast<std::size_t>(
+        std::count_if(brought.begin(), brought.end(), [](const new_colour& c) { return c.entry != no_index; }));
+    if (placed < brought.size() && !nearest) {
+        std::string bringers;
+        for (const new_colour& c : brought) {
+            const std::string name(users[c.user].name);
+            if (bringers.find(name) == std::string::npos)
+                bringers += (bringers.empty() ? "" : ", ") + name;
+        }
+        result.error = bringers + ": " + std::to_string(brought.size()) +
+                       " colours the original palette lacks need entries of their own, and " +
+                       std::to_string(free_entries) + " are free (the others show colours that " +
+                       (users.size() > 1 ? "the images sharing it" : "the image") +
+                       " still use; --nearest maps the colours left over to the nearest one)";
+        return result;
+    }
+    for (std::size_t u = 0; u < users.size(); ++u) {
+        std::vector<std::size_t> entries;
+        for (const new_colour& c : brought) {
+            if (c.user == u && c.entry != no_index) {
+                state->colour[static_cast<std::size_t>(c.entry)] = c.rgb15;
+                entries.push_back(static_cast<std::size_t>(c.entry));
+            }
+        }
+        if (!entries.empty()) {
+            result.notes.push_back(std::string(users[u].name) + ": brings " + std::to_string(entries.size()) +
+                                   (entries.size() == 1 ? " colour" : " colours") +
+                                   " the original palette lacks, now in palette entries no image showed (" +
+                                   entry_list(entries) + ")");
+        }
+    }
+    state->index_colours();
+
+    // The pixels still waiting: their new colour's entry, or the nearest.
+    for (std::size_t u = 0; u < users.size(); ++u) {
+        const picture& image = *users[u].image;
+        std::size_t nearest_pixels = 0;
+        std::vector<std::uint8_t> indices(indices_of[u].size());
+        for (std::size_t at = 0; at < indices.size(); ++at) {
+            int index = indices_of[u][at];
+            if (index < 0) {
+                const rgb8 c = image.colour_at(at);
+                index = state->first_index[rgb15_of(c)];
+                if (index == no_index) {
+                    index = nearest_index(*state, c);
+                    ++nearest_pixels;
+                }
+            }
+            indices[at] = static_cast<std::uint8_t>(index);
+        }
+        if (nearest_pixels > 0) {
+            result.notes.push_back(std::string(users[u].name) + ": " + std::to_string(nearest_pixels) +
+                                   " pixels mapped to the nearest palette colour");
+        }
+        result.indices.push_back(std::move(indices));
+    }
+    for (std::size_t k = 0; k < palette_entries; ++k) {
+        result.palette[k] = state->colour[k].value_or(0);
+    }
+    return result;
+}
+
+// Without an original: the first indexed image's colour table is the
+// palette; the other images agree with it or take entries no image has
+// claimed yet.
+fitted_palette merge_without_original(std::span<const palette_user> users, bool nearest) {
+    fitted_palette result;
+    auto state = std::make_unique<palette_state>();
     std::vector<index_set> used(users.size());
     for (std::size_t u = 0; u < users.size(); ++u) {
         if (users[u].image->indexed)
             used[u] = used_indices(*users[u].image);
     }
-    // The palette edit, if any: the first indexed image with colours the
-    // original lacks (or, without an original, the first indexed image) sets
-    // the palette from its own colour table.
     for (std::size_t u = 0; u < users.size(); ++u) {
-        const palette_user& user = users[u];
-        const picture& image = *user.image;
-        if (!image.indexed || (original != nullptr && !brings_new_colours(image, used[u], *state))) {
-            continue;
+        const picture& image = *users[u].image;
+        if (image.indexed) {
+            for (std::size_t k = 0; k < image.table.size(); ++k) {
+                state->set(k, rgb15_of(image.table[k]));
+            }
+            break;
         }
-        for (std::size_t k = 0; k < image.table.size(); ++k) {
-            state->colour[k] = rgb15_of(image.table[k]);
-        }
-        state->index_colours();
-        if (original != nullptr) {
-            result.notes.push_back(std::string(user.name) +
-                                   ": brings colours the original palette lacks; its colour table becomes the palette");
-        }
-        break;
     }
 
     for (std::size_t u = 0; u < users.size(); ++u) {
         const palette_user& user = users[u];
         const picture& image = *user.image;
-        if (loses_low_bits(image, used[u])) {
-            result.notes.push_back(std::string(user.name) +
-                                   ": some colours have channels the format cannot show exactly (it keeps the top "
-                                   "five bits of each)");
-        }
+        note_low_bits(user, used[u], result);
         if (image.indexed && agrees(image, used[u], *state)) {
             for (std::size_t k = 0; k < image.table.size(); ++k) {
                 if (used[u][k] && !state->colour[k])
@@ -227,15 +367,8 @@ fitted_palette fit_palette(std::span<const palette_user> users, const rgb15_pale
             continue;
         }
         mapping_outcome mapped = map_by_colour(user, *state, nearest);
-        if (!mapped.error.empty()) {
-            result.error = mapped.error;
-            if (users.size() > 1) {
-                result.error += " it shares with " + names_of(users, user);
-            }
-            result.error += " lacks";
-            if (!nearest) {
-                result.error += " (--nearest maps such colours to the nearest one)";
-            }
+        if (mapped.error) {
+            result.error = lacking_colour(users, user, mapped.failed_at, nearest);
             return result;
         }
         if (mapped.nearest_pixels > 0) {
@@ -248,6 +381,12 @@ fitted_palette fit_palette(std::span<const palette_user> users, const rgb15_pale
         result.palette[k] = state->colour[k].value_or(0);
     }
     return result;
+}
+
+}  // namespace
+
+fitted_palette fit_palette(std::span<const palette_user> users, const rgb15_palette* original, bool nearest) {
+    return original != nullptr ? fit_to_original(users, *original, nearest) : merge_without_original(users, nearest);
 }
 
 }  // namespace torv

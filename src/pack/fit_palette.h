@@ -35,11 +35,15 @@ struct fitted_palette {
 // - an indexed image whose colour table agrees with the palette at every
 //   index it uses keeps its indices;
 // - otherwise each pixel is mapped by colour: to its original index when that
-//   index has its colour, else to the first index with its colour, else (no
-//   original) to an index no image has claimed yet;
-// - with an original, an indexed image that brings colours the original lacks
-//   is a palette edit: its colour table becomes the palette;
-// - a colour with no place is an error, or with `nearest` the nearest colour
+//   index has its colour, else to the first index with its colour;
+// - with an original, every entry some image still shows keeps its colour at
+//   its index; colours that indexed images bring go into entries no image
+//   shows (the image's own index for the colour, if that one is free), and
+//   when they outnumber the free entries that is an error saying both counts;
+// - without one, the first indexed image's colour table is the palette and
+//   other colours take indices no image has claimed yet;
+// - a true-colour pixel of a colour the palette lacks is an error, and so is
+//   a colour with no place; with `nearest` either takes the nearest colour
 //   of the palette.
 // Colours are compared as stored: the top five bits of each channel.
 fitted_palette fit_palette(std::span<const palette_user> users, const rgb15_palette* original, bool nearest);

@@ -18,6 +18,8 @@
 namespace torv::test {
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr std::size_t unit = 2048;
 constexpr std::size_t frame_bytes = 320 * 224;
 
@@ -165,6 +167,71 @@ TEST(Pack, AnEditedFrameStaysInItsSpanOrMovesTheRecordsAfterIt) {
     EXPECT_TRUE(dir.read("c.bin") == moved) << "the same file for every number of threads";
 }
 
+// Frames added after an edited last frame, a frame missing, and more frames
+// than the file can hold, by number or by size.
+TEST(Pack, FramesAddedFitWhenTheyFitAndGapsOrTooManyAreNamed) {
+    scratch_dir dir;
+    dir.write("intro.bin", samples::make_frame_sequence(12));
+    auto images = unpack(dir, "intro.bin");
+    // The last record ran to the end of the file: edited, it gives that room
+    // up to a frame added after it.
+    images["intro011.bmp"] = edited_frame(images["intro011.bmp"], [](std::uint8_t* rows) {
+        for (std::size_t k = 0; k < 16; ++k) rows[5000 + k] ^= 1;
+    });
+    images["intro012.bmp"] = images["intro003.bmp"];
+    for (const char* name : {"intro011.bmp", "intro012.bmp"}) dir.write(name, images[name]);
+    run_result packed = dir.run_pack({"intro.bin", "", "-o", "new.bin"});
+    ASSERT_EQ(packed.status, 0) << packed.errors;
+    EXPECT_TRUE(unpack_bytes(dir.read("new.bin"), "intro") == images);
+
+    const fs::path at = dir.path();
+    fs::remove(at / "intro005.bmp");
+    packed = dir.run_pack({"intro.bin", "", "-o", "gap.bin"});
+    EXPECT_EQ(packed.status, 1);
+    EXPECT_NE(packed.errors.find("missing frame intro005.bmp (or its .png), though later frames are there, up to "
+                                 "intro012.bmp"),
+              std::string::npos)
+        << packed.errors;
+    dir.write("intro005.bmp", images["intro005.bmp"]);
+
+    // One frame more than the file has records for.
+    for (int k = 13; k <= 4632; ++k) {
+        char name[32];
+        std::snprintf(name, sizeof name, "intro%03d.bmp", k);
+        fs::create_symlink("intro000.bmp", at / name);
+    }
+    packed = dir.run_pack({"intro.bin", "", "-o", "many.bin"});
+    EXPECT_EQ(packed.status, 1);
+    EXPECT_NE(packed.errors.find("the 4633 frames intro000.bmp to intro4632.bmp do not fit: a frame_sequence file "
+                                 "holds at most 4632 frames"),
+              std::string::npos)
+        << packed.errors;
+
+    // Frames of noise: the run stops at the first that cannot fit.
+    dir.write("intro000.bmp", edited_frame(images["intro000.bmp"], [](std::uint8_t* rows) {
+                  const bytes random = noise(frame_bytes, 5);
+                  std::copy(random.begin(), random.end(), rows);
+              }));
+    for (int k = 200; k <= 4632; ++k) {
+        char name[32];
+        std::snprintf(name, sizeof name, "intro%03d.bmp", k);
+        fs::remove(at / name);
+    }
+    for (int k = 1; k < 13; ++k) {
+        char name[32];
+        std::snprintf(name, sizeof name, "intro%03d.bmp", k);
+        fs::remove(at / name);
+        fs::create_symlink("intro000.bmp", at / name);
+    }
+    packed = dir.run_pack({"intro.bin", "", "--no-like", "-o", "noise.bin"});
+    EXPECT_EQ(packed.status, 1);
+    EXPECT_NE(packed.errors.find("the 200 frames do not fit: the first 116 need at least"), std::string::npos)
+        << packed.errors;
+    EXPECT_NE(packed.errors.find("so at most 115 of them fit"), std::string::npos) << packed.errors;
+    for (const std::string& name : dir.files()) EXPECT_TRUE(name.ends_with(".bmp") || name.ends_with(".bin")) << name;
+    EXPECT_FALSE(dir.exists("gap.bin") || dir.exists("many.bin") || dir.exists("noise.bin"));
+}
+
 // An 8-bit BMP as an editor that reorders colour tables writes it: the
 // table reversed and every index turned round with it.
 bytes reversed_table(const bytes& bmp) {
@@ -286,6 +353,22 @@ TEST(Pack, BadInputGetsOneLineAndLeavesNothing) {
     expect_refused({"four.bin", "", "--layout", "raw_triple", "-o", "y.bin"},
                    "--layout says raw_triple, but the original four.bin is a four_image_block file");
     expect_refused({"four.bin", "-o", "y.bin"}, "wants two arguments", 2);
+    expect_refused({"-dash.dat", "", "-o", "y.bin"},
+                   "unknown option -d (a file name that starts with '-' goes after '--')", 2);
+    expect_refused({"four.bin", "", "--like", "gone\n.bin", "-o", "y.bin"},
+                   "cannot open the original gone\\x0a.bin: No such file or directory");
+
+    // Without an original, what is there but does not count is named.
+    const bytes four0 = dir.read("four0.bmp");
+    dir.write("four0.bmp", {'B', 'M', 0, 0});
+    expect_refused({"four.bin", "", "--no-like", "-o", "y.bin"},
+                   "of any layout (torv names them four0.bmp, four.bmp or four000.bmp); four0.bmp: not a BMP file");
+    dir.write("four0.bmp", four0);
+    dir.write("four0.png", four0);
+    expect_refused({"four.bin", "", "--no-like", "-o", "y.bin"},
+                   "found no images named four... of any layout (torv names them four0.bmp, four.bmp or "
+                   "four000.bmp); both four0.bmp and four0.png are there");
+    std::filesystem::remove(dir.host_path("four0.png"));
 
     // And when all is well, the original is replaced in one piece.
     const run_result result = dir.run_pack(onto_original);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -132,8 +133,11 @@ std::vector<std::string> scratch_dir::files() const {
 
 run_result scratch_dir::run(const std::vector<std::string>& args, const run_options& options) const {
     // The program starts from a small launcher that reports its peak memory.
-    const fs::path report = path_.parent_path() / (path_.filename().string() + ".rss");
-    const fs::path errors = path_.parent_path() / (path_.filename().string() + ".err");
+    // Runs may go on side by side: each has files of its own.
+    static std::atomic<unsigned> runs{0};
+    const std::string tag = path_.filename().string() + "-" + std::to_string(runs++);
+    const fs::path report = path_.parent_path() / (tag + ".rss");
+    const fs::path errors = path_.parent_path() / (tag + ".err");
     std::vector<std::string> command{TORV_PEAK_RSS_EXE, report.string()};
     if (under_wine()) {
         command.push_back(wine_command());
@@ -159,10 +163,17 @@ run_result scratch_dir::run(const std::vector<std::string>& args, const run_opti
             _exit(127);
         }
         if (options.file_size_limit != 0) {
-            // Writes past the limit then fail with EFBIG instead of killing us.
-            signal(SIGXFSZ, SIG_IGN);
+            // The programs ignore SIGXFSZ themselves, so that a write past the
+            // limit fails; under Wine the emulator must be told.
+            if (under_wine()) {
+                signal(SIGXFSZ, SIG_IGN);
+            }
             const rlimit limit{options.file_size_limit, options.file_size_limit};
             setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        if (options.memory_limit != 0) {
+            const rlimit limit{options.memory_limit, options.memory_limit};
+            setrlimit(RLIMIT_AS, &limit);
         }
         std::vector<char*> argv;
         for (std::string& word : command) {
@@ -173,6 +184,9 @@ run_result scratch_dir::run(const std::vector<std::string>& args, const run_opti
         _exit(127);
     }
     close(pipe_ends[1]);
+    if (options.while_running) {
+        options.while_running(child);
+    }
     run_result result;
     char chunk[4096];
     ssize_t got = 0;

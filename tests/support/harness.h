@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,8 +21,13 @@ struct run_result {
 struct run_options {
     // Largest file the program may write (RLIMIT_FSIZE), or 0 for no limit.
     std::uint64_t file_size_limit = 0;
+    // Largest address space the program may take (RLIMIT_AS), or 0.
+    std::uint64_t memory_limit = 0;
     // Run torv-pack rather than torv.
     bool pack = false;
+    // Called while the program runs, with the process that signals reach it
+    // through.
+    std::function<void(int pid)> while_running;
 };
 
 // True when the program under test is a Windows build run through Wine: there
@@ -57,7 +63,10 @@ public:
     std::filesystem::path host_path(const std::string& name) const;
 
     run_result run(const std::vector<std::string>& args, const run_options& options = {}) const;
-    run_result run_pack(const std::vector<std::string>& args) const { return run(args, {.pack = true}); }
+    run_result run_pack(const std::vector<std::string>& args, run_options options = {}) const {
+        options.pack = true;
+        return run(args, options);
+    }
 
 private:
     std::filesystem::path path_;

@@ -1,0 +1,199 @@
+// The output path under attack: links and other entries at the output's
+// name, outputs that appear during the run, runs side by side, signals, size
+// and memory limits. After each: the original as it was, no output unless
+// the run succeeded, nothing replaced without -f, and no temporary left.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <thread>
+
+#include "harness.h"
+#include "samples.h"
+
+namespace torv::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Every entry of the folder (links, FIFOs and all), by name, with what it is.
+std::vector<std::string> listing(const scratch_dir& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.path())) {
+        const fs::file_status status = entry.symlink_status();
+        names.push_back(entry.path().filename().string() + (fs::is_symlink(status) ? " (link)" : "") +
+                        (fs::is_fifo(status) ? " (fifo)" : ""));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+struct packing_scene {
+    scratch_dir dir;
+    bytes original = samples::make_frame_sequence(60);
+
+    packing_scene() {
+        dir.write("intro.bin", original);
+        const run_result converted = dir.run({"intro.bin", ""});
+        EXPECT_EQ(converted.status, 0) << converted.output;
+    }
+    void expect_untouched(const std::vector<std::string>& before) const {
+        EXPECT_TRUE(dir.read("intro.bin") == original);
+        EXPECT_EQ(listing(dir), before);
+    }
+};
+
+TEST(PackOutput, NothingIsReplacedWithoutForceAndNothingIsLeftBehind) {
+    if (under_wine()) {
+        GTEST_SKIP() << "links, FIFOs, signals and limits are POSIX's";
+    }
+    packing_scene scene;
+    const scratch_dir& dir = scene.dir;
+    const fs::path at = dir.path();
+    fs::create_symlink("intro.bin", at / "link.bin");
+    fs::create_symlink("nowhere.bin", at / "dangling.bin");
+    ASSERT_EQ(mkfifo((at / "fifo.bin").c_str(), 0644), 0);
+    dir.write("taken.bin", {1, 2, 3});
+    chmod((at / "taken.bin").c_str(), 0640);
+    const std::vector<std::string> before = listing(dir);
+
+    // Any entry of the output's name is refused, and left as it is.
+    for (const char* name : {"link.bin", "dangling.bin", "fifo.bin", "taken.bin"}) {
+        SCOPED_TRACE(name);
+        const run_result refused = dir.run_pack({"intro.bin", "", "-o", name});
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_NE(refused.errors.find(std::string(name) + " exists (-f replaces it)"), std::string::npos)
+            << refused.errors;
+        scene.expect_untouched(before);
+    }
+
+    // Signals while the temporary file is there: it goes, and the run ends
+    // as the signal ends it.
+    for (const int signal_number : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal_number);
+        run_options options;
+        options.while_running = [&](int pid) {
+            const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (listing(dir).size() == before.size() && std::chrono::steady_clock::now() < give_up) {
+            }
+            kill(pid, signal_number);
+        };
+        const run_result stopped = dir.run_pack({"intro.bin", "", "--no-like", "-j", "1", "-o", "new.bin"}, options);
+        EXPECT_EQ(stopped.status, 128 + signal_number) << stopped.errors;
+        scene.expect_untouched(before);
+    }
+
+    // A file-size limit: the write fails and says so.
+    run_options limited;
+    limited.file_size_limit = 100'000;
+    const run_result too_large = dir.run_pack({"intro.bin", "", "-o", "new.bin"}, limited);
+    EXPECT_EQ(too_large.status, 1);
+    EXPECT_NE(too_large.errors.find("cannot write new.bin: File too large"), std::string::npos) << too_large.errors;
+    scene.expect_untouched(before);
+
+    // Two runs onto one name: one writes it, the other refuses, whichever
+    // comes second, even when both started before the name was taken.
+    auto pack_new = [&] { return dir.run_pack({"intro.bin", "", "--no-like", "-j", "1", "-o", "new.bin"}); };
+    std::future<run_result> first = std::async(std::launch::async, pack_new);
+    const run_result second = pack_new();
+    const run_result one = first.get();
+    EXPECT_EQ(one.status + second.status, 1) << one.errors << second.errors;
+    EXPECT_NE((one.errors + second.errors).find("new.bin exists"), std::string::npos);
+    const bytes packed = dir.read("new.bin");
+    EXPECT_EQ(packed.size(), scene.original.size());
+    fs::remove(at / "new.bin");
+    scene.expect_untouched(before);
+
+    // With -f: a link is replaced, not written through; a file keeps its
+    // permissions.
+    for (const char* name : {"link.bin", "taken.bin"}) {
+        const run_result forced = dir.run_pack({"intro.bin", "", "-f", "-o", name});
+        EXPECT_EQ(forced.status, 0) << forced.errors;
+        EXPECT_TRUE(dir.read(name) == scene.original);
+    }
+    EXPECT_FALSE(fs::is_symlink(fs::symlink_status(at / "link.bin")));
+    EXPECT_EQ(fs::status(at / "taken.bin").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_TRUE(dir.read("intro.bin") == scene.original);
+}
+
+// The original cut short while a run is under way: the run packs what it
+// held when read, or refuses; never a mixture.
+TEST(PackOutput, AnOriginalChangingDuringTheRunIsReadAsItWasOrRefused) {
+    packing_scene scene;
+    const run_result before = scene.dir.run_pack({"intro.bin", "", "-o", "whole.bin", "-j", "1"});
+    ASSERT_EQ(before.status, 0) << before.errors;
+    const bytes whole = scene.dir.read("whole.bin");
+    for (const int delay_ms : {0, 1, 5, 30}) {
+        SCOPED_TRACE(delay_ms);
+        scene.dir.write("like.bin", scene.original);
+        run_options options;
+        options.while_running = [&](int) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+            fs::resize_file(scene.dir.path() / "like.bin", scene.original.size() / 2);
+        };
+        const run_result packed =
+            scene.dir.run_pack({"intro.bin", "", "--like", "like.bin", "-j", "1", "-o", "new.bin"}, options);
+        if (packed.status == 0) {
+            EXPECT_TRUE(scene.dir.read("new.bin") == whole);
+        } else {
+            EXPECT_EQ(packed.status, 1);
+            EXPECT_FALSE(scene.dir.exists("new.bin"));
+        }
+        fs::remove(scene.dir.path() / "new.bin");
+    }
+}
+
+// Under any memory limit both programs finish, or say they ran out of
+// memory and leave nothing half done: never an abort.
+TEST(PackOutput, RunningOutOfMemoryIsReportedAndCleanedUp) {
+#ifdef TORV_SANITIZED
+    GTEST_SKIP() << "the sanitizers reserve more address space than any limit here";
+#endif
+    if (under_wine()) {
+        GTEST_SKIP() << "limits are POSIX's";
+    }
+    packing_scene scene;
+    const std::vector<std::string> before = listing(scene.dir);
+    constexpr int loader_failed = 127;  // too little even to start
+    bool torv_said_so = false;
+    bool pack_said_so = false;
+    auto limited_to = [](std::uint64_t kib) {
+        run_options limited;
+        limited.memory_limit = kib * 1024;
+        return limited;
+    };
+    scratch_dir out;
+    out.write("picture.bin", samples::make_single_picture_block());
+    for (std::uint64_t kib = 4000; kib <= 9000; kib += 250) {
+        SCOPED_TRACE(kib);
+        const run_result converted = out.run({"picture.bin", ""}, limited_to(kib));
+        EXPECT_TRUE(converted.status == 0 || converted.status == loader_failed ||
+                    (converted.status == 1 && converted.output == "insufficient memory!\n"))
+            << converted.status << " " << converted.output;
+        torv_said_so |= converted.status == 1;
+        EXPECT_EQ(out.files().size(), converted.status == 0 ? 2u : 1u);  // the BMP whole, or none
+        fs::remove(out.path() / "picture.bmp");
+    }
+    for (std::uint64_t kib = 8000; kib <= 24000; kib += 1000) {
+        SCOPED_TRACE(kib);
+        const run_result packed = scene.dir.run_pack({"intro.bin", "", "-j", "2", "-o", "new.bin"}, limited_to(kib));
+        if (packed.status == 0) {
+            EXPECT_TRUE(scene.dir.read("new.bin") == scene.original);
+            fs::remove(scene.dir.path() / "new.bin");
+        } else if (packed.status != loader_failed) {
+            EXPECT_EQ(packed.status, 1);
+            EXPECT_EQ(packed.errors, "torv-pack: out of memory\n");
+            pack_said_so = true;
+        }
+        scene.expect_untouched(before);
+    }
+    EXPECT_TRUE(torv_said_so);
+    EXPECT_TRUE(pack_said_so);
+}
+
+}  // namespace
+}  // namespace torv::test

@@ -149,8 +149,8 @@ std::optional<int> parse(int argc, char** argv, command& cmd) {
             default: {
                 // A short option unknown inside a word leaves optind on that
                 // word; a long one has moved past it.
-                const std::string which = optopt != 0 ? std::string("-") + static_cast<char>(optopt)
-                                                      : std::string(argv[optind - 1]);
+                const std::string which =
+                    optopt != 0 ? std::string("-") + static_cast<char>(optopt) : std::string(argv[optind - 1]);
                 return usage("unknown option " + which + " (a file name that starts with '-' goes after '--')");
             }
         }
@@ -282,7 +282,8 @@ const layout* choose_layout(const command& cmd, const std::optional<std::string>
         const first_image_probe probe = probe_first_image(*format, prefix);
         if (probe.fits) {
             found.push_back(format);
-        } else if (!probe.why_not.empty() && std::find(reasons.begin(), reasons.end(), probe.why_not) == reasons.end()) {
+        } else if (!probe.why_not.empty() &&
+                   std::find(reasons.begin(), reasons.end(), probe.why_not) == reasons.end()) {
             reasons.push_back(probe.why_not);
         }
     }
@@ -357,8 +358,8 @@ std::optional<std::vector<image_file>> collect_frames(const layout& format, cons
         if (number == max_frames) {
             const std::int64_t last = std::max<std::int64_t>(largest_frame_number(format, prefix), number);
             error = "the " + std::to_string(last + 1) + " frames " + frame_name(0) + " to " + frame_name(last) +
-                    " do not fit: a " + std::string(format.name) + " file holds at most " +
-                    std::to_string(max_frames) + " frames";
+                    " do not fit: a " + std::string(format.name) + " file holds at most " + std::to_string(max_frames) +
+                    " frames";
             return std::nullopt;
         }
         files.push_back(*file);
@@ -453,8 +454,9 @@ int pack_files(int argc, char** argv) {
     input_stream original;
     if (original_name) {
         if (const file_result failed = read_whole_file(*original_name, largest_layout_size(), original_bytes)) {
-            return fail_with((failed->step == file_step::open ? "cannot open the original " : "cannot read the original ") +
-                             *original_name + (failed->reason.empty() ? "" : ": " + failed->reason));
+            return fail_with(
+                (failed->step == file_step::open ? "cannot open the original " : "cannot read the original ") +
+                *original_name + (failed->reason.empty() ? "" : ": " + failed->reason));
         }
         attach_memory(original, original_bytes.bytes);
     }

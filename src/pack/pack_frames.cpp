@@ -315,8 +315,7 @@ struct frame_packer {
             }
             needs.push_back(need_of(frames[k]));
         }
-        const record_plan plan =
-            plan_records(needs, format.file_size - static_cast<std::int64_t>(padding) * unit());
+        const record_plan plan = plan_records(needs, format.file_size - static_cast<std::int64_t>(padding) * unit());
         if (!plan.fits) {
             outcome.error = overflow_error(plan, padding);
             return;
@@ -329,8 +328,8 @@ struct frame_packer {
         outcome.report.push_back("layout " + std::string(format.name) + ": " + std::to_string(frames.size()) +
                                  " frames, " + std::to_string(padding) +
                                  " of them zero padding at the end of the file");
-        outcome.report.push_back("records: " + room_text(static_cast<std::size_t>(plan.needed),
-                                                         static_cast<std::size_t>(plan.room)));
+        outcome.report.push_back("records: " +
+                                 room_text(static_cast<std::size_t>(plan.needed), static_cast<std::size_t>(plan.room)));
         if (original != nullptr) {
             outcome.report.push_back("kept as in the original: " +
                                      (kept.empty() ? std::string("none") : "frames " + frame_ranges(kept)));

@@ -164,6 +164,18 @@ TEST(Driver, FailedWriteIsReportedAndTheFileRemoved) {
     EXPECT_EQ(result.output, "file write error.[e:pic0.bmp]\n");
     EXPECT_FALSE(dir.exists("e:pic0.bmp"));
     EXPECT_FALSE(dir.exists("e:pic1.bmp"));
+
+    // A BMP of that name from before stays as it was, and a link at an
+    // output's name is replaced, never written through; no temporary stays.
+    dir.write("e:pic0.bmp", {1, 2, 3});
+    dir.write("keep.txt", {4, 5, 6});
+    std::filesystem::create_symlink("keep.txt", dir.path() / "e:pic1.bmp");
+    EXPECT_EQ(dir.run({"pic", "e"}, limited).status, 1);
+    EXPECT_TRUE(dir.read("e:pic0.bmp") == (bytes{1, 2, 3}));
+    EXPECT_EQ(dir.run({"pic", "e"}).status, 0);
+    EXPECT_TRUE(dir.read("keep.txt") == (bytes{4, 5, 6}));
+    EXPECT_FALSE(std::filesystem::is_symlink(std::filesystem::symlink_status(dir.path() / "e:pic1.bmp")));
+    EXPECT_EQ(dir.files(), (std::vector<std::string>{"e:pic0.bmp", "e:pic1.bmp", "e:pic2.bmp", "keep.txt", "pic.bin"}));
 }
 
 }  // namespace

@@ -107,6 +107,14 @@ TEST(PackOutput, NothingIsReplacedWithoutForceAndNothingIsLeftBehind) {
     fs::remove(at / "new.bin");
     scene.expect_untouched(before);
 
+    // The longest name a folder takes is a name like any other.
+    const std::string longest = std::string(251, 'n') + ".bin";
+    const run_result long_name = dir.run_pack({"intro.bin", "", "-o", longest});
+    EXPECT_EQ(long_name.status, 0) << long_name.errors;
+    EXPECT_TRUE(dir.read(longest) == scene.original);
+    fs::remove(at / longest);
+    scene.expect_untouched(before);
+
     // With -f: a link is replaced, not written through; a file keeps its
     // permissions.
     for (const char* name : {"link.bin", "taken.bin"}) {

@@ -14,23 +14,24 @@ constexpr std::int64_t unit = 2048;
 
 TEST(FramePlan, FitsWheneverTheLeastSpansFitAndKeepsOldSpansWhileThereIsRoom) {
     std::mt19937 random(7);
+    auto draw = [&](std::uint32_t below) { return static_cast<std::int64_t>(random() % below); };
     for (int trial = 0; trial < 2000; ++trial) {
-        const std::size_t count = 1 + random() % 12;
+        const auto count = static_cast<std::size_t>(1 + draw(12));
         std::vector<record_need> needs(count);
         std::int64_t old_at = 0;
         for (record_need& need : needs) {
-            need.min_span = unit * (1 + random() % 6);
-            need.preferred_span = need.min_span + unit * (random() % 3);
-            if (random() % 3 != 0) {  // a record of the original, possibly stretched
+            need.min_span = unit * (1 + draw(6));
+            need.preferred_span = need.min_span + unit * draw(3);
+            if (draw(3) != 0) {  // a record of the original, possibly stretched
                 need.old_start = old_at;
-                need.old_span = unit * (1 + random() % 8);
+                need.old_span = unit * (1 + draw(8));
                 old_at += need.old_span;
             }
         }
         const std::int64_t least =
             std::accumulate(needs.begin(), needs.end(), std::int64_t{0},
                             [](std::int64_t sum, const record_need& need) { return sum + need.min_span; });
-        const std::int64_t room = unit * static_cast<std::int64_t>(random() % 40);
+        const std::int64_t room = unit * draw(40);
         const record_plan plan = plan_records(needs, room);
         ASSERT_EQ(plan.needed, least);
         ASSERT_EQ(plan.fits, least <= room);

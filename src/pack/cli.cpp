@@ -356,7 +356,7 @@ std::optional<std::vector<image_file>> collect_frames(const layout& format, cons
             break;
         }
         if (number == max_frames) {
-            const std::int64_t last = std::max<std::int64_t>(largest_frame_number(format, prefix), number);
+            const std::int64_t last = std::max(largest_frame_number(format, prefix), static_cast<std::int64_t>(number));
             error = "the " + std::to_string(last + 1) + " frames " + frame_name(0) + " to " + frame_name(last) +
                     " do not fit: a " + std::string(format.name) + " file holds at most " + std::to_string(max_frames) +
                     " frames";

@@ -68,7 +68,9 @@ std::string temporary_name(const std::string& folder) {
 #ifdef _WIN32
 
 // Console interrupts run on a thread of their own: nothing to hold back.
-struct signals_held {};
+struct signals_held {
+    signals_held() {}  // something to construct, so that holding one is no unused variable
+};
 
 int create_exclusive(const std::string& name) {
     return _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);

@@ -217,6 +217,10 @@ bool write_all(output_file& out, const std::uint8_t* data, std::size_t size) {
 
 }  // namespace
 
+int create_new_file(const std::string& name) {
+    return create_exclusive(name);
+}
+
 output_file::~output_file() {
     if (handle >= 0) {
         close_handle(handle);
@@ -237,7 +241,7 @@ file_result begin_output(output_file& out, const std::string& final_name, existi
     for (int attempt = 0; attempt < max_name_tries; ++attempt) {
         const std::string name = temporary_name(folder);
         const signals_held held;
-        out.handle = create_exclusive(name);
+        out.handle = create_new_file(name);
         if (out.handle >= 0) {
             out.temp_name = name;
             out.cleanup_slot = remove_on_interrupt(name.c_str());

@@ -36,6 +36,11 @@ struct output_file {
     ~output_file();
 };
 
+// Creates `name` as a new, empty file open for writing and returns its
+// handle; -1 (errno says why) if any entry has that name, a link included,
+// which is never followed. Every temporary file is created this way.
+int create_new_file(const std::string& name);
+
 // Creates the temporary file for `final_name`. With `refuse`, an entry of
 // that name already there fails at once.
 file_result begin_output(output_file& out, const std::string& final_name, existing_entry existing);

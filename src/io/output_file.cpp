@@ -20,7 +20,6 @@
 #include <unistd.h>
 
 #include <climits>
-#include <csignal>
 #endif
 
 namespace torv {
@@ -67,11 +66,6 @@ std::string temporary_name(const std::string& folder) {
 
 #ifdef _WIN32
 
-// Console interrupts run on a thread of their own: nothing to hold back.
-struct signals_held {
-    signals_held() {}  // something to construct, so that holding one is no unused variable
-};
-
 int create_exclusive(const std::string& name) {
     return _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
 }
@@ -114,22 +108,6 @@ file_result put_in_place(const output_file& out) {
 }
 
 #else
-
-// Holds back the interruptions that remove temporary files while a name is
-// created and registered, or put in place and forgotten: the handler never
-// sees a name that is not ours.
-struct signals_held {
-    sigset_t previous{};
-    signals_held() {
-        sigset_t held;
-        sigemptyset(&held);
-        for (const int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, s);
-        pthread_sigmask(SIG_BLOCK, &held, &previous);
-    }
-    ~signals_held() { pthread_sigmask(SIG_SETMASK, &previous, nullptr); }
-    signals_held(const signals_held&) = delete;
-    signals_held& operator=(const signals_held&) = delete;
-};
 
 int create_exclusive(const std::string& name) {
     // O_EXCL: a new entry, never one that is there, and never through a link.
@@ -240,15 +218,21 @@ file_result begin_output(output_file& out, const std::string& final_name, existi
     const std::string folder = folder_of(final_name);
     for (int attempt = 0; attempt < max_name_tries; ++attempt) {
         const std::string name = temporary_name(folder);
-        const signals_held held;
+        // Registered before it is created, so that no moment leaves it
+        // behind on an interruption. (One that comes just as the name turns
+        // out to be taken would remove another's file of the same random
+        // name: a chance not worth two system calls a file.)
+        out.cleanup_slot = remove_on_interrupt(name.c_str());
         out.handle = create_new_file(name);
         if (out.handle >= 0) {
             out.temp_name = name;
-            out.cleanup_slot = remove_on_interrupt(name.c_str());
             return std::nullopt;
         }
-        if (errno != EEXIST) {
-            return failure(file_step::create, final_name, errno);
+        const int code = errno;
+        forget_on_interrupt(out.cleanup_slot);
+        out.cleanup_slot = no_cleanup_slot;
+        if (code != EEXIST) {
+            return failure(file_step::create, final_name, code);
         }
     }
     return failure(file_step::create, final_name, EEXIST);
@@ -324,7 +308,6 @@ file_result finish_output(output_file& out) {
     if (out.write_error != 0) {
         return failure(file_step::write, out.final_name, out.write_error);
     }
-    const signals_held held;
     file_result placed = put_in_place(out);
     if (!placed) {
         out.temp_name.clear();

@@ -149,6 +149,7 @@ struct frame_packer {
         // after it.
         if ((!f.unchanged && !f.zero) || (f.unchanged && f.last_of_original)) {
             f.block = lzss_encode(content);
+            f.block.shrink_to_fit();  // held until every frame is ready: no more than it needs
         }
     }
 

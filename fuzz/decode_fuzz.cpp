@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "codec/lzss_decode.h"
+#include "format/layouts.h"
 #include "io/input.h"
 #include "lzss_reference.h"
 
@@ -45,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int block = 0; block < max_blocks; ++block) {
         torv::seek_input(in, position);
         const torv::decoded_block decoded = torv::decode_block(in, keep);
-        const std::int64_t next = decoded.next_record;
+        const std::int64_t next = torv::next_record_start(torv::frame_sequence_layout, decoded.end);
         if (decoded.bytes.size() > keep) {
             finding("kept more than asked");
         }

@@ -288,7 +288,6 @@ decoded_block decode_block(input_stream& in, std::size_t max_kept) {
     result.bytes = {buffer.block, static_cast<std::size_t>(std::min(state.produced, kept))};
     result.storage = std::move(buffer.storage);
     result.end = tell_input(in);
-    result.next_record = next_record_offset(result.end);
     return result;
 }
 

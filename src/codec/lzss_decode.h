@@ -15,7 +15,6 @@
 namespace torv {
 
 inline constexpr std::size_t keep_everything = std::numeric_limits<std::size_t>::max();
-inline constexpr std::int64_t record_alignment = 2048;
 
 struct decoded_block {
     // The kept bytes: never more than the block declares, than the input
@@ -23,7 +22,6 @@ struct decoded_block {
     std::span<const std::uint8_t> bytes;
     std::uint32_t declared = 0;               // the length the block declares
     std::int64_t end = 0;                     // input position after the block's last byte
-    std::int64_t next_record = 0;             // `end` rounded up to a multiple of 2048
     std::unique_ptr<std::uint8_t[]> storage;  // owns `bytes`
 };
 
@@ -37,10 +35,5 @@ std::optional<std::uint32_t> read_u32le(input_stream& in);
 // stream that ends early ends the block where it ends. No memory for the
 // block throws std::bad_alloc.
 decoded_block decode_block(input_stream& in, std::size_t max_kept = keep_everything);
-
-// `position` rounded up to a multiple of 2048.
-inline std::int64_t next_record_offset(std::int64_t position) {
-    return (position + record_alignment - 1) & ~(record_alignment - 1);
-}
 
 }  // namespace torv

@@ -1,5 +1,7 @@
 #include "block_file.h"
 
+#include "format/layouts.h"
+
 #include <fstream>
 #include <random>
 #include <stdexcept>
@@ -31,7 +33,7 @@ void block_reader::seek(std::int64_t offset) {
 decoded_block block_reader::next(std::size_t max_kept) {
     decoded_block result;
     const torv::decoded_block block = decode_block(in_, max_kept);
-    result.next_offset = block.next_record;
+    result.next_offset = next_record_start(frame_sequence_layout, block.end);
     result.data.assign(block.bytes.begin(), block.bytes.end());
     return result;
 }

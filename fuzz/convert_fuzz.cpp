@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const torv::layout& format = *torv::all_layouts[data[0] % std::size(torv::all_layouts)];
     const auto file_size = static_cast<std::size_t>(format.file_size);
-    const bool walk = format.record_alignment != 0;
+    const bool walk = is_record_walk(format);
     const std::size_t padded_size = walk ? std::min(size - 1, file_size) : file_size;
     // No dots in the folder's path, so that the name read is exactly this one.
     const std::string stem = (scratch() / "f").string();
@@ -75,10 +75,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         torv::run(3, argv);
         return 0;
     }
-    const auto canvas = std::make_unique<std::uint8_t[]>(torv::canvas_size);
+    const std::size_t canvas_size = torv::largest_image_bytes();
+    const auto canvas = std::make_unique<std::uint8_t[]>(canvas_size);
     torv::input_stream in;
     if (torv::open_input(in, stem + ".bin")) {
-        torv::convert(format, in, stem, {canvas.get(), torv::canvas_size});
+        torv::convert(format, in, stem, {canvas.get(), canvas_size});
         torv::close_input(in);
     }
     return 0;

@@ -53,7 +53,7 @@ std::vector<torv::picture> pictures_for(const torv::layout& format) {
     for (const std::uint16_t entry : palette) table.push_back(torv::rgb8_of(entry));
     std::vector<torv::picture> pictures;
     int variant = 0;
-    const bool walk = format.record_alignment != 0;
+    const bool walk = is_record_walk(format);
     for (std::size_t k = 0; k < (walk ? frames : format.images.size()); ++k) {
         const torv::image_place& place = format.images[walk ? 0 : k];
         torv::picture p;
@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const torv::layout& format = *layouts[data[0] % std::size(layouts)];
-    const bool walk = format.record_alignment != 0;
+    const bool walk = is_record_walk(format);
     bytes original(data + 1, data + size);
     if (!walk) {
         original.resize(static_cast<std::size_t>(format.file_size), 0xFF);

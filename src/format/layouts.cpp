@@ -48,11 +48,23 @@ std::int64_t next_record_start(const layout& format, std::int64_t end) {
     return unit == 0 ? end : (end + unit - 1) / unit * unit;
 }
 
-std::string output_name(std::string_view prefix, const image_place& image, std::int32_t record) {
-    if (image.suffix_code == numbered_by_record) {
-        return frame_bmp_name(prefix, record);
+std::size_t largest_image_bytes() {
+    std::size_t largest = 0;
+    for (const layout* format : all_layouts) {
+        for (const image_place& image : format->images) {
+            largest = std::max(largest, image_bytes(image));
+        }
     }
-    return bmp_name(prefix, image.suffix_code);
+    return largest;
+}
+
+std::string output_name(std::string_view prefix, const image_place& image, std::int32_t record) {
+    switch (image.naming) {
+        case name_part::none: return bmp_name(prefix, no_suffix);
+        case name_part::digit: return bmp_name(prefix, digit_suffix(image.digit));
+        case name_part::record_number: break;
+    }
+    return frame_bmp_name(prefix, record);
 }
 
 }  // namespace torv

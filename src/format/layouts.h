@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <optional>
 #include <span>
 #include <string>
@@ -24,9 +23,10 @@ enum class source : std::uint8_t { file, block };
 // tiles (see format/tiles.h).
 enum class pixel_order : std::uint8_t { rows, tiles };
 
-// The suffix code of an image named by the number of its record (000, 001,
-// ...) rather than by a fixed code.
-inline constexpr std::int32_t numbered_by_record = std::numeric_limits<std::int32_t>::min();
+// How an image's output name goes on after the prefix: with nothing
+// ("e:pic.bmp"), with one digit of its own ("e:pic0.bmp"), or with the number
+// of its record in three digits or more ("e:pic000.bmp", ..., "e:pic1000.bmp").
+enum class name_part : std::uint8_t { none, digit, record_number };
 
 struct palette_place {
     source from;
@@ -40,7 +40,8 @@ struct image_place {
     std::size_t offset;
     std::size_t palette;  // index into the layout's palettes
     pixel_order order;
-    std::int32_t suffix_code;  // see bmp_name(); or numbered_by_record
+    name_part naming;
+    std::uint8_t digit = 0;  // with name_part::digit
 };
 
 struct layout {
@@ -63,11 +64,11 @@ struct layout {
 inline constexpr std::size_t max_palettes = 3;
 
 // Images: width, height, where they lie, at which offset, which palette, how
-// their pixels are stored, and the suffix code that names them.
+// their pixels are stored, and how their names end.
 
 inline constexpr palette_place frame_sequence_palettes[] = {{source::file, 0}};
 inline constexpr image_place frame_sequence_images[] = {
-    {320, 224, source::block, 0, 0, pixel_order::tiles, numbered_by_record},
+    {320, 224, source::block, 0, 0, pixel_order::tiles, name_part::record_number},
 };
 inline constexpr layout frame_sequence_layout{
     .name = "frame_sequence",
@@ -80,9 +81,9 @@ inline constexpr layout frame_sequence_layout{
 
 inline constexpr palette_place raw_triple_palettes[] = {{source::file, 0}, {source::file, 512}, {source::file, 1024}};
 inline constexpr image_place raw_triple_images[] = {
-    {640, 480, source::file, 1'536, 0, pixel_order::rows, 1000},
-    {640, 480, source::file, 308'736, 1, pixel_order::rows, 1001},
-    {640, 480, source::file, 615'936, 2, pixel_order::rows, 1002},
+    {640, 480, source::file, 1'536, 0, pixel_order::rows, name_part::digit, 0},
+    {640, 480, source::file, 308'736, 1, pixel_order::rows, name_part::digit, 1},
+    {640, 480, source::file, 615'936, 2, pixel_order::rows, name_part::digit, 2},
 };
 inline constexpr layout raw_triple_layout{
     .name = "raw_triple",
@@ -96,9 +97,9 @@ inline constexpr layout raw_triple_layout{
 // File bytes 1024-1183 belong to no palette and no image.
 inline constexpr palette_place three_panel_block_palettes[] = {{source::file, 0}, {source::file, 512}};
 inline constexpr image_place three_panel_block_images[] = {
-    {224, 96, source::block, 0, 0, pixel_order::rows, 1000},
-    {384, 256, source::block, 21'504, 1, pixel_order::rows, 1001},
-    {320, 256, source::block, 119'808, 1, pixel_order::rows, 1002},
+    {224, 96, source::block, 0, 0, pixel_order::rows, name_part::digit, 0},
+    {384, 256, source::block, 21'504, 1, pixel_order::rows, name_part::digit, 1},
+    {320, 256, source::block, 119'808, 1, pixel_order::rows, name_part::digit, 2},
 };
 inline constexpr layout three_panel_block_layout{
     .name = "three_panel_block",
@@ -111,7 +112,7 @@ inline constexpr layout three_panel_block_layout{
 
 inline constexpr palette_place single_picture_block_palettes[] = {{source::block, 0}};
 inline constexpr image_place single_picture_block_images[] = {
-    {640, 480, source::block, 512, 0, pixel_order::rows, -1},
+    {640, 480, source::block, 512, 0, pixel_order::rows, name_part::none},
 };
 inline constexpr layout single_picture_block_layout{
     .name = "single_picture_block",
@@ -124,10 +125,10 @@ inline constexpr layout single_picture_block_layout{
 
 inline constexpr palette_place four_image_block_palettes[] = {{source::file, 0}};
 inline constexpr image_place four_image_block_images[] = {
-    {112, 144, source::block, 0, 0, pixel_order::rows, 1000},
-    {112, 144, source::block, 16'128, 0, pixel_order::rows, 1001},
-    {320, 224, source::block, 32'256, 0, pixel_order::rows, 1002},
-    {320, 224, source::block, 103'936, 0, pixel_order::rows, 1003},
+    {112, 144, source::block, 0, 0, pixel_order::rows, name_part::digit, 0},
+    {112, 144, source::block, 16'128, 0, pixel_order::rows, name_part::digit, 1},
+    {320, 224, source::block, 32'256, 0, pixel_order::rows, name_part::digit, 2},
+    {320, 224, source::block, 103'936, 0, pixel_order::rows, name_part::digit, 3},
 };
 inline constexpr layout four_image_block_layout{
     .name = "four_image_block",
@@ -151,6 +152,12 @@ const layout* find_layout(std::int64_t size);
 // The layout called `name`, or nullptr.
 const layout* layout_named(std::string_view name);
 
+// True for a file that is a walk of records (the frame sequence), false for
+// a file of one record.
+inline bool is_record_walk(const layout& format) {
+    return format.record_alignment != 0;
+}
+
 inline std::size_t image_bytes(const image_place& image) {
     return pixel_count(image.width, image.height);
 }
@@ -166,6 +173,10 @@ std::size_t header_extent(const layout& format);
 // Where the record after one that ends at `end` starts: `end` rounded up to
 // the layout's record alignment (or `end` itself for a file of one record).
 std::int64_t next_record_start(const layout& format, std::int64_t end);
+
+// The most pixels any image of any layout has: the canvas every image is
+// assembled in.
+std::size_t largest_image_bytes();
 
 // The name torv writes image `image` of record `record` under.
 std::string output_name(std::string_view prefix, const image_place& image, std::int32_t record);

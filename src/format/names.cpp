@@ -6,8 +6,6 @@ namespace torv {
 
 namespace {
 
-constexpr std::int32_t first_char_code = 1000;
-
 std::string_view stem_of(std::string_view argument) {
     return argument.substr(0, argument.find('.'));
 }
@@ -38,8 +36,8 @@ std::string name_prefix(std::string_view argument, std::string_view drive) {
 
 std::string bmp_name(std::string_view prefix, std::int32_t suffix_code) {
     std::string name(prefix);
-    if (suffix_code >= first_char_code) {
-        name += static_cast<char>('0' + (suffix_code - first_char_code));
+    if (suffix_code >= first_digit_suffix) {
+        name += static_cast<char>('0' + (suffix_code - first_digit_suffix));
     } else if (suffix_code >= 0) {
         name += static_cast<char>('0' + suffix_code / 100);
         name += static_cast<char>('0' + suffix_code / 10 % 10);

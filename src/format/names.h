@@ -26,6 +26,13 @@ std::string name_prefix(std::string_view argument, std::string_view drive);
 // zero-padded digits; 1000 and up a single character, '0' + (code - 1000).
 std::string bmp_name(std::string_view prefix, std::int32_t suffix_code);
 
+// The suffix codes of a name with no suffix and of one ending in `digit`.
+inline constexpr std::int32_t no_suffix = -1;
+inline constexpr std::int32_t first_digit_suffix = 1000;
+inline constexpr std::int32_t digit_suffix(std::uint8_t digit) {
+    return first_digit_suffix + digit;
+}
+
 // The output name of frame `number` of a sequence: at least three digits,
 // zero-padded, so that 999 is followed by 1000.
 std::string frame_bmp_name(std::string_view prefix, std::int32_t number);

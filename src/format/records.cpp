@@ -31,7 +31,7 @@ std::optional<record_data> read_record(const layout& format, input_stream& in, s
         const palette_place& place = format.palettes[k];
         if (place.from == source::file) {
             const std::size_t got = read_at(in, start + static_cast<std::int64_t>(place.offset), stored);
-            if (k == 0 && format.record_alignment != 0 && got < palette_bytes) {
+            if (k == 0 && is_record_walk(format) && got < palette_bytes) {
                 return std::nullopt;
             }
             record.palettes[k] = palette_from_bytes(stored);
@@ -68,7 +68,7 @@ void for_each_record(const layout& format, input_stream& in,
         }
         // A walk ends where its records stop moving on, as well as at a
         // first palette cut short.
-        if (format.record_alignment == 0 || record->next <= start) {
+        if (!is_record_walk(format) || record->next <= start) {
             return;
         }
         start = record->next;

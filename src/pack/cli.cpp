@@ -381,7 +381,7 @@ std::optional<std::vector<image_file>> collect_frames(const layout& format, cons
 // The image files of the layout, in order.
 std::optional<std::vector<image_file>> collect_images(const layout& format, const std::string& prefix,
                                                       std::string& error) {
-    if (format.record_alignment != 0) {
+    if (is_record_walk(format)) {
         return collect_frames(format, prefix, error);
     }
     std::vector<image_file> files;

@@ -136,7 +136,7 @@ namespace torv {
 
 pack_outcome pack(const layout& format, const image_source& images, input_stream* original, const pack_options& options,
                   const byte_sink& out) {
-    if (format.record_alignment != 0) {
+    if (is_record_walk(format)) {
         return pack_parts::pack_frames(format, images, original, options, out);
     }
     return pack_parts::pack_single(format, images, original, options, out);

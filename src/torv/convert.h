@@ -12,11 +12,8 @@
 
 namespace torv {
 
-// The largest image of any layout: the canvas every image is assembled in.
-inline constexpr std::size_t canvas_size = 640 * 480;
-
 // Converts the source file open as `in`, of layout `format`: every image of
-// every record is assembled in `canvas` (canvas_size bytes) and written as a
+// every record is assembled in `canvas` (largest_image_bytes()) and written as a
 // BMP named after `prefix`. Bytes the file or a block does not hold read as
 // 0. Stops at the first file that cannot be written and says which. No
 // memory throws std::bad_alloc.

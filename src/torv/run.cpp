@@ -28,6 +28,7 @@ int convert_file(int argc, const char* const* argv) {
     if (argc < 3) {
         fail(usage_message);
     }
+    const std::size_t canvas_size = largest_image_bytes();
     const std::unique_ptr<std::uint8_t[]> canvas(new std::uint8_t[canvas_size]);
 
     const std::string input_name = derive_input_name(argv[1]);

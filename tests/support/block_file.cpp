@@ -1,10 +1,10 @@
 #include "block_file.h"
 
-#include "format/layouts.h"
-
 #include <fstream>
 #include <random>
 #include <stdexcept>
+
+#include "format/layouts.h"
 
 namespace torv::test {
 

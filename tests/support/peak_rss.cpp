@@ -31,13 +31,21 @@ int main(int argc, char** argv) {
         std::fputs("usage: peak_rss REPORT-FILE PROGRAM [ARGS...]\n", stderr);
         return 126;
     }
+    // Signals that come before the program is known are held until they can
+    // be passed on.
+    sigset_t passed, before;
+    sigemptyset(&passed);
+    for (const int s : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&passed, s);
+    sigprocmask(SIG_BLOCK, &passed, &before);
     const pid_t child = fork();
     if (child == 0) {
+        sigprocmask(SIG_SETMASK, &before, nullptr);
         execvp(argv[2], argv + 2);
         _exit(127);
     }
     running = child;
     for (const int s : {SIGTERM, SIGINT, SIGHUP}) std::signal(s, pass_on);
+    sigprocmask(SIG_SETMASK, &before, nullptr);
     int status = 0;
     rusage usage{};
     if (child < 0) {

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "codec/lzss_format.h"
+#include "io/little_endian.h"
 
 namespace torv {
 
@@ -253,15 +254,11 @@ block_buffer allocate_block(std::size_t kept) {
 }  // namespace
 
 std::optional<std::uint32_t> read_u32le(input_stream& in) {
-    std::uint32_t value = 0;
-    for (int shift = 0; shift < 32; shift += 8) {
-        const int byte = read_byte(in);
-        if (byte < 0) {
-            return std::nullopt;
-        }
-        value |= static_cast<std::uint32_t>(byte) << shift;
+    std::array<std::uint8_t, 4> bytes{};
+    if (read_span(in, bytes) != bytes.size()) {
+        return std::nullopt;
     }
-    return value;
+    return get_u32le(bytes.data());
 }
 
 decoded_block decode_block(input_stream& in, std::size_t max_kept) {

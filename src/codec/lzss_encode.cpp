@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "codec/lzss_format.h"
+#include "io/little_endian.h"
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -167,10 +168,8 @@ struct block_writer {
 block_writer start_block(std::size_t size, std::size_t reserve) {
     block_writer writer;
     writer.out.reserve(4 + reserve);
-    const auto n = static_cast<std::uint32_t>(size);
-    for (int shift = 0; shift < 32; shift += 8) {
-        writer.out.push_back(static_cast<std::uint8_t>(n >> shift));
-    }
+    writer.out.resize(4);
+    put_u32le(writer.out.data(), static_cast<std::uint32_t>(size));
     return writer;
 }
 
@@ -370,9 +369,7 @@ stretched_block stretch_block(std::vector<std::uint8_t> block, std::uint64_t min
     }
     // Find the last group's flag byte and how many items it holds: walk the
     // items until the declared length is out.
-    const std::uint32_t declared = static_cast<std::uint32_t>(block[0]) | static_cast<std::uint32_t>(block[1]) << 8 |
-                                   static_cast<std::uint32_t>(block[2]) << 16 |
-                                   static_cast<std::uint32_t>(block[3]) << 24;
+    const std::uint32_t declared = get_u32le(block.data());
     block_writer writer;
     std::uint64_t produced = 0;
     std::size_t pos = 4;

@@ -6,6 +6,8 @@
 #include <limits>
 #include <string>
 
+#include "io/little_endian.h"
+
 namespace torv {
 
 namespace {
@@ -35,11 +37,8 @@ struct bytes_in {
     std::span<const std::uint8_t> data;
 
     bool has(std::size_t at, std::size_t count) const { return at <= data.size() && count <= data.size() - at; }
-    std::uint16_t u16(std::size_t at) const { return static_cast<std::uint16_t>(data[at] | data[at + 1] << 8); }
-    std::uint32_t u32(std::size_t at) const {
-        return static_cast<std::uint32_t>(data[at]) | static_cast<std::uint32_t>(data[at + 1]) << 8 |
-               static_cast<std::uint32_t>(data[at + 2]) << 16 | static_cast<std::uint32_t>(data[at + 3]) << 24;
-    }
+    std::uint16_t u16(std::size_t at) const { return get_u16le(&data[at]); }
+    std::uint32_t u32(std::size_t at) const { return get_u32le(&data[at]); }
 };
 
 struct bmp_header {

@@ -56,20 +56,6 @@ std::span<const std::uint8_t> image_row(const indexed_image& image, std::int32_t
 
 }  // namespace
 
-std::uint8_t* put_u16le(std::uint8_t* out, std::uint32_t value) {
-    out[0] = static_cast<std::uint8_t>(value);
-    out[1] = static_cast<std::uint8_t>(value >> 8);
-    return out + 2;
-}
-
-std::uint8_t* put_u32le(std::uint8_t* out, std::uint32_t value) {
-    out[0] = static_cast<std::uint8_t>(value);
-    out[1] = static_cast<std::uint8_t>(value >> 8);
-    out[2] = static_cast<std::uint8_t>(value >> 16);
-    out[3] = static_cast<std::uint8_t>(value >> 24);
-    return out + 4;
-}
-
 void put_rgbquad(std::uint8_t* out, std::uint16_t rgb15) {
     const rgb8 colour = rgb8_of(rgb15);
     out[0] = colour.blue;

@@ -9,6 +9,7 @@
 #include "image/image.h"
 #include "image/palette.h"
 #include "io/file_failure.h"
+#include "io/little_endian.h"
 
 namespace torv {
 
@@ -18,11 +19,6 @@ inline constexpr std::size_t bmp_colour_count = 256;
 inline constexpr std::size_t bmp_colour_table_size = bmp_colour_count * 4;
 inline constexpr std::size_t bmp_pixel_offset =
     bmp_file_header_size + bmp_info_header_size + bmp_colour_table_size;  // 1078
-
-// Little-endian stores into a byte buffer; each returns the position after
-// what it wrote.
-std::uint8_t* put_u16le(std::uint8_t* out, std::uint32_t value);
-std::uint8_t* put_u32le(std::uint8_t* out, std::uint32_t value);
 
 // One rgb15 palette entry as a BMP colour-table entry: blue, green, red, 0.
 // Each 5-bit component is shifted left by 3, so full intensity is 0xF8.

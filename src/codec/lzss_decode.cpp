@@ -17,9 +17,7 @@ using lzss::min_match;
 using lzss::ring_size;
 using lzss::ring_start;
 constexpr unsigned ring_mask = ring_size - 1;
-// The flag byte sits in the low 8 bits; the eight 1-bits above it count down
-// the items left in the group, so an empty high byte means "read a new flag".
-constexpr std::uint32_t flag_counter = 0xFF00;
+using lzss::flag_counter;
 // A flag byte and eight two-byte matches: the most one group can take, and
 // the most it can give.
 constexpr std::size_t max_group_bytes = 1 + 8 * 2;
@@ -200,37 +198,15 @@ void decode_stored(input_stream& in, std::uint8_t* block, std::uint64_t limit, d
     }
 }
 
-// Decodes the rest of a block whose bytes are not kept, through the 4096-byte
-// dictionary alone, until `limit` bytes are out or the input ends.
-void decode_discarded(input_stream& in, std::uint8_t* ring, std::uint64_t limit, decoder_state& state) {
-    unsigned cursor = cursor_at(state.produced);
-    raw_item item;
-    while (state.produced < limit && read_item(in, state.flags, item)) {
-        if (item.literal) {
-            ring[cursor] = static_cast<std::uint8_t>(item.low);
-            cursor = (cursor + 1) & ring_mask;
-            ++state.produced;
-            continue;
-        }
-        unsigned from = item.low | (item.high & 0xF0) << 4;
-        const unsigned length = (item.high & 0x0F) + min_match;
-        for (unsigned k = 0; k < length; ++k) {
-            ring[cursor] = ring[from];
-            cursor = (cursor + 1) & ring_mask;
-            from = (from + 1) & ring_mask;
-        }
-        state.produced += length;
-    }
-}
-
-// Rebuilds the dictionary as it stands after the stored bytes: each of the
-// last 4096 of them at its ring position, zeros where none was written yet.
-void rebuild_ring(std::uint8_t* ring, const std::uint8_t* block, std::uint64_t produced) {
-    for (std::uint64_t back = 1; back <= ring_size; ++back) {
-        // Inside the zero history when back > produced.
-        const std::int64_t at = static_cast<std::int64_t>(produced) - static_cast<std::int64_t>(back);
-        ring[cursor_at(produced - back)] = block[at];
-    }
+// Steps over the rest of a block whose bytes are not kept, until `limit`
+// bytes would be out or the input ends: only where the block ends matters.
+void skip_discarded(input_stream& in, std::uint64_t limit, decoder_state& state) {
+    lzss::item_walk walk{state.flags, state.produced};
+    auto nothing = [] {};
+    lzss::walk_items(
+        walk, limit, [&] { return read_byte(in); }, nothing, nothing);
+    state.flags = walk.flags;
+    state.produced = walk.produced;
 }
 
 // How many decoded bytes the rest of the input could yield at the most.
@@ -275,9 +251,7 @@ decoded_block decode_block(input_stream& in, std::size_t max_kept) {
     if (!state.input_ended && state.produced < result.declared) {
         // The rest is not kept, but must be walked to find where the block
         // ends.
-        std::array<std::uint8_t, ring_size> ring;
-        rebuild_ring(ring.data(), buffer.block, state.produced);
-        decode_discarded(in, ring.data(), result.declared, state);
+        skip_discarded(in, result.declared, state);
     }
 
     // The caller sees the block from its first byte; the history in front of

@@ -368,30 +368,29 @@ stretched_block stretch_block(std::vector<std::uint8_t> block, std::uint64_t min
         return stretched;
     }
     // Find the last group's flag byte and how many items it holds: walk the
-    // items until the declared length is out.
+    // items until the declared length is out or the stream ends.
     const std::uint32_t declared = get_u32le(block.data());
-    block_writer writer;
-    std::uint64_t produced = 0;
+    block_writer writer;  // no items yet: the first added starts a group
     std::size_t pos = 4;
-    while (produced < declared && pos < block.size()) {
-        if (writer.items_in_group == 8) {
-            writer.items_in_group = 0;
-            writer.flag_at = pos++;
-        }
-        const bool literal = (block[writer.flag_at] >> writer.items_in_group & 1) != 0;
-        if (literal) {
-            produced += 1;
-            pos += 1;
-        } else {
-            produced += pos + 1 < block.size() ? (block[pos + 1] & 0x0F) + min_match : 0;
-            pos += 2;
-        }
-        ++writer.items_in_group;
-    }
-    // Whatever follows the last item is not part of the block.
-    block.resize(std::min(pos, block.size()));
+    std::size_t items_end = pos;  // after the last whole item
+    std::size_t flag_at = 0;
+    unsigned items_in_group = 0;
+    lzss::item_walk walk;
+    lzss::walk_items(
+        walk, declared, [&] { return pos < block.size() ? int{block[pos++]} : -1; },
+        [&] {
+            flag_at = pos - 1;
+            items_in_group = 0;
+        },
+        [&] {
+            items_end = pos;
+            writer.flag_at = flag_at;
+            writer.items_in_group = ++items_in_group;
+        });
+    // Whatever follows the last whole item is not part of the block.
+    block.resize(items_end);
     writer.out = std::move(block);
-    std::uint64_t length = std::max<std::uint64_t>(produced, declared);
+    std::uint64_t length = std::max<std::uint64_t>(walk.produced, declared);
 
     // Fill the last group, then whole groups of nine bytes, then a part of
     // one: m literals there take m + 1 bytes.
@@ -410,10 +409,7 @@ stretched_block stretch_block(std::vector<std::uint8_t> block, std::uint64_t min
         stretched.tail[0] = static_cast<std::uint8_t>((1u << literals) - 1);
         length += literals;
     }
-    const auto n = static_cast<std::uint32_t>(length);
-    for (int k = 0; k < 4; ++k) {
-        writer.out[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(n >> (8 * k));
-    }
+    put_u32le(writer.out.data(), static_cast<std::uint32_t>(length));
     stretched.head = std::move(writer.out);
     return stretched;
 }

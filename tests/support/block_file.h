@@ -12,7 +12,7 @@ namespace torv::test {
 
 struct decoded_block {
     std::vector<std::uint8_t> data;  // the kept bytes
-    std::int64_t next_offset = 0;  // where the next record of a frame sequence would start
+    std::int64_t next_offset = 0;    // where the next record of a frame sequence would start
 };
 
 // Writes `file_bytes` to a temporary file, positions it at `start` and decodes

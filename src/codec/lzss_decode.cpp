@@ -138,16 +138,17 @@ bool stored_item_slowly(input_stream& in, std::uint8_t* block, decoder_state& st
 // input ends. The buffer has room for limit + tail_room bytes.
 void decode_stored(input_stream& in, std::uint8_t* block, std::uint64_t limit, decoder_state& state) {
     while (state.produced < limit) {
-        if (in.len - in.pos < max_group_bytes) {
+        const std::span<const std::uint8_t> at_hand = buffered_bytes(in);
+        if (at_hand.size() < max_group_bytes) {
             if (!stored_item_slowly(in, block, state)) {
                 state.input_ended = true;
                 return;
             }
             continue;
         }
-        // The rest of this group is buffered: no end-of-input checks.
-        const std::uint8_t* next = in.buffer.get() + in.pos;
-        const std::uint8_t* const buffered_end = in.buffer.get() + in.len;
+        // The rest of this group is at hand: no end-of-input checks.
+        const std::uint8_t* next = at_hand.data();
+        const std::uint8_t* const buffered_end = at_hand.data() + at_hand.size();
         std::uint32_t flags = state.flags;
         std::uint8_t* out = block + state.produced;
         const std::uint8_t* const end = block + limit;
@@ -192,7 +193,7 @@ void decode_stored(input_stream& in, std::uint8_t* block, std::uint64_t limit, d
                 flags >>= 1;
             } while ((flags & flag_counter) != 0 && out < end);
         }
-        in.pos = static_cast<std::size_t>(next - in.buffer.get());
+        consume(in, static_cast<std::size_t>(next - at_hand.data()));
         state.flags = flags;
         state.produced = static_cast<std::uint64_t>(out - block);
     }
@@ -211,10 +212,10 @@ void skip_discarded(input_stream& in, std::uint64_t limit, decoder_state& state)
 
 // How many decoded bytes the rest of the input could yield at the most.
 std::uint64_t yield_bound(const input_stream& in) {
-    if (in.size < 0) {
+    if (input_size(in) < 0) {
         return std::numeric_limits<std::uint64_t>::max();
     }
-    const std::int64_t remaining = std::max<std::int64_t>(0, in.size - tell_input(in));
+    const std::int64_t remaining = std::max<std::int64_t>(0, input_size(in) - tell_input(in));
     return static_cast<std::uint64_t>(remaining) * max_yield_per_byte;
 }
 

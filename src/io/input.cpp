@@ -29,13 +29,14 @@ bool seek_file(std::FILE* file, std::int64_t offset) {
     return std::fseek(file, static_cast<long>(offset), SEEK_SET) == 0;
 }
 
+// Memory is read in place: all the rest of it is at hand at once.
 std::size_t refill_from_memory(input_stream& in) {
     if (in.origin < 0 || static_cast<std::uint64_t>(in.origin) >= in.memory.size()) {
         return 0;
     }
     const auto from = static_cast<std::size_t>(in.origin);
-    in.len = std::min(input_stream::buffer_size, in.memory.size() - from);
-    std::memcpy(in.buffer.get(), in.memory.data() + from, in.len);
+    in.window = in.memory.data() + from;
+    in.len = in.memory.size() - from;
     return in.len;
 }
 
@@ -52,26 +53,25 @@ bool open_input(input_stream& in, const std::string& name) {
         std::fclose(file);
         return false;
     }
-    attach_input(in, file);
-    return true;
-}
-
-void attach_input(input_stream& in, std::FILE* file) {
     in.file.reset(file);
+    in.memory = {};
     // Our own buffer does the buffering; the library's would only copy twice.
     std::setvbuf(file, nullptr, _IONBF, 0);
-    in.buffer = std::make_unique<std::uint8_t[]>(input_stream::buffer_size);
+    in.storage = std::make_unique<std::uint8_t[]>(input_stream::buffer_size);
+    in.window = in.storage.get();
     in.size = measure_size(file);
     in.origin = 0;
     in.file_offset = 0;  // measuring the size went back to the start
     in.pos = 0;
     in.len = 0;
+    return true;
 }
 
 void attach_memory(input_stream& in, std::span<const std::uint8_t> bytes) {
     in.file.reset();
+    in.storage.reset();
     in.memory = bytes;
-    in.buffer = std::make_unique<std::uint8_t[]>(input_stream::buffer_size);
+    in.window = bytes.data();
     in.size = static_cast<std::int64_t>(bytes.size());
     in.origin = 0;
     in.file_offset = 0;
@@ -106,7 +106,8 @@ file_result read_whole_file(const std::string& name, std::uint64_t limit, whole_
 void close_input(input_stream& in) {
     in.memory = {};
     in.file.reset();
-    in.buffer.reset();
+    in.storage.reset();
+    in.window = nullptr;
     in.pos = 0;
     in.len = 0;
 }
@@ -136,7 +137,7 @@ std::size_t refill_input(input_stream& in) {
         }
         in.file_offset = in.origin;
     }
-    in.len = std::fread(in.buffer.get(), 1, input_stream::buffer_size, in.file.get());
+    in.len = std::fread(in.storage.get(), 1, input_stream::buffer_size, in.file.get());
     in.file_offset += static_cast<std::int64_t>(in.len);
     return in.len;
 }
@@ -148,7 +149,7 @@ std::size_t read_span(input_stream& in, std::span<std::uint8_t> dest) {
             break;
         }
         const std::size_t take = std::min(in.len - in.pos, dest.size() - done);
-        std::memcpy(dest.data() + done, in.buffer.get() + in.pos, take);
+        std::memcpy(dest.data() + done, in.window + in.pos, take);
         in.pos += take;
         done += take;
     }

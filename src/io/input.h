@@ -1,5 +1,9 @@
-// Buffered reading of the source file. Every function here is safe at the end
-// of the file: reads simply come up short.
+// The byte source every reader of a source file takes: a file, read through
+// a buffer of our own (so that the decoder can take one byte at a time
+// without a library call per byte, and memory stays small whatever the
+// file's size), or bytes already in memory, read in place. Every function
+// here is safe at the end: reads simply come up short. Readers use these
+// functions, never the fields.
 #pragma once
 
 #include <cstddef>
@@ -19,28 +23,23 @@ struct file_closer {
 };
 using file_handle = std::unique_ptr<std::FILE, file_closer>;
 
-// The source file, read through a buffer of our own so that the decoder can
-// take one byte at a time without a library call per byte; or bytes already
-// in memory, read the same way.
 struct input_stream {
     static constexpr std::size_t buffer_size = 64 * 1024;
 
     file_handle file;
-    std::int64_t size = -1;        // measured when opened; -1 if unknown
-    std::int64_t origin = 0;       // file offset of buffer[0]
-    std::int64_t file_offset = 0;  // where the file itself stands; -1 if unknown
-    std::size_t pos = 0;           // next byte to hand out
-    std::size_t len = 0;           // valid bytes in buffer
-    std::unique_ptr<std::uint8_t[]> buffer;
-    std::span<const std::uint8_t> memory;  // the bytes read when there is no file
+    std::unique_ptr<std::uint8_t[]> storage;  // the file's buffer
+    std::span<const std::uint8_t> memory;     // the bytes, when there is no file
+    std::int64_t size = -1;                   // measured when opened; -1 if unknown
+    const std::uint8_t* window = nullptr;     // the bytes at hand: the buffer, or memory
+    std::int64_t origin = 0;                  // the offset of window[0]
+    std::int64_t file_offset = 0;             // where the file itself stands; -1 if unknown
+    std::size_t pos = 0;                      // next byte to hand out
+    std::size_t len = 0;                      // bytes at hand
 };
 
 // Opens `name` for binary reading and measures its size. Returns false if the
 // file cannot be opened, or is a folder.
 bool open_input(input_stream& in, const std::string& name);
-
-// Takes over an open stream as the input.
-void attach_input(input_stream& in, std::FILE* file);
 
 // Reads `bytes` (which must outlive the stream's use) as the input.
 void attach_memory(input_stream& in, std::span<const std::uint8_t> bytes);
@@ -67,7 +66,13 @@ inline std::int64_t tell_input(const input_stream& in) {
     return in.origin + static_cast<std::int64_t>(in.pos);
 }
 
-// Refills the buffer from the current offset; returns the bytes now buffered.
+// The size of the input: a file's as measured when opened (-1 if it could
+// not be), or the memory's.
+inline std::int64_t input_size(const input_stream& in) {
+    return in.size;
+}
+
+// Refills the buffer from the current offset; returns the bytes now at hand.
 std::size_t refill_input(input_stream& in);
 
 // The next byte, or -1 at the end of the file.
@@ -75,7 +80,22 @@ inline int read_byte(input_stream& in) {
     if (in.pos == in.len && refill_input(in) == 0) {
         return -1;
     }
-    return in.buffer[in.pos++];
+    return in.window[in.pos++];
+}
+
+// The bytes at hand from the current offset, without taking them: at least
+// one unless the input has ended; from memory, all the rest of it. Taking
+// some of them is consume().
+inline std::span<const std::uint8_t> buffered_bytes(input_stream& in) {
+    if (in.pos == in.len) {
+        refill_input(in);
+    }
+    return {in.window + in.pos, in.len - in.pos};
+}
+
+// Takes `count` of the bytes buffered_bytes() showed.
+inline void consume(input_stream& in, std::size_t count) {
+    in.pos += count;
 }
 
 // Reads up to dest.size() bytes; returns how many came.

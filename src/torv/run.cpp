@@ -39,7 +39,7 @@ int convert_file(int argc, const char* const* argv) {
     const std::string prefix = name_prefix(argv[1], argv[2]);
 
     // A file of any other size is left alone.
-    if (const layout* format = find_layout(in.size)) {
+    if (const layout* format = find_layout(input_size(in))) {
         if (const file_result failed = convert(*format, in, prefix, {canvas.get(), canvas_size})) {
             fail_file(*failed);
         }

@@ -6,8 +6,9 @@
 //
 // The frame sequence is the exception: padded to its full 9 MB, every run
 // would spend its time walking the padding (or writing thousands of empty
-// frames), so its converter is called directly on the unpadded contents, and
-// walks them until the file ends, as it would walk a full-size file.
+// frames), so its images are unpacked straight from the unpadded contents in
+// memory, walked until they end as a full-size file would be, and laid out
+// as BMP files in memory.
 #include <unistd.h>
 
 #include <array>
@@ -16,10 +17,12 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "format/layouts.h"
+#include "format/unpack.h"
+#include "image/bmp_write.h"
 #include "io/input.h"
-#include "torv/convert.h"
 #include "torv/run.h"
 
 namespace {
@@ -64,23 +67,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const torv::layout& format = *torv::all_layouts[data[0] % std::size(torv::all_layouts)];
     const auto file_size = static_cast<std::size_t>(format.file_size);
     const bool walk = is_record_walk(format);
-    const std::size_t padded_size = walk ? std::min(size - 1, file_size) : file_size;
+    if (walk) {
+        const std::size_t canvas_size = torv::largest_image_bytes();
+        const auto canvas = std::make_unique<std::uint8_t[]>(canvas_size);
+        torv::input_stream in;
+        torv::attach_memory(in, {data + 1, std::min(size - 1, file_size)});
+        std::vector<std::uint8_t> bmp;
+        torv::unpack_images(format, in, "f", {canvas.get(), canvas_size}, [&](const torv::unpacked_image& image) {
+            bmp.resize(torv::bmp_file_size(image.image.width, image.image.height));
+            torv::lay_out_bmp(image.image, image.palette, bmp.data());
+            return torv::file_result{};
+        });
+        return 0;
+    }
     // No dots in the folder's path, so that the name read is exactly this one.
     const std::string stem = (scratch() / "f").string();
-    if (stem.find('.') != std::string::npos || !write_source(stem + ".bin", data + 1, size - 1, padded_size)) {
+    if (stem.find('.') != std::string::npos || !write_source(stem + ".bin", data + 1, size - 1, file_size)) {
         return 0;
     }
-    if (!walk) {
-        const char* argv[] = {"torv", stem.c_str(), ""};
-        torv::run(3, argv);
-        return 0;
-    }
-    const std::size_t canvas_size = torv::largest_image_bytes();
-    const auto canvas = std::make_unique<std::uint8_t[]>(canvas_size);
-    torv::input_stream in;
-    if (torv::open_input(in, stem + ".bin")) {
-        torv::convert(format, in, stem, {canvas.get(), canvas_size});
-        torv::close_input(in);
-    }
+    const char* argv[] = {"torv", stem.c_str(), ""};
+    torv::run(3, argv);
     return 0;
 }

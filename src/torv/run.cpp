@@ -7,9 +7,10 @@
 
 #include "format/layouts.h"
 #include "format/names.h"
+#include "format/unpack.h"
+#include "image/bmp_write.h"
 #include "io/input.h"
 #include "io/interrupt.h"
-#include "torv/convert.h"
 #include "torv/fail.h"
 
 namespace torv {
@@ -40,7 +41,10 @@ int convert_file(int argc, const char* const* argv) {
 
     // A file of any other size is left alone.
     if (const layout* format = find_layout(input_size(in))) {
-        if (const file_result failed = convert(*format, in, prefix, {canvas.get(), canvas_size})) {
+        auto write_file = [](const unpacked_image& image) {
+            return write_bmp(std::string(image.name), image.image, image.palette);
+        };
+        if (const file_result failed = unpack_images(*format, in, prefix, {canvas.get(), canvas_size}, write_file)) {
             fail_file(*failed);
         }
     }

@@ -1,11 +1,13 @@
-#include "torv/convert.h"
+#include "format/unpack.h"
+
+#include <string>
 
 #include "format/records.h"
-#include "image/bmp_write.h"
 
 namespace torv {
 
-file_result convert(const layout& format, input_stream& in, std::string_view prefix, std::span<std::uint8_t> canvas) {
+file_result unpack_images(const layout& format, input_stream& in, std::string_view prefix,
+                          std::span<std::uint8_t> canvas, const image_sink& sink) {
     file_result failed;
     // Running out of records is the normal end. Frames beyond 999 keep
     // counting in decimal rather than taking the one-character suffixes of
@@ -14,8 +16,8 @@ file_result convert(const layout& format, input_stream& in, std::string_view pre
         for (const image_place& image : format.images) {
             const std::span<std::uint8_t> pixels = canvas.first(image_bytes(image));
             image_pixels(image, record, in, pixels);
-            failed = write_bmp(output_name(prefix, image, number), {pixels, image.width, image.height},
-                               record.palettes[image.palette]);
+            const std::string name = output_name(prefix, image, number);
+            failed = sink({name, {pixels, image.width, image.height}, record.palettes[image.palette]});
             if (failed) {
                 return false;
             }

@@ -20,7 +20,47 @@ void copy_from_block(std::span<const std::uint8_t> block, std::size_t offset, st
     std::fill(dest.begin() + static_cast<std::ptrdiff_t>(covered), dest.end(), std::uint8_t{0});
 }
 
+void put_at(std::span<std::uint8_t> dest, std::size_t offset, std::span<const std::uint8_t> from) {
+    std::copy(from.begin(), from.end(), dest.begin() + static_cast<std::ptrdiff_t>(offset));
+}
+
+// The palettes and images from `where`, into `dest` at their offsets.
+void lay_out(const layout& format, source where, std::span<const rgb15_palette> palettes,
+             std::span<const std::vector<std::uint8_t>> rows, std::span<std::uint8_t> dest) {
+    for (std::size_t p = 0; p < format.palettes.size(); ++p) {
+        if (format.palettes[p].from == where) {
+            put_at(dest, format.palettes[p].offset, palette_to_bytes(palettes[p]));
+        }
+    }
+    for (std::size_t k = 0; k < format.images.size(); ++k) {
+        if (format.images[k].from == where) {
+            put_at(dest, format.images[k].offset, stored_form(format.images[k], rows[k]));
+        }
+    }
+}
+
 }  // namespace
+
+std::vector<std::uint8_t> stored_form(const image_place& image, std::span<const std::uint8_t> rows) {
+    if (image.order == pixel_order::rows) {
+        return {rows.begin(), rows.end()};
+    }
+    std::vector<std::uint8_t> tiles(rows.size());
+    tile(rows, static_cast<std::size_t>(image.width), static_cast<std::size_t>(image.height), tiles);
+    return tiles;
+}
+
+void lay_out_plain(const layout& format, std::span<const rgb15_palette> palettes,
+                   std::span<const std::vector<std::uint8_t>> rows, std::span<std::uint8_t> plain) {
+    lay_out(format, source::file, palettes, rows, plain);
+}
+
+std::vector<std::uint8_t> lay_out_block(const layout& format, std::span<const rgb15_palette> palettes,
+                                        std::span<const std::vector<std::uint8_t>> rows) {
+    std::vector<std::uint8_t> content(block_extent(format), 0);
+    lay_out(format, source::block, palettes, rows, content);
+    return content;
+}
 
 std::optional<record_data> read_record(const layout& format, input_stream& in, std::int64_t start,
                                        std::size_t max_kept) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "codec/lzss_decode.h"
 #include "format/layouts.h"
@@ -42,5 +43,23 @@ void stored_pixels(const image_place& image, const record_data& record, input_st
 // height bytes).
 void image_pixels(const image_place& image, const record_data& record, input_stream& in,
                   std::span<std::uint8_t> pixels);
+
+// ---------------------------------------------------------------------------
+// The other way: what a record stores for its palettes (entries as stored)
+// and its images (rows, top row first, one per image of the layout).
+
+// An image's rows as the layout stores them: rows, or tiles.
+std::vector<std::uint8_t> stored_form(const image_place& image, std::span<const std::uint8_t> rows);
+
+// Writes the palettes and images that lie in the record's plain bytes into
+// `plain` (header_extent() bytes); bytes that none of them covers are left
+// as they are, so that what an original holds there can stay.
+void lay_out_plain(const layout& format, std::span<const rgb15_palette> palettes,
+                   std::span<const std::vector<std::uint8_t>> rows, std::span<std::uint8_t> plain);
+
+// The decoded block the palettes and images that lie in it make:
+// block_extent() bytes.
+std::vector<std::uint8_t> lay_out_block(const layout& format, std::span<const rgb15_palette> palettes,
+                                        std::span<const std::vector<std::uint8_t>> rows);
 
 }  // namespace torv

@@ -19,7 +19,7 @@ std::string put_block(const layout& format, const fitted_record& fitted, const r
     const std::size_t block_at = *format.block_offset;
     const std::size_t room = file_size - block_at;
     const std::size_t extent = block_extent(format);
-    bytes content = block_content(format, fitted);
+    bytes content = lay_out_block(format, fitted.palettes, fitted.rows);
     if (old && reads_as(old->block.bytes, content)) {
         const auto used = static_cast<std::size_t>(old->block.end) - block_at;
         report.push_back("block: " + room_text(used, room) + ", as in the original");
@@ -47,7 +47,7 @@ std::string put_block(const layout& format, const fitted_record& fitted, const r
     const std::size_t old_end = old ? std::min(file_size, static_cast<std::size_t>(old->block.end)) : 0;
     std::fill(file.begin() + static_cast<std::ptrdiff_t>(block_at + used),
               file.begin() + static_cast<std::ptrdiff_t>(std::max(block_at + used, old_end)), 0);
-    put_bytes(file, block_at, block);
+    std::copy(block.begin(), block.end(), file.begin() + static_cast<std::ptrdiff_t>(block_at));
     report.push_back("block: " + room_text(used, room));
     return {};
 }
@@ -104,16 +104,7 @@ pack_outcome pack_single(const layout& format, const image_source& images, input
     }
 
     // The plain parts, in place.
-    for (std::size_t p = 0; p < format.palettes.size(); ++p) {
-        if (format.palettes[p].from == source::file) {
-            put_bytes(file, format.palettes[p].offset, palette_to_bytes(fitted.palettes[p]));
-        }
-    }
-    for (std::size_t k = 0; k < count; ++k) {
-        if (format.images[k].from == source::file) {
-            put_bytes(file, format.images[k].offset, stored_form(format.images[k], fitted.rows[k]));
-        }
-    }
+    lay_out_plain(format, fitted.palettes, fitted.rows, std::span(file).first(header_extent(format)));
 
     outcome.report.push_back("layout " + std::string(format.name) + ": " + std::to_string(count) +
                              (count == 1 ? " image" : " images"));

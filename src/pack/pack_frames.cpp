@@ -71,17 +71,6 @@ std::vector<old_record> walk_original(const layout& format, input_stream& in) {
     return records;
 }
 
-// The plain part of a record: its palettes where the layout puts them.
-bytes record_header(const layout& format, const fitted_record& fitted) {
-    bytes header(header_extent(format), 0);
-    for (std::size_t p = 0; p < format.palettes.size(); ++p) {
-        if (format.palettes[p].from == source::file) {
-            put_bytes(header, format.palettes[p].offset, palette_to_bytes(fitted.palettes[p]));
-        }
-    }
-    return header;
-}
-
 // A zero frame may end the file as padding unless it stands for an
 // original record that is kept and is not padding.
 bool may_be_padding(const frame& f) {
@@ -136,8 +125,9 @@ struct frame_packer {
         if (!f.error.empty()) {
             return;
         }
-        f.header = record_header(format, fitted);
-        const bytes content = block_content(format, fitted);
+        f.header.assign(header_extent(format), 0);
+        lay_out_plain(format, fitted.palettes, fitted.rows, f.header);
+        const bytes content = lay_out_block(format, fitted.palettes, fitted.rows);
         f.unchanged = old && fitted.palettes == old->palettes && reads_as(old->block.bytes, content);
         auto is_zero = [](std::uint8_t b) { return b == 0; };
         f.zero = std::all_of(f.header.begin(), f.header.end(), is_zero) &&

@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <string>
 
-#include "format/tiles.h"
-
 namespace torv::pack_parts {
 
 namespace {
@@ -43,20 +41,6 @@ rgb15_palette with_flags(const rgb15_palette& colours, const rgb15_palette* orig
         }
     }
     return stored;
-}
-
-// The image's indices (rows) as the layout stores them.
-bytes stored_form(const image_place& place, const bytes& rows) {
-    if (place.order == pixel_order::rows) {
-        return rows;
-    }
-    bytes tiles(rows.size());
-    tile(rows, static_cast<std::size_t>(place.width), static_cast<std::size_t>(place.height), tiles);
-    return tiles;
-}
-
-void put_bytes(bytes& dest, std::size_t offset, std::span<const std::uint8_t> from) {
-    std::copy(from.begin(), from.end(), dest.begin() + static_cast<std::ptrdiff_t>(offset));
 }
 
 // The first `size` bytes of a decoded block, 0 where it is short.
@@ -123,23 +107,6 @@ std::string fit_record(const layout& format, const std::vector<picture>& picture
         }
     }
     return {};
-}
-
-// The decoded block a record's images and palettes make (extent bytes).
-bytes block_content(const layout& format, const fitted_record& fitted) {
-    bytes content(block_extent(format), 0);
-    for (std::size_t p = 0; p < format.palettes.size(); ++p) {
-        if (format.palettes[p].from == source::block) {
-            put_bytes(content, format.palettes[p].offset, palette_to_bytes(fitted.palettes[p]));
-        }
-    }
-    for (std::size_t k = 0; k < format.images.size(); ++k) {
-        const image_place& place = format.images[k];
-        if (place.from == source::block) {
-            put_bytes(content, place.offset, stored_form(place, fitted.rows[k]));
-        }
-    }
-    return content;
 }
 
 }  // namespace torv::pack_parts

@@ -26,11 +26,6 @@ std::string load_image(const image_source& images, std::size_t k, const image_pl
 // original had it.
 rgb15_palette with_flags(const rgb15_palette& colours, const rgb15_palette* original);
 
-// The image's indices (rows) as the layout stores them.
-bytes stored_form(const image_place& place, const bytes& rows);
-
-void put_bytes(bytes& dest, std::size_t offset, std::span<const std::uint8_t> from);
-
 // True if a decoded block reads as `content`: its first content.size()
 // bytes, 0 where it is short (bytes past them do not count).
 bool reads_as(std::span<const std::uint8_t> block, std::span<const std::uint8_t> content);
@@ -54,9 +49,6 @@ std::string fit_record(const layout& format, const std::vector<picture>& picture
                        const std::vector<std::string>& names, const record_data* old,
                        const std::vector<bytes>& old_rows, bool nearest, fitted_record& fitted,
                        std::vector<std::string>& notes);
-
-// The decoded block a record's images and palettes make: block_extent bytes.
-bytes block_content(const layout& format, const fitted_record& fitted);
 
 // Packs a layout of one record, or a walk of records.
 pack_outcome pack_single(const layout& format, const image_source& images, input_stream* original,

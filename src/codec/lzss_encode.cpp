@@ -30,7 +30,7 @@ constexpr std::uint32_t match_bits = 16 + 1;
 
 // ---------------------------------------------------------------------------
 // The match finder: a binary tree of the positions in the window, ordered by
-// the 18 bytes that start at each, one tree per value of the first two bytes.
+// the 18 bytes that start at each, one tree per hash of the first three bytes.
 // Inserting a position walks down its tree, passing its neighbours in that
 // order (so finding the longest match), and splits the tree around it; the
 // new position becomes the root. Every node is newer than the nodes below it,

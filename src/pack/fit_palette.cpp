@@ -55,7 +55,7 @@ std::string pixel_at(const picture& image, std::size_t at) {
     return "pixel (" + std::to_string(at % width) + ", " + std::to_string(at / width) + ")";
 }
 
-// True if some colour the image uses has bits below the top five.
+// A set of palette indices.
 using index_set = std::array<bool, palette_entries>;
 
 // The indices an indexed image uses.
@@ -65,6 +65,7 @@ index_set used_indices(const picture& image) {
     return used;
 }
 
+// True if some colour the image uses has bits below the top five.
 bool loses_low_bits(const picture& image, const index_set& used) {
     auto inexact = [](rgb8 c) { return ((c.red | c.green | c.blue) & 7) != 0; };
     if (image.indexed) {

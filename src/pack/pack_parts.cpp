@@ -43,7 +43,8 @@ rgb15_palette with_flags(const rgb15_palette& colours, const rgb15_palette* orig
     return stored;
 }
 
-// The first `size` bytes of a decoded block, 0 where it is short.
+// True if the block reads as `content`: its first content.size() bytes, 0
+// where it is short.
 bool reads_as(std::span<const std::uint8_t> block, std::span<const std::uint8_t> content) {
     const std::size_t held = std::min(block.size(), content.size());
     return std::equal(content.begin(), content.begin() + static_cast<std::ptrdiff_t>(held), block.begin()) &&

@@ -6,13 +6,17 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # What each layer may include besides itself.
+# libtorv is the public headers (include/libtorv), which the api layer
+# implements and the programs use.
 declare -A allowed=(
     [io]=""
     [codec]="io"
     [image]="io"
     [format]="image codec io"
-    [torv]="format codec image io"
     [pack]="format codec image io"
+    [api]="libtorv pack format codec image io"
+    [torv]="libtorv format codec image io"
+    [torv_pack]="libtorv format image io"
 )
 
 status=0

@@ -1,16 +1,14 @@
 #include "torv/run.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <new>
 #include <string>
 
-#include "format/layouts.h"
 #include "format/names.h"
-#include "format/unpack.h"
 #include "image/bmp_write.h"
-#include "io/input.h"
 #include "io/interrupt.h"
+#include "libtorv/unpack.h"
 #include "torv/fail.h"
 
 namespace torv {
@@ -29,27 +27,22 @@ int convert_file(int argc, const char* const* argv) {
     if (argc < 3) {
         fail(usage_message);
     }
-    const std::size_t canvas_size = largest_image_bytes();
-    const std::unique_ptr<std::uint8_t[]> canvas(new std::uint8_t[canvas_size]);
-
     const std::string input_name = derive_input_name(argv[1]);
-    input_stream in;
-    if (!open_input(in, input_name)) {
+    const std::string prefix = name_prefix(argv[1], argv[2]);
+    file_result failed;
+    auto write_file = [&](const image_view& image) {
+        rgb15_palette palette;
+        std::copy(image.palette.begin(), image.palette.end(), palette.begin());
+        failed = write_bmp(std::string(image.name), {image.indices, image.width, image.height}, palette);
+        return !failed;
+    };
+    // A file of a size no layout has is left alone.
+    if (!unpack_file(input_name, prefix, write_file)) {
         fail_open(input_name);
     }
-    const std::string prefix = name_prefix(argv[1], argv[2]);
-
-    // A file of any other size is left alone.
-    if (const layout* format = find_layout(input_size(in))) {
-        auto write_file = [](const unpacked_image& image) {
-            return write_bmp(std::string(image.name), image.image, image.palette);
-        };
-        if (const file_result failed = unpack_images(*format, in, prefix, {canvas.get(), canvas_size}, write_file)) {
-            fail_file(*failed);
-        }
+    if (failed) {
+        fail_file(*failed);
     }
-
-    close_input(in);
     std::fflush(stdout);
     return 0;
 }

@@ -1,4 +1,4 @@
-#include "pack/cli.h"
+#include "torv_pack/cli.h"
 
 int main(int argc, char** argv) {
     return torv::run_pack(argc, argv);

@@ -1,0 +1,55 @@
+// libtorv/unpack.h on the format layer: a byte source of memory or a file,
+// and a sink that shows each image as a view.
+#include "libtorv/unpack.h"
+
+#include "format/layouts.h"
+#include "format/unpack.h"
+#include "image/bmp_write.h"
+#include "io/input.h"
+
+namespace torv {
+
+namespace {
+
+unpack_result unpack_source(input_stream& in, std::string_view prefix, const image_taker& take) {
+    unpack_result result;
+    const layout* format = find_layout(input_size(in));
+    if (format == nullptr) {
+        return result;
+    }
+    result.layout = format->name;
+    std::vector<std::uint8_t> canvas(largest_image_bytes());
+    const file_result stopped = unpack_images(*format, in, prefix, canvas, [&](const unpacked_image& image) {
+        const image_view view{image.name, image.image.width, image.image.height, image.image.pixels,
+                              std::span<const std::uint16_t, 256>(image.palette)};
+        return take(view) ? file_result{} : file_result{file_failure{file_step::write, std::string(image.name), {}}};
+    });
+    result.stopped = stopped.has_value();
+    return result;
+}
+
+}  // namespace
+
+unpack_result unpack_bytes(std::span<const std::uint8_t> file, std::string_view prefix, const image_taker& take) {
+    input_stream in;
+    attach_memory(in, file);
+    return unpack_source(in, prefix, take);
+}
+
+std::optional<unpack_result> unpack_file(const std::string& path, std::string_view prefix, const image_taker& take) {
+    input_stream in;
+    if (!open_input(in, path)) {
+        return std::nullopt;
+    }
+    return unpack_source(in, prefix, take);
+}
+
+std::vector<std::uint8_t> bmp_bytes(const image_view& image) {
+    std::vector<std::uint8_t> file(bmp_file_size(image.width, image.height));
+    rgb15_palette palette{};
+    std::copy(image.palette.begin(), image.palette.end(), palette.begin());
+    lay_out_bmp({image.indices, image.width, image.height}, palette, file.data());
+    return file;
+}
+
+}  // namespace torv

@@ -1,0 +1,325 @@
+#include "torv_pack/cli.h"
+
+#include <getopt.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <new>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "format/layouts.h"
+#include "format/names.h"
+#include "image/png_read.h"
+#include "io/input.h"
+#include "io/interrupt.h"
+#include "io/output_file.h"
+#include "libtorv/pack.h"
+
+#ifndef TORV_VERSION
+#define TORV_VERSION "unknown"
+#endif
+
+namespace torv {
+
+namespace {
+
+constexpr int exit_success = 0;
+constexpr int exit_failure = 1;
+constexpr int exit_usage = 2;
+
+struct command {
+    std::string filename;
+    std::string drive;
+    std::string output;
+    bool force = false;
+    std::optional<std::string> like;  // the original named with --like
+    bool no_like = false;
+    std::string layout_name;
+    bool nearest = false;
+    unsigned jobs = 0;
+    bool quiet = false;
+};
+
+// A line as it may be printed: a name holding a newline or another control
+// character must not split it or move the cursor.
+std::string printable(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+void say(const std::string& text) {
+    std::fprintf(stderr, "torv-pack: %s\n", printable(text).c_str());
+}
+
+void print_line(const std::string& text) {
+    std::printf("%s\n", printable(text).c_str());
+}
+
+void print_help() {
+    std::printf(
+        "usage: torv-pack [options] filename outdrive\n"
+        "\n"
+        "Packs the images that 'torv filename outdrive' writes back into a source\n"
+        "file. Each image is <name>.bmp or, in its place, <name>.png.\n"
+        "\n"
+        "  -o, --output FILE  the file to write (required)\n"
+        "  -f, --force        replace FILE if it exists\n"
+        "      --like FILE    the original file to keep bytes and palettes from\n"
+        "                     (default: the file torv reads, if it exists)\n"
+        "      --no-like      pack without an original\n"
+        "      --layout NAME  frame_sequence, raw_triple, three_panel_block,\n"
+        "                     single_picture_block or four_image_block; needed only\n"
+        "                     when neither an original nor the images decide it\n"
+        "      --nearest      map colours the palette lacks to the nearest one\n"
+        "  -j, --jobs N       threads for compressing (default: all cores)\n"
+        "  -q, --quiet        no report\n"
+        "  -h, --help         this text\n"
+        "  -V, --version      the version\n"
+        "\n%s",
+        png_supported() ? "" : "This build reads BMP files only: convert PNG images to BMP first.\n");
+}
+
+// Parses the command line; an exit status if the run ends here.
+std::optional<int> parse(int argc, char** argv, command& cmd) {
+    enum { opt_like = 256, opt_no_like, opt_layout, opt_nearest };
+    static const option options[] = {
+        {"output", required_argument, nullptr, 'o'},
+        {"force", no_argument, nullptr, 'f'},
+        {"like", required_argument, nullptr, opt_like},
+        {"no-like", no_argument, nullptr, opt_no_like},
+        {"layout", required_argument, nullptr, opt_layout},
+        {"nearest", no_argument, nullptr, opt_nearest},
+        {"jobs", required_argument, nullptr, 'j'},
+        {"quiet", no_argument, nullptr, 'q'},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},
+        {nullptr, 0, nullptr, 0},
+    };
+    opterr = 0;
+    int c = 0;
+    auto usage = [](const std::string& text) {
+        say(text + " (try 'torv-pack --help')");
+        return std::optional<int>(exit_usage);
+    };
+    while ((c = getopt_long(argc, argv, ":o:fj:qhV", options, nullptr)) != -1) {
+        switch (c) {
+            case 'o': cmd.output = optarg; break;
+            case 'f': cmd.force = true; break;
+            case opt_like: cmd.like = optarg; break;
+            case opt_no_like: cmd.no_like = true; break;
+            case opt_layout: cmd.layout_name = optarg; break;
+            case opt_nearest: cmd.nearest = true; break;
+            case 'q': cmd.quiet = true; break;
+            case 'j': {
+                char* end = nullptr;
+                const long jobs = std::strtol(optarg, &end, 10);
+                if (*optarg == '\0' || *end != '\0' || jobs < 1 || jobs > 1024) {
+                    return usage(std::string("--jobs wants a number of threads, not '") + optarg + "'");
+                }
+                cmd.jobs = static_cast<unsigned>(jobs);
+                break;
+            }
+            case 'h': print_help(); return exit_success;
+            case 'V': std::printf("torv-pack %s\n", TORV_VERSION); return exit_success;
+            case ':': return usage(std::string("option ") + argv[optind - 1] + " wants a value");
+            default: {
+                // A short option unknown inside a word leaves optind on that
+                // word; a long one has moved past it.
+                const std::string which =
+                    optopt != 0 ? std::string("-") + static_cast<char>(optopt) : std::string(argv[optind - 1]);
+                return usage("unknown option " + which + " (a file name that starts with '-' goes after '--')");
+            }
+        }
+    }
+    if (argc - optind != 2) {
+        return usage("wants two arguments, filename and outdrive, as torv does");
+    }
+    cmd.filename = argv[optind];
+    cmd.drive = argv[optind + 1];
+    if (cmd.output.empty()) {
+        return usage("-o FILE is required");
+    }
+    if (cmd.like && cmd.no_like) {
+        return usage("--like and --no-like exclude each other");
+    }
+    if (!cmd.layout_name.empty() && layout_named(cmd.layout_name) == nullptr) {
+        return usage("no layout is called '" + cmd.layout_name + "'");
+    }
+    return std::nullopt;
+}
+
+bool is_file(const std::string& name) {
+    struct stat status {};
+    return stat(name.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+std::optional<std::uintmax_t> file_size_of(const std::string& name) {
+    struct stat status {};
+    if (stat(name.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        return std::nullopt;
+    }
+    return static_cast<std::uintmax_t>(status.st_size);
+}
+
+// The images as files in the folders their names say.
+image_folder files_on_disk(const std::string& prefix) {
+    image_folder folder;
+    folder.has = is_file;
+    folder.read = [](const std::string& name, std::uint64_t max_bytes) {
+        image_file_bytes read;
+        const std::optional<std::uintmax_t> size = file_size_of(name);
+        if (!size) {
+            read.failure = "cannot be read";
+            return read;
+        }
+        if (*size > max_bytes) {
+            read.failure = "is " + std::to_string(*size) + " bytes, far more than an image of its size needs";
+            return read;
+        }
+        read.bytes.resize(static_cast<std::size_t>(*size));
+        std::ifstream in(name, std::ios::binary);
+        if (!in.read(reinterpret_cast<char*>(read.bytes.data()), static_cast<std::streamsize>(read.bytes.size()))) {
+            read.failure = "cannot be read";
+        }
+        return read;
+    };
+    // The folder the prefix names, each entry spelt as the prefix spells it.
+    folder.each_name = [prefix](const std::function<void(const std::string&)>& visit) {
+        namespace fs = std::filesystem;
+        const fs::path pattern(prefix);
+        const std::string stem = pattern.filename().string();
+        const std::string spelt = prefix.substr(0, prefix.size() - stem.size());
+        const fs::path where = pattern.has_parent_path() ? pattern.parent_path() : fs::path(".");
+        std::error_code failed;
+        for (fs::directory_iterator entry(where, failed), end; !failed && entry != end; entry.increment(failed)) {
+            visit(spelt + entry->path().filename().string());
+        }
+    };
+    return folder;
+}
+
+// A file that could not be read or written, in torv-pack's words.
+std::string describe(const file_failure& failure) {
+    const std::string because = failure.reason.empty() ? "" : ": " + failure.reason;
+    switch (failure.step) {
+        case file_step::open: return "cannot open " + failure.name + because;
+        case file_step::read: return "cannot read " + failure.name + because;
+        case file_step::create: return "cannot create " + failure.name + because;
+        case file_step::write: return "cannot write " + failure.name + because;
+        case file_step::exists: return failure.name + " exists (-f replaces it)";
+        case file_step::place: break;
+    }
+    return "cannot put " + failure.name + " in place" + because;
+}
+
+int fail_with(const std::string& text) {
+    say(text);
+    return exit_failure;
+}
+
+// The largest file of any layout: an original larger than this is measured,
+// never read.
+std::uint64_t largest_layout_size() {
+    std::int64_t largest = 0;
+    for (const layout* format : all_layouts) {
+        largest = std::max(largest, format->file_size);
+    }
+    return static_cast<std::uint64_t>(largest);
+}
+
+int pack_files(int argc, char** argv) {
+    command cmd;
+    if (const std::optional<int> status = parse(argc, argv, cmd)) {
+        return *status;
+    }
+    // Created first: an output that is there already ends the run before any
+    // work, and one that appears meanwhile is still never replaced.
+    output_file output;
+    if (const file_result failed =
+            begin_output(output, cmd.output, cmd.force ? existing_entry::replace : existing_entry::refuse)) {
+        return fail_with(describe(*failed));
+    }
+    const std::string prefix = name_prefix(cmd.filename, cmd.drive);
+
+    // The original: named, or the file torv reads if it is there. It is read
+    // once, whole, so that what is packed is what it held at that moment.
+    std::optional<std::string> original_name;
+    if (cmd.like) {
+        original_name = cmd.like;
+    } else if (!cmd.no_like && is_file(derive_input_name(cmd.filename))) {
+        original_name = derive_input_name(cmd.filename);
+    }
+    whole_file original_bytes;
+    if (original_name) {
+        if (const file_result failed = read_whole_file(*original_name, largest_layout_size(), original_bytes)) {
+            return fail_with(
+                (failed->step == file_step::open ? "cannot open the original " : "cannot read the original ") +
+                *original_name + (failed->reason.empty() ? "" : ": " + failed->reason));
+        }
+        if (find_layout(original_bytes.size) == nullptr) {
+            return fail_with("the original " + *original_name + " is " + std::to_string(original_bytes.size) +
+                             " bytes, the size of no layout (--no-like packs without it)");
+        }
+    }
+
+    const original_file original{original_name.value_or(""), original_bytes.bytes};
+    pack_settings settings;
+    settings.layout = cmd.layout_name;
+    settings.nearest = cmd.nearest;
+    settings.jobs = cmd.jobs != 0 ? cmd.jobs : std::max(1u, std::thread::hardware_concurrency());
+    const pack_result outcome =
+        pack_images(prefix, files_on_disk(prefix), original_name ? &original : nullptr, settings,
+                    [&](std::span<const std::uint8_t> bytes) { write_output(output, bytes); });
+    if (!outcome.ok()) {
+        return fail_with(outcome.failure);
+    }
+    if (const file_result failed = finish_output(output)) {
+        return fail_with(describe(*failed));
+    }
+    if (!cmd.quiet) {
+        for (const std::string& note : outcome.notes) {
+            say(note);
+        }
+        print_line(cmd.output + " written" + (original_name ? " (original: " + *original_name + ")" : ""));
+        for (const std::string& line : outcome.report) {
+            print_line(line);
+        }
+    }
+    return exit_success;
+}
+
+}  // namespace
+
+int run_pack(int argc, char** argv) {
+    install_interrupt_cleanup();
+    // Whatever the run had under way (its temporary file above all) is
+    // cleaned up on the way out here.
+    try {
+        return pack_files(argc, argv);
+    } catch (const std::bad_alloc&) {
+        return fail_with("out of memory");
+    } catch (const std::system_error& failure) {
+        return fail_with(std::string("the system refused: ") + failure.what());
+    }
+}
+
+}  // namespace torv

@@ -6,12 +6,8 @@
 // original is the input alone (its walk of records ends where the input
 // does), and there are three frames. The images are fixed sample pictures
 // sharing one colour table.
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <vector>
 
 #include "format/records.h"
@@ -20,7 +16,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using bytes = std::vector<std::uint8_t>;
 
 const torv::layout* const layouts[] = {&torv::three_panel_block_layout, &torv::single_picture_block_layout,
@@ -30,21 +25,6 @@ constexpr std::size_t frames = 3;
 [[noreturn]] void finding(const char* what) {
     std::fprintf(stderr, "pack_fuzz: %s\n", what);
     std::abort();
-}
-
-const fs::path& scratch() {
-    static const fs::path folder = [] {
-        const fs::path base = fs::exists("/dev/shm") ? "/dev/shm" : fs::temp_directory_path();
-        auto path = base / ("torv-pack-fuzz-" + std::to_string(getpid()));
-        fs::create_directories(path);
-        return path;
-    }();
-    return folder;
-}
-
-void write_file(const fs::path& path, const bytes& contents) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(contents.data()), static_cast<std::streamsize>(contents.size()));
 }
 
 std::vector<torv::picture> pictures_for(const torv::layout& format) {
@@ -79,9 +59,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!walk) {
         original.resize(static_cast<std::size_t>(format.file_size), 0xFF);
     }
-    const fs::path original_path = scratch() / "original.bin";
-    write_file(original_path, original);
-
     const std::vector<torv::picture> pictures = pictures_for(format);
     torv::image_source images;
     images.count = pictures.size();
@@ -89,9 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     images.load = [&](std::size_t k, std::size_t) { return torv::picture_read{pictures[k], {}}; };
 
     torv::input_stream in;
-    if (!torv::open_input(in, original_path.string())) {
-        return 0;
-    }
+    torv::attach_memory(in, original);
     bytes packed;
     packed.reserve(static_cast<std::size_t>(format.file_size));
     const torv::pack_outcome outcome = torv::pack(format, images, &in, {}, [&](std::span<const std::uint8_t> part) {
@@ -106,12 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // What torv would read from the packed file: the images given.
-    const fs::path packed_path = scratch() / "packed.bin";
-    write_file(packed_path, packed);
     torv::input_stream result;
-    if (!torv::open_input(result, packed_path.string())) {
-        finding("cannot read the packed file back");
-    }
+    torv::attach_memory(result, packed);
     std::size_t image = 0;
     torv::for_each_record(format, result, [&](const torv::record_data& record, std::int32_t) {
         for (const torv::image_place& place : format.images) {

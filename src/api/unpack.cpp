@@ -2,6 +2,8 @@
 // and a sink that shows each image as a view.
 #include "libtorv/unpack.h"
 
+#include <memory>
+
 #include "format/layouts.h"
 #include "format/unpack.h"
 #include "image/bmp_write.h"
@@ -18,12 +20,16 @@ unpack_result unpack_source(input_stream& in, std::string_view prefix, const ima
         return result;
     }
     result.layout = format->name;
-    std::vector<std::uint8_t> canvas(largest_image_bytes());
-    const file_result stopped = unpack_images(*format, in, prefix, canvas, [&](const unpacked_image& image) {
-        const image_view view{image.name, image.image.width, image.image.height, image.image.pixels,
-                              std::span<const std::uint16_t, 256>(image.palette)};
-        return take(view) ? file_result{} : file_result{file_failure{file_step::write, std::string(image.name), {}}};
-    });
+    // Every image is written whole before it is handed on: no need to clear.
+    const std::size_t canvas_size = largest_image_bytes();
+    const std::unique_ptr<std::uint8_t[]> canvas(new std::uint8_t[canvas_size]);
+    const file_result stopped =
+        unpack_images(*format, in, prefix, {canvas.get(), canvas_size}, [&](const unpacked_image& image) {
+            const image_view view{image.name, image.image.width, image.image.height, image.image.pixels,
+                                  std::span<const std::uint16_t, 256>(image.palette)};
+            return take(view) ? file_result{}
+                              : file_result{file_failure{file_step::write, std::string(image.name), {}}};
+        });
     result.stopped = stopped.has_value();
     return result;
 }

@@ -1,6 +1,7 @@
-// Unpacking through a sink: the same images from memory as from a file, in
-// order and named as torv names them; a sink's failure ends the walk.
-#include "format/unpack.h"
+// Unpacking through the public header: the same images from memory as from
+// a file, in order and named as torv names them; a taker that says stop ends
+// the walk; a size of no layout gives nothing.
+#include "libtorv/unpack.h"
 
 #include <gtest/gtest.h>
 
@@ -15,60 +16,46 @@ namespace {
 
 using bytes = std::vector<std::uint8_t>;
 
-struct kept_image {
-    bytes pixels;
-    rgb15_palette palette;
-    friend bool operator==(const kept_image&, const kept_image&) = default;
-};
+// Each image taken: its name and its BMP file.
+using taken = std::vector<std::pair<std::string, bytes>>;
 
-std::vector<std::pair<std::string, kept_image>> unpack_all(const layout& format, input_stream& in) {
-    std::vector<std::pair<std::string, kept_image>> kept;
-    bytes canvas(largest_image_bytes());
-    const file_result failed = unpack_images(format, in, "e:s", canvas, [&](const unpacked_image& image) {
-        kept.emplace_back(std::string(image.name),
-                          kept_image{{image.image.pixels.begin(), image.image.pixels.end()}, image.palette});
-        return file_result{};
-    });
-    EXPECT_FALSE(failed);
-    return kept;
+image_taker keep_into(taken& kept) {
+    return [&kept](const image_view& image) {
+        kept.emplace_back(std::string(image.name), bmp_bytes(image));
+        return true;
+    };
 }
 
-TEST(Unpack, FromMemoryAsFromAFileAndASinkFailureStopsTheWalk) {
+TEST(Unpack, FromMemoryAsFromAFileAndATakerMayStopIt) {
     const std::map<std::string, bytes> files = {{"four", samples::make_four_image_block()},
                                                 {"frames", samples::make_frame_sequence(5)}};
     for (const auto& [what, contents] : files) {
         SCOPED_TRACE(what);
-        const layout& format = *find_layout(static_cast<std::int64_t>(contents.size()));
-        input_stream memory;
-        attach_memory(memory, contents);
-        const auto from_memory = unpack_all(format, memory);
+        taken from_memory;
+        EXPECT_EQ(unpack_bytes(contents, "e:s", keep_into(from_memory)).layout,
+                  what == "four" ? "four_image_block" : "frame_sequence");
 
         const auto path = std::filesystem::temp_directory_path() / ("torv-unpack-" + what + ".bin");
         std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(contents.data()), static_cast<std::streamsize>(contents.size()));
-        input_stream file;
-        ASSERT_TRUE(open_input(file, path.string()));
-        EXPECT_TRUE(unpack_all(format, file) == from_memory);
-        close_input(file);
+        taken from_file;
+        ASSERT_TRUE(unpack_file(path.string(), "e:s", keep_into(from_file)));
         std::filesystem::remove(path);
+        EXPECT_TRUE(from_file == from_memory);
 
         ASSERT_GE(from_memory.size(), 4u);
         EXPECT_EQ(from_memory[0].first, what == "four" ? "e:s0.bmp" : "e:s000.bmp");
 
-        // A sink that fails on the second image sees no third.
-        input_stream again;
-        attach_memory(again, contents);
-        bytes canvas(largest_image_bytes());
         int seen = 0;
-        const file_result failed = unpack_images(format, again, "x", canvas, [&](const unpacked_image& image) {
-            return ++seen == 2 ? file_result{file_failure{file_step::write, std::string(image.name), "full"}}
-                               : file_result{};
-        });
-        ASSERT_TRUE(failed);
-        // The second image's name, under prefix "x" rather than "e:s".
-        EXPECT_EQ(failed->name.substr(1), from_memory[1].first.substr(3));
+        const unpack_result stopped = unpack_bytes(contents, "x", [&](const image_view&) { return ++seen < 2; });
+        EXPECT_TRUE(stopped.stopped);
         EXPECT_EQ(seen, 2);
     }
+    const bytes odd(1000, 7);
+    int seen = 0;
+    EXPECT_EQ(unpack_bytes(odd, "x", [&](const image_view&) { return ++seen > 0; }).layout, "");
+    EXPECT_EQ(seen, 0);
+    EXPECT_FALSE(unpack_file("/nonexistent/torv.bin", "x", [](const image_view&) { return true; }));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // the records are written front to back. What is held is the compressed
 // blocks, which together cannot exceed the file's size.
 #include <algorithm>
+#include <functional>
 #include <optional>
 
 #include "codec/lzss_encode.h"
@@ -163,30 +164,33 @@ struct frame_packer {
         return need;
     }
 
-    void write_zeros(std::int64_t count) {
-        static const bytes zeros_chunk(copy_chunk, 0);
-        while (count > 0) {
-            const auto size = static_cast<std::size_t>(std::min<std::int64_t>(count, copy_chunk));
-            out({zeros_chunk.data(), size});
-            count -= static_cast<std::int64_t>(size);
+    // Writes `count` bytes a piece at a time: piece(at, size) gives the
+    // `size` bytes from `at`, at most a chunk's worth.
+    void write_in_chunks(std::uint64_t count, std::size_t chunk,
+                         const std::function<std::span<const std::uint8_t>(std::uint64_t, std::size_t)>& piece) {
+        for (std::uint64_t at = 0; at < count; at += chunk) {
+            out(piece(at, static_cast<std::size_t>(std::min<std::uint64_t>(count - at, chunk))));
         }
+    }
+
+    void write_zeros(std::int64_t count) {
+        static const bytes zeros(copy_chunk, 0);
+        write_in_chunks(static_cast<std::uint64_t>(count), zeros.size(),
+                        [](std::uint64_t, std::size_t size) { return std::span(zeros).first(size); });
     }
 
     // `groups` groups of eight literal zeros: the filler of a stretched block.
     void write_filler(std::uint64_t groups) {
-        static const bytes chunk = [] {
+        static const bytes filler = [] {
             bytes repeated;
             for (std::size_t k = 0; k < copy_chunk / filler_group.size(); ++k) {
                 repeated.insert(repeated.end(), filler_group.begin(), filler_group.end());
             }
             return repeated;
         }();
-        const std::uint64_t per_chunk = chunk.size() / filler_group.size();
-        while (groups > 0) {
-            const std::uint64_t now = std::min(groups, per_chunk);
-            out({chunk.data(), static_cast<std::size_t>(now * filler_group.size())});
-            groups -= now;
-        }
+        // Whole groups in every piece: the chunk is a whole number of them.
+        write_in_chunks(groups * filler_group.size(), filler.size(),
+                        [](std::uint64_t, std::size_t size) { return std::span(filler).first(size); });
     }
 
     bytes read_original(std::int64_t from, std::int64_t to) {
@@ -196,9 +200,12 @@ struct frame_packer {
     }
 
     void copy_original(std::int64_t from, std::int64_t to) {
-        for (std::int64_t pos = from; pos < to; pos += static_cast<std::int64_t>(copy_chunk)) {
-            out(read_original(pos, std::min<std::int64_t>(to, pos + static_cast<std::int64_t>(copy_chunk))));
-        }
+        bytes piece;
+        write_in_chunks(static_cast<std::uint64_t>(to - from), copy_chunk, [&](std::uint64_t at, std::size_t size) {
+            const std::int64_t start = from + static_cast<std::int64_t>(at);
+            piece = read_original(start, start + static_cast<std::int64_t>(size));
+            return std::span<const std::uint8_t>(piece);
+        });
     }
 
     // A record of `header` and `block` from `at`, ending so that the next

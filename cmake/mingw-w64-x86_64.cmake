@@ -9,7 +9,10 @@ set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
 set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
 
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
+# The system's MinGW libraries, and zlib and libpng as
+# tools/build_third_party.sh builds them from Debian's sources.
+get_filename_component(TORV_THIRD_PARTY "${CMAKE_CURRENT_LIST_DIR}/../third_party/mingw" ABSOLUTE)
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 ${TORV_THIRD_PARTY})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -13,6 +13,7 @@
 #include "codec/lzss_encode.h"
 #include "format/layouts.h"
 #include "harness.h"
+#include "png_file.h"
 #include "samples.h"
 
 namespace torv::test {
@@ -228,6 +229,30 @@ TEST(Pack, FramesAddedFitWhenTheyFitAndGapsOrTooManyAreNamed) {
                    "the 200 frames do not fit: the first 116 need at least 9502720 bytes, the file has 9486336, so "
                    "at most 115 of them fit");
     for (const std::string& name : dir.files()) EXPECT_TRUE(name.ends_with(".bmp") || name.ends_with(".bin")) << name;
+}
+
+// A PNG in a BMP's place packs as the BMP does: the original back, byte for
+// byte, for an image and for frames.
+TEST(Pack, APngInPlaceOfTheBmpPacksTheSame) {
+    for (const sample_file& sample : originals()) {
+        if (sample.stem != "four" && sample.stem != "intro") {
+            continue;
+        }
+        SCOPED_TRACE(sample.stem);
+        scratch_dir dir;
+        dir.write(sample.stem + ".bin", sample.contents);
+        const auto images = unpack(dir, sample.stem + ".bin");
+        const std::string name = sample.stem == "four" ? "four2.bmp" : "intro003.bmp";
+        const std::optional<bytes> png = png_of_bmp(images.at(name));
+        if (!png) {
+            GTEST_SKIP() << "no PNG writer in this build";
+        }
+        fs::remove(dir.host_path(name));
+        dir.write(name.substr(0, name.size() - 4) + ".png", *png);
+        const run_result packed = dir.run_pack({sample.stem + ".bin", "", "-o", "new.bin"});
+        ASSERT_EQ(packed.status, 0) << packed.errors;
+        EXPECT_TRUE(dir.read("new.bin") == sample.contents);
+    }
 }
 
 // An 8-bit BMP as an editor that reorders colour tables writes it: the

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Converts every sample file with the Linux build and with the Windows build
-# (run through Wine) and compares the BMP files byte for byte.
+# (run through Wine) and compares the BMP files byte for byte; then packs
+# them again with each build, with the original and without, and compares
+# the packed files.
 #   usage: tools/compare_windows_build.sh linux-build-folder windows-build-folder
 set -euo pipefail
 linux=$(cd "$1" && pwd)
@@ -27,3 +29,17 @@ while read -r name; do
     count=$((count + 1))
 done <"$work/linux.list"
 echo "$count BMP files, byte-identical from the Linux and the Windows build"
+
+packed=0
+for source in "$work"/linux/*.bin; do
+    stem=$(basename "$source" .bin)
+    for original in --like --no-like; do
+        like=("$original")
+        [ "$original" = --like ] && like+=("$stem.bin")
+        (cd "$work/linux" && "$linux/torv-pack" -q "${like[@]}" "$stem.bin" "" -o "$stem$original.out")
+        (cd "$work/windows" && "$wine" "$windows/torv-pack.exe" -q "${like[@]}" "$stem.bin" "" -o "$stem$original.out")
+        cmp "$work/linux/$stem$original.out" "$work/windows/$stem$original.out"
+        packed=$((packed + 1))
+    done
+done
+echo "$packed packed files, byte-identical from the Linux and the Windows build"

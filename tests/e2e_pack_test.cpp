@@ -255,6 +255,25 @@ TEST(Pack, APngInPlaceOfTheBmpPacksTheSame) {
     }
 }
 
+// Names of any script, in folders and files, for both programs: what torv
+// writes, what torv-pack finds, writes and takes as the original. (On
+// Windows the programs see UTF-8 by their manifest.)
+TEST(Pack, NamesOfEveryScriptWork) {
+    scratch_dir dir;
+    const bytes original = samples::make_four_image_block();
+    dir.write("Фото\\четыре.bin", original);
+    dir.write("写真\\x.bin", {1});
+    const run_result converted = dir.run({"Фото\\четыре.dat", drive_letter()});
+    ASSERT_EQ(converted.status, 0) << converted.output;
+    EXPECT_TRUE(dir.exists(out_name("четыре0.bmp")) && dir.exists(out_name("четыре3.bmp")));
+    run_result packed = dir.run_pack({"Фото\\четыре.dat", drive_letter(), "-o", "写真\\新しい.bin", "-q"});
+    ASSERT_EQ(packed.status, 0) << packed.errors;
+    EXPECT_TRUE(dir.read("写真\\新しい.bin") == original);
+    packed = dir.run_pack({"четыре", drive_letter(), "--like", "写真\\新しい.bin", "-o", "ещё.bin", "-q"});
+    ASSERT_EQ(packed.status, 0) << packed.errors;
+    EXPECT_TRUE(dir.read("ещё.bin") == original);
+}
+
 // An 8-bit BMP as an editor that reorders colour tables writes it: the
 // table reversed and every index turned round with it.
 bytes reversed_table(const bytes& bmp) {

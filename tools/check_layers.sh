@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 # What each layer may include besides itself.
 # libtorv is the public headers (include/libtorv), which the api layer
-# implements and the programs use.
+# implements and the programs use; windows holds the programs' resources.
 declare -A allowed=(
     [io]=""
     [codec]="io"
@@ -17,6 +17,7 @@ declare -A allowed=(
     [api]="libtorv pack format codec image io"
     [torv]="libtorv format codec image io"
     [torv_pack]="libtorv format image io"
+    [windows]=""
 )
 
 status=0

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
 #else
 #include <unistd.h>
@@ -22,22 +23,27 @@ constexpr std::size_t max_path = 4096;
 struct slot {
     std::atomic<bool> claimed{false};  // taken by a file being written
     std::atomic<bool> used{false};     // its name is complete: the handler's view
+    std::atomic<int> handle{-1};       // open on it, if known
     char path[max_path];
 };
 slot slots[slot_count];
 
-void remove_path(const char* path) {
+void remove_file(slot& s) {
 #ifdef _WIN32
-    DeleteFileA(path);
+    const int handle = s.handle.exchange(-1);
+    if (handle >= 0) {
+        _close(handle);
+    }
+    DeleteFileA(s.path);
 #else
-    unlink(path);
+    unlink(s.path);
 #endif
 }
 
 extern "C" void on_interrupt(int signal_number) {
     for (slot& s : slots) {
         if (s.used.load()) {
-            remove_path(s.path);
+            remove_file(s);
         }
     }
     std::signal(signal_number, SIG_DFL);
@@ -65,6 +71,7 @@ std::size_t remove_on_interrupt(const char* path) {
         bool expected = false;
         if (slots[k].claimed.compare_exchange_strong(expected, true)) {
             std::memcpy(slots[k].path, path, length + 1);
+            slots[k].handle.store(-1);
             slots[k].used.store(true);
             return k;
         }
@@ -72,9 +79,16 @@ std::size_t remove_on_interrupt(const char* path) {
     return no_cleanup_slot;
 }
 
+void close_on_interrupt(std::size_t slot_index, int handle) {
+    if (slot_index < slot_count) {
+        slots[slot_index].handle.store(handle);
+    }
+}
+
 void forget_on_interrupt(std::size_t slot_index) {
     if (slot_index < slot_count) {
         slots[slot_index].used.store(false);
+        slots[slot_index].handle.store(-1);
         slots[slot_index].claimed.store(false);
     }
 }

@@ -20,4 +20,8 @@ inline constexpr std::size_t no_cleanup_slot = static_cast<std::size_t>(-1);
 std::size_t remove_on_interrupt(const char* path);
 void forget_on_interrupt(std::size_t slot);
 
+// The open handle of the file in `slot`: closed before the file is removed,
+// as Windows removes no file that is open.
+void close_on_interrupt(std::size_t slot, int handle);
+
 }  // namespace torv

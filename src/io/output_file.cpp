@@ -201,6 +201,7 @@ int create_new_file(const std::string& name) {
 
 output_file::~output_file() {
     if (handle >= 0) {
+        close_on_interrupt(cleanup_slot, -1);
         close_handle(handle);
     }
     if (!temp_name.empty()) {
@@ -226,6 +227,7 @@ file_result begin_output(output_file& out, const std::string& final_name, existi
         out.handle = create_new_file(name);
         if (out.handle >= 0) {
             out.temp_name = name;
+            close_on_interrupt(out.cleanup_slot, out.handle);
             return std::nullopt;
         }
         const int code = errno;
@@ -300,6 +302,7 @@ file_result finish_output(output_file& out) {
         return failure(file_step::create, out.final_name, 0);
     }
     keep_permissions(out);
+    close_on_interrupt(out.cleanup_slot, -1);
     const int closed = close_handle(out.handle);
     out.handle = -1;
     if (out.write_error == 0 && closed != 0) {

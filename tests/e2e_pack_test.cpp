@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <random>
+#include <stdexcept>
 
 #include "byte_utils.h"
 #include "codec/lzss_encode.h"
@@ -29,7 +30,11 @@ constexpr std::size_t frame_bytes = 320 * 224;
 std::map<std::string, bytes> unpack(const scratch_dir& dir, const std::string& source) {
     const auto before = dir.files();
     const run_result result = dir.run({source, ""});
-    EXPECT_EQ(result.status, 0) << result.output;
+    if (result.status != 0) {
+        // Nothing to go on with: the test fails here rather than later on missing images.
+        throw std::runtime_error("torv " + source + " ended with status " + std::to_string(result.status) + ": " +
+                                 result.output + result.errors);
+    }
     std::map<std::string, bytes> written;
     for (const std::string& name : dir.files()) {
         if (name.ends_with(".bmp") && std::find(before.begin(), before.end(), name) == before.end()) {

@@ -3,14 +3,24 @@
 # zlib and libpng, from Debian's source packages, as static libraries for
 # the platform's toolchain, into third_party/<platform>/ (ignored by git;
 # never committed). The project's CMake finds them there.
-#   usage: tools/build_third_party.sh [mingw]
+#   usage: tools/build_third_party.sh [mingw|emscripten]
 # Fetching needs root (a deb-src entry for the machine's own suite is added
 # if missing) and dpkg-dev; a second run reuses what is there.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 platform=${1:-mingw}
 case "$platform" in
-    mingw) toolchain="$root/cmake/mingw-w64-x86_64.cmake" ;;
+    mingw)
+        toolchain="$root/cmake/mingw-w64-x86_64.cmake"
+        cc=x86_64-w64-mingw32-gcc-posix
+        ar=x86_64-w64-mingw32-ar
+        ;;
+    emscripten)
+        toolchain=/usr/share/emscripten/cmake/Modules/Platform/Emscripten.cmake
+        cc=emcc
+        ar=emar
+        export NODE_PATH=${NODE_PATH:-/usr/share/nodejs}  # Debian's emscripten finds acorn there
+        ;;
     *) echo "unknown platform '$platform'" >&2; exit 2 ;;
 esac
 third="$root/third_party"
@@ -47,10 +57,20 @@ build() {
     fi
     local common=(-G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release)
     mkdir -p "$prefix/lib" "$prefix/include"
-    # zlib: the static library alone, as libz.a.
-    cmake -S "$sources/zlib" -B "$work/zlib" "${common[@]}" >/dev/null
-    cmake --build "$work/zlib" --target zlibstatic
-    cp "$work/zlib/libzlibstatic.a" "$prefix/lib/libz.a"
+    # zlib: the static library alone, as libz.a, from its sources straight
+    # (its CMake file makes a shared library the WebAssembly build cannot).
+    # (The gz* file functions are left out: libpng needs none of them.)
+    local zlib_sources=(adler32 compress crc32 deflate infback inffast inflate
+                        inftrees trees uncompr zutil)
+    mkdir -p "$work/zlib"
+    cp "$sources/zlib/zconf.h.in" "$work/zlib/zconf.h"
+    local objects=()
+    for name in "${zlib_sources[@]}"; do
+        "$cc" -O2 -I"$work/zlib" -c "$sources/zlib/$name.c" -o "$work/zlib/$name.o"
+        objects+=("$work/zlib/$name.o")
+    done
+    rm -f "$prefix/lib/libz.a"
+    "$ar" rcs "$prefix/lib/libz.a" "${objects[@]}"
     cp "$sources/zlib/zlib.h" "$work/zlib/zconf.h" "$prefix/include/"
     # libpng: static, against that zlib.
     cmake -S "$sources/libpng" -B "$work/libpng" "${common[@]}" -DCMAKE_INSTALL_PREFIX="$prefix" \

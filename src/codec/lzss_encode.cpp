@@ -405,7 +405,7 @@ stretched_block stretch_block(std::vector<std::uint8_t> block, std::uint64_t min
     const std::uint64_t rest = missing % filler_group.size();
     if (rest > 0) {
         const std::uint64_t literals = std::max<std::uint64_t>(1, rest - 1);
-        stretched.tail.assign(1 + literals, 0);
+        stretched.tail.assign(static_cast<std::size_t>(1 + literals), 0);
         stretched.tail[0] = static_cast<std::uint8_t>((1u << literals) - 1);
         length += literals;
     }

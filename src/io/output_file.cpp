@@ -147,7 +147,9 @@ int rename_no_replace(const char* from, const char* to) {
         unlink(from);
         return 0;
     }
-    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP) {
+    // A file system without hard links says so in one of these words (a new
+    // file cannot have too many links otherwise).
+    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != EMLINK) {
         return -1;
     }
     // A file system with neither: the best left is to look first.

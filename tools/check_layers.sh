@@ -18,6 +18,7 @@ declare -A allowed=(
     [torv]="libtorv format codec image io"
     [torv_pack]="libtorv format image io"
     [windows]=""
+    [web]="libtorv"
 )
 
 status=0

@@ -1,0 +1,49 @@
+// The WebAssembly module against the native programs: for every sample file,
+// each image's BMP as torv writes it, the unedited images packed back into
+// the original byte for byte, and a file of no known size.
+//   usage: node --no-experimental-fetch tests/web/check_module.js build-web/torv_module.js linux-build
+'use strict';
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
+const { execFileSync } = require('child_process');
+
+const [moduleFile, linuxBuild] = process.argv.slice(2);
+
+function fail(what) {
+    console.error('check_module: ' + what);
+    process.exit(1);
+}
+
+(async () => {
+    const torv = await require(path.resolve(moduleFile))();
+    const work = fs.mkdtempSync(path.join(os.tmpdir(), 'torv-module-'));
+    execFileSync(path.resolve(linuxBuild, 'make_samples'), [work]);
+    let images = 0;
+    let packed = 0;
+    for (const file of fs.readdirSync(work).filter((name) => name.endsWith('.bin')).sort()) {
+        const stem = file.slice(0, -4);
+        execFileSync(path.resolve(linuxBuild, 'torv'), [file, ''], { cwd: work });
+        const bytes = fs.readFileSync(path.join(work, file));
+        const opened = torv.openFile(bytes, stem);
+        if (!opened.layout) fail(file + ': no layout');
+        const named = {};
+        opened.images.forEach((image, k) => {
+            const written = fs.readFileSync(path.join(work, image.name));
+            const bmp = torv.imageBmp(bytes, stem, k);
+            if (!written.equals(Buffer.from(bmp))) fail(file + ': ' + image.name + ' differs from torv\'s');
+            if (image.width * image.height + 1078 !== bmp.length) fail(image.name + ': wrong size');
+            named[image.name] = written;
+            images += 1;
+        });
+        const result = torv.packFiles(stem, named, bytes, file, '', false);
+        if (result.failure) fail(file + ': ' + result.failure);
+        if (!Buffer.from(result.bytes).equals(bytes)) fail(file + ': packed back, not the original');
+        packed += 1;
+    }
+    if (torv.openFile(new Uint8Array(1000), 'x').layout !== null) fail('a file of no known size has a layout');
+    const refused = torv.packFiles('none', {}, null, '', 'raw_triple', false);
+    if (!refused.failure || !refused.failure.includes('missing image none0.bmp')) fail('no images, no failure');
+    fs.rmSync(work, { recursive: true });
+    console.log(images + ' images and ' + packed + ' packed files from the module, byte-identical to the native ones');
+})().catch((error) => fail(String(error)));

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "io/file_failure.h"
+#include "io/interrupt.h"
 
 namespace torv {
 
@@ -27,7 +28,7 @@ struct output_file {
     existing_entry existing = existing_entry::refuse;
     int handle = -1;
     int write_error = 0;  // the first failed write's errno; later writes are skipped
-    std::size_t cleanup_slot = static_cast<std::size_t>(-1);
+    std::size_t cleanup_slot = no_cleanup_slot;
 
     output_file() = default;
     output_file(const output_file&) = delete;

@@ -217,7 +217,9 @@ fitted_palette fit_to_original(std::span<const palette_user> users, const rgb15_
     }
     index_set shown{};  // entries some pixel will show
     std::vector<new_colour> brought;
-    constexpr int pending = -2;  // in indices_of: a pixel waiting for its new colour's entry
+    std::vector<bool> is_brought(std::size_t{1} << 15);  // by rgb15 colour
+    // Per user, each pixel's index, or no_index while its colour waits for
+    // an entry (a new colour's, or with `nearest` the nearest).
     std::vector<std::vector<int>> indices_of(users.size());
 
     for (std::size_t u = 0; u < users.size(); ++u) {
@@ -242,12 +244,9 @@ fitted_palette fit_to_original(std::span<const palette_user> users, const rgb15_
                 } else if (!image.indexed && !nearest) {
                     result.error = lacking_colour(users, user, at, nearest);
                     return result;
-                } else if (image.indexed) {
-                    indices[at] = pending;
-                    const auto same = [&](const new_colour& c) { return c.rgb15 == rgb15; };
-                    if (std::none_of(brought.begin(), brought.end(), same)) {
-                        brought.push_back({rgb15, u, image.indices[at]});
-                    }
+                } else if (image.indexed && !is_brought[rgb15]) {
+                    is_brought[rgb15] = true;
+                    brought.push_back({rgb15, u, image.indices[at]});
                 }
             }
             if (indices[at] >= 0) {

@@ -1,6 +1,8 @@
 // Unpacking through the public header: the same images from memory as from
 // a file, in order and named as torv names them; a taker that says stop ends
-// the walk; a size of no layout gives nothing.
+// the walk; a size of no layout gives nothing; a walk started again at an
+// image's record gives that image; its PNG reads back as its indices and
+// colours.
 #include "libtorv/unpack.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +11,7 @@
 #include <fstream>
 #include <map>
 
+#include "image/png_read.h"
 #include "samples.h"
 
 namespace torv {
@@ -56,6 +59,48 @@ TEST(Unpack, FromMemoryAsFromAFileAndATakerMayStopIt) {
     EXPECT_EQ(unpack_bytes(odd, "x", [&](const image_view&) { return ++seen > 0; }).layout, "");
     EXPECT_EQ(seen, 0);
     EXPECT_FALSE(unpack_file("/nonexistent/torv.bin", "x", [](const image_view&) { return true; }));
+}
+
+TEST(Unpack, StartingAtAnImagesRecordGivesItAgainAndItsPngHoldsItsIndicesAndColours) {
+    for (const bytes& contents : {samples::make_three_panel_block(), samples::make_frame_sequence(7)}) {
+        taken all;
+        std::vector<record_point> points;
+        unpack_bytes(contents, "s", [&](const image_view& image) {
+            all.emplace_back(std::string(image.name), bmp_bytes(image));
+            points.push_back(image.record);
+            const bytes png = png_bytes(image);
+            if (png_supported()) {
+                const picture_read read = read_png(png, 1 << 20);
+                EXPECT_TRUE(read.ok() && read.image.indexed);
+                EXPECT_TRUE(std::equal(image.indices.begin(), image.indices.end(), read.image.indices.begin(),
+                                       read.image.indices.end()));
+                const auto colours = palette_colours(image.palette);
+                for (std::size_t k = 0; k < read.image.table.size(); ++k) {
+                    EXPECT_EQ(read.image.table[k], (rgb8{colours[3 * k], colours[3 * k + 1], colours[3 * k + 2]}));
+                }
+            } else {
+                EXPECT_TRUE(png.empty());
+            }
+            return true;
+        });
+        ASSERT_GE(all.size(), 3u);
+        for (std::size_t k = 0; k < all.size(); ++k) {
+            taken again;
+            unpack_bytes(contents, "s", [&](const image_view& image) {
+                again.emplace_back(std::string(image.name), bmp_bytes(image));
+                return false;
+            }, points[k]);
+            // The first image of the record the point names.
+            const std::size_t first_of_record = k - (k % (all.size() == 3 ? 3 : 1));
+            ASSERT_EQ(again.size(), 1u);
+            EXPECT_TRUE(again[0] == all[first_of_record]) << k;
+        }
+        int seen = 0;
+        unpack_bytes(contents, "s", [&](const image_view&) { return ++seen > 0; },
+                     {static_cast<std::int64_t>(contents.size()), 0});
+        unpack_bytes(contents, "s", [&](const image_view&) { return ++seen > 0; }, {-1, 0});
+        EXPECT_EQ(seen, 0);
+    }
 }
 
 }  // namespace

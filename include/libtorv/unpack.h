@@ -12,6 +12,7 @@
 // prints or ends the process; running out of memory throws std::bad_alloc.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -22,6 +23,14 @@
 
 namespace torv {
 
+// Where an image's record begins in the file, and the record's number:
+// unpacking can start there again without decoding the records before it
+// (a frame sequence's frame k alone, on demand).
+struct record_point {
+    std::int64_t offset = 0;
+    std::int32_t number = 0;
+};
+
 // One image, valid during the call that hands it over.
 struct image_view {
     std::string_view name;
@@ -29,6 +38,7 @@ struct image_view {
     std::int32_t height = 0;
     std::span<const std::uint8_t> indices;
     std::span<const std::uint16_t, 256> palette;
+    record_point record;
 };
 
 // Takes an image; false stops the unpacking.
@@ -40,13 +50,24 @@ struct unpack_result {
 };
 
 // Unpacks the source file held in `file`, naming its images after `prefix`
-// ("e:pic" gives "e:pic0.bmp", ...).
-unpack_result unpack_bytes(std::span<const std::uint8_t> file, std::string_view prefix, const image_taker& take);
+// ("e:pic" gives "e:pic0.bmp", ...), from the record at `from` on (a point
+// an earlier unpacking of the same file handed over; one outside the file
+// unpacks nothing).
+unpack_result unpack_bytes(std::span<const std::uint8_t> file, std::string_view prefix, const image_taker& take,
+                           record_point from = {});
 
 // The same for the file at `path`; nothing if it cannot be opened.
 std::optional<unpack_result> unpack_file(const std::string& path, std::string_view prefix, const image_taker& take);
 
 // The 8-bit BMP file torv writes for an image.
 std::vector<std::uint8_t> bmp_bytes(const image_view& image);
+
+// The image as an 8-bit indexed PNG file with the BMP's colours as its
+// palette; empty in a build without PNG support.
+std::vector<std::uint8_t> png_bytes(const image_view& image);
+
+// The palette's colours as the BMP's colour table shows them: red, green and
+// blue of each entry in turn.
+std::array<std::uint8_t, 768> palette_colours(std::span<const std::uint16_t, 256> palette);
 
 }  // namespace torv

@@ -1,106 +1,286 @@
-// The library as a WebAssembly module for a page's script: a source file's
-// bytes in, its images' names and sizes out, each image's BMP file on demand
-// (a frame sequence never holds all its frames); images and an original in,
-// the packed file, report and notes out, or torv-pack's words for a failure.
+// The library as a WebAssembly module for a page's script. A source file is
+// held here once, by a handle; its images are listed when it is opened (name,
+// size, where its record begins) and each is made again on demand as a BMP,
+// a PNG or its indices and colours, so that a frame sequence never holds all
+// its frames. Images and an original in, the packed file, report and notes
+// out, or torv-pack's words for a failure.
 #include <emscripten/bind.h>
 #include <emscripten/val.h>
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "format/names.h"
 #include "libtorv/pack.h"
 #include "libtorv/unpack.h"
+#include "web/zip.h"
 
 namespace {
 
 using emscripten::val;
 using bytes = std::vector<std::uint8_t>;
 
+// Images of held files are named as `torv file ""` names them: no drive.
+constexpr std::string_view no_drive;
+
 bytes bytes_of(const val& array) {
     return emscripten::convertJSArrayToNumberVector<std::uint8_t>(array);
 }
 
-val array_of(const bytes& data) {
-    return val::global("Uint8Array").new_(emscripten::typed_memory_view(data.size(), data.data()));
+// A Uint8Array of its own (not a view of the module's memory, which moves
+// when it grows).
+val array_of(std::span<const std::uint8_t> data) {
+    return val::global("Uint8Array").new_(emscripten::typed_memory_view(data.size(), data.data())).call<val>("slice");
 }
 
-// {layout, images: [{name, width, height}]}; layout null for a size of no layout.
-val open_file(const val& file, const std::string& prefix) {
-    const bytes data = bytes_of(file);
-    val images = val::array();
-    const torv::unpack_result result = torv::unpack_bytes(data, prefix, [&](const torv::image_view& image) {
-        val entry = val::object();
-        entry.set("name", std::string(image.name));
-        entry.set("width", image.width);
-        entry.set("height", image.height);
-        images.call<void>("push", entry);
+struct listed_image {
+    std::string name;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    torv::record_point record;
+    std::size_t in_record = 0;  // its place among its record's images
+};
+
+struct held_file {
+    std::string name;  // as opened, for messages
+    bytes data;
+    std::string prefix;
+    std::string layout;
+    std::vector<listed_image> images;
+};
+
+std::map<int, std::unique_ptr<held_file>> held;
+int next_handle = 1;
+
+held_file& file_of(int handle) {
+    const auto found = held.find(handle);
+    if (found == held.end()) {
+        throw std::invalid_argument("no file is held as " + std::to_string(handle));
+    }
+    return *found->second;
+}
+
+// Hands image `index` of the held file to `take`, decoding its record alone.
+// False if there is no such image.
+bool with_image(const held_file& file, std::size_t index, const std::function<void(const torv::image_view&)>& take) {
+    if (index >= file.images.size()) {
+        return false;
+    }
+    const listed_image& wanted = file.images[index];
+    std::size_t seen = 0;
+    bool found = false;
+    torv::unpack_bytes(
+        file.data, file.prefix,
+        [&](const torv::image_view& image) {
+            if (seen++ < wanted.in_record) {
+                return true;
+            }
+            take(image);
+            found = true;
+            return false;
+        },
+        wanted.record);
+    return found;
+}
+
+// Holds the file and lists its images, calling onImage(index, name) for each
+// as it is decoded: {handle, layout, images: [{name, width, height}]}, the
+// layout null (and nothing held) for a size of no layout.
+val open_file(const val& contents, const std::string& name, const val& on_image) {
+    auto file = std::make_unique<held_file>();
+    file->name = name;
+    file->data = bytes_of(contents);
+    file->prefix = torv::name_prefix(name, no_drive);
+    torv::record_point last_record{-1, 0};
+    std::size_t in_record = 0;
+    const torv::unpack_result result = torv::unpack_bytes(file->data, file->prefix, [&](const torv::image_view& image) {
+        in_record = image.record.offset == last_record.offset ? in_record + 1 : 0;
+        last_record = image.record;
+        file->images.push_back({std::string(image.name), image.width, image.height, image.record, in_record});
+        on_image(file->images.size() - 1, std::string(image.name));
         return true;
     });
     val out = val::object();
-    out.set("layout", result.layout.empty() ? val::null() : val(result.layout));
+    val images = val::array();
+    for (const listed_image& image : file->images) {
+        val entry = val::object();
+        entry.set("name", image.name);
+        entry.set("width", image.width);
+        entry.set("height", image.height);
+        images.call<void>("push", entry);
+    }
     out.set("images", images);
+    if (result.layout.empty()) {
+        out.set("layout", val::null());
+        out.set("handle", 0);
+        return out;
+    }
+    out.set("layout", result.layout);
+    file->layout = result.layout;
+    const int handle = next_handle++;
+    held[handle] = std::move(file);
+    out.set("handle", handle);
     return out;
 }
 
-// Image `index` of the file, as the BMP file torv writes (a copy).
-val image_bmp(const val& file, const std::string& prefix, int index) {
-    const bytes data = bytes_of(file);
-    bytes bmp;
-    int seen = 0;
-    torv::unpack_bytes(data, prefix, [&](const torv::image_view& image) {
-        if (seen++ < index) {
-            return true;
-        }
-        bmp = torv::bmp_bytes(image);
-        return false;
-    });
-    return val::global("Uint8Array").new_(array_of(bmp));
+void close_file(int handle) {
+    held.erase(handle);
 }
 
-// {bytes, report, notes} or {failure}: `images` maps names to bytes.
-val pack_files(const std::string& prefix, const val& images, const val& original, const std::string& original_name,
-               const std::string& layout, bool nearest) {
-    std::map<std::string, bytes> files;
+// Image `index` as "bmp" or "png" file bytes, or "pixels": {palette (768
+// bytes: red, green, blue of each entry), indices}; null if there is no such
+// image.
+val image_file(int handle, int index, const std::string& kind) {
+    val out = val::null();
+    with_image(file_of(handle), static_cast<std::size_t>(index), [&](const torv::image_view& image) {
+        if (kind == "pixels") {
+            out = val::object();
+            out.set("palette", array_of(torv::palette_colours(image.palette)));
+            out.set("indices", array_of(image.indices));
+        } else {
+            out = array_of(kind == "png" ? torv::png_bytes(image) : torv::bmp_bytes(image));
+        }
+    });
+    return out;
+}
+
+// Image `index` made smaller by keeping every `step`-th pixel of every
+// `step`-th row, as RGBA for a canvas: {width, height, rgba}.
+val thumbnail(int handle, int index, int step) {
+    val out = val::null();
+    step = std::max(1, step);
+    with_image(file_of(handle), static_cast<std::size_t>(index), [&](const torv::image_view& image) {
+        const auto colours = torv::palette_colours(image.palette);
+        const std::int32_t width = (image.width + step - 1) / step;
+        const std::int32_t height = (image.height + step - 1) / step;
+        bytes rgba;
+        rgba.reserve(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
+        for (std::int32_t y = 0; y < image.height; y += step) {
+            for (std::int32_t x = 0; x < image.width; x += step) {
+                const std::size_t entry =
+                    image.indices[static_cast<std::size_t>(y) * static_cast<std::size_t>(image.width) +
+                                  static_cast<std::size_t>(x)];
+                rgba.insert(rgba.end(), {colours[3 * entry], colours[3 * entry + 1], colours[3 * entry + 2], 255});
+            }
+        }
+        out = val::object();
+        out.set("width", width);
+        out.set("height", height);
+        out.set("rgba", array_of(rgba));
+    });
+    return out;
+}
+
+// Every image of the held file as "bmp" or "png" files in one zip archive;
+// onImage(done, total) after each.
+val zip_images(int handle, const std::string& kind, const val& on_image) {
+    const held_file& file = file_of(handle);
+    torv::web::zip_archive zip;
+    for (std::size_t k = 0; k < file.images.size(); ++k) {
+        with_image(file, k, [&](const torv::image_view& image) {
+            const std::string name(image.name);
+            if (kind == "png") {
+                torv::web::add_to_zip(zip, name.substr(0, name.size() - 4) + ".png", torv::png_bytes(image));
+            } else {
+                torv::web::add_to_zip(zip, name, torv::bmp_bytes(image));
+            }
+        });
+        on_image(k + 1, file.images.size());
+    }
+    return array_of(torv::web::finish_zip(zip));
+}
+
+// The prefix that image file names were written under: that of the first
+// frame (name000), of a first digit-named image (name0) or of a single
+// picture (name), tried in that order.
+std::string prefix_of_images(const std::map<std::string, bytes>& files) {
+    for (const std::string ending : {"000", "0", ""}) {
+        for (const auto& [name, contents] : files) {
+            const std::size_t dot = name.rfind('.');
+            if (dot == std::string::npos) {
+                continue;
+            }
+            const std::string stem = name.substr(0, dot);
+            if (stem.size() > ending.size() && stem.ends_with(ending) && (!ending.empty() || files.size() == 1)) {
+                return stem.substr(0, stem.size() - ending.size());
+            }
+        }
+    }
+    return {};
+}
+
+std::string stem_of(const std::string& name) {
+    return name.size() > 4 ? name.substr(0, name.size() - 4) : name;
+}
+
+// Packs `images` ({name: bytes}) with the held file `original` (0 for none)
+// as the original. The original's images that no edited image (BMP or PNG)
+// replaces are made from it, as torv would have written them. onRead(done,
+// total) after each image read. {bytes, report, notes, name} or {failure}.
+val pack_files(const val& images, int original, const std::string& layout, bool nearest, const val& on_read) {
+    std::map<std::string, bytes> edited;
     const val names = val::global("Object").call<val>("keys", images);
     for (int k = 0; k < names["length"].as<int>(); ++k) {
         const std::string name = names[k].as<std::string>();
-        files[name] = bytes_of(images[name]);
+        edited[name] = bytes_of(images[name]);
     }
+    const held_file* from = original != 0 ? &file_of(original) : nullptr;
+    // The original's images that stay as they are, by name.
+    std::map<std::string, std::size_t> kept;
+    if (from != nullptr) {
+        for (std::size_t k = 0; k < from->images.size(); ++k) {
+            const std::string stem = stem_of(from->images[k].name);
+            if (!edited.contains(stem + ".bmp") && !edited.contains(stem + ".png")) {
+                kept[from->images[k].name] = k;
+            }
+        }
+    }
+    const std::size_t total = from != nullptr ? from->images.size() : edited.size();
+    std::size_t done = 0;
     torv::image_folder folder;
-    folder.has = [&](const std::string& name) { return files.count(name) != 0; };
+    folder.has = [&](const std::string& name) { return edited.contains(name) || kept.contains(name); };
     folder.read = [&](const std::string& name, std::uint64_t max_bytes) {
         torv::image_file_bytes read;
-        const auto found = files.find(name);
-        if (found == files.end()) {
-            read.failure = "cannot be read";
-        } else if (found->second.size() > max_bytes) {
-            read.failure =
-                "is " + std::to_string(found->second.size()) + " bytes, far more than an image of its size needs";
+        if (const auto found = edited.find(name); found != edited.end()) {
+            if (found->second.size() > max_bytes) {
+                read.failure = "is " + std::to_string(found->second.size()) +
+                               " bytes, far more than an image of its size needs";
+            } else {
+                read.bytes = found->second;
+            }
+        } else if (const auto same = kept.find(name); same != kept.end()) {
+            with_image(*from, same->second, [&](const torv::image_view& image) { read.bytes = torv::bmp_bytes(image); });
         } else {
-            read.bytes = found->second;
+            read.failure = "cannot be read";
         }
+        on_read(++done, std::max(done, total));
         return read;
     };
     folder.each_name = [&](const std::function<void(const std::string&)>& visit) {
-        for (const auto& [name, data] : files) visit(name);
+        for (const auto& [name, contents] : edited) visit(name);
+        for (const auto& [name, index] : kept) visit(name);
     };
-    const bytes original_bytes = original.isNull() || original.isUndefined() ? bytes() : bytes_of(original);
-    const torv::original_file original_file{original_name, original_bytes};
+    const std::string prefix = from != nullptr ? from->prefix : prefix_of_images(edited);
+    const torv::original_file original_file{from != nullptr ? from->name : "",
+                                            from != nullptr ? std::span<const std::uint8_t>(from->data)
+                                                            : std::span<const std::uint8_t>()};
     torv::pack_settings settings;
     settings.layout = layout;
     settings.nearest = nearest;
     bytes packed;
-    const torv::pack_result result = torv::pack_images(
-        prefix, folder, original.isNull() || original.isUndefined() ? nullptr : &original_file, settings,
-        [&](std::span<const std::uint8_t> part) { packed.insert(packed.end(), part.begin(), part.end()); });
+    const torv::pack_result result =
+        torv::pack_images(prefix, folder, from != nullptr ? &original_file : nullptr, settings,
+                          [&](std::span<const std::uint8_t> part) { packed.insert(packed.end(), part.begin(), part.end()); });
     val out = val::object();
     if (!result.ok()) {
         out.set("failure", result.failure);
         return out;
     }
-    out.set("bytes", val::global("Uint8Array").new_(array_of(packed)));
+    out.set("bytes", array_of(packed));
+    out.set("name", prefix + ".bin");
     val report = val::array();
     for (const std::string& line : result.report) report.call<void>("push", line);
     val notes = val::array();
@@ -114,6 +294,9 @@ val pack_files(const std::string& prefix, const val& images, const val& original
 
 EMSCRIPTEN_BINDINGS(torv) {
     emscripten::function("openFile", &open_file);
-    emscripten::function("imageBmp", &image_bmp);
+    emscripten::function("closeFile", &close_file);
+    emscripten::function("imageFile", &image_file);
+    emscripten::function("thumbnail", &thumbnail);
+    emscripten::function("zipImages", &zip_images);
     emscripten::function("packFiles", &pack_files);
 }

@@ -1,6 +1,7 @@
 // The WebAssembly module against the native programs: for every sample file,
 // each image's BMP as torv writes it, the unedited images packed back into
-// the original byte for byte, and a file of no known size.
+// the original byte for byte (given as files, and made from the original),
+// and a file of no known size.
 //   usage: node --no-experimental-fetch tests/web/check_module.js build-web/torv_module.js linux-build
 'use strict';
 const fs = require('fs');
@@ -25,25 +26,31 @@ function fail(what) {
         const stem = file.slice(0, -4);
         execFileSync(path.resolve(linuxBuild, 'torv'), [file, ''], { cwd: work });
         const bytes = fs.readFileSync(path.join(work, file));
-        const opened = torv.openFile(bytes, stem);
+        let told = 0;
+        const opened = torv.openFile(bytes, file, () => { told += 1; });
         if (!opened.layout) fail(file + ': no layout');
+        if (told !== opened.images.length) fail(file + ': not told of every image');
         const named = {};
         opened.images.forEach((image, k) => {
             const written = fs.readFileSync(path.join(work, image.name));
-            const bmp = torv.imageBmp(bytes, stem, k);
+            const bmp = torv.imageFile(opened.handle, k, 'bmp');
             if (!written.equals(Buffer.from(bmp))) fail(file + ': ' + image.name + ' differs from torv\'s');
             if (image.width * image.height + 1078 !== bmp.length) fail(image.name + ': wrong size');
             named[image.name] = written;
             images += 1;
         });
-        const result = torv.packFiles(stem, named, bytes, file, '', false);
-        if (result.failure) fail(file + ': ' + result.failure);
-        if (!Buffer.from(result.bytes).equals(bytes)) fail(file + ': packed back, not the original');
-        packed += 1;
+        for (const given of [named, {}]) {
+            const result = torv.packFiles(given, opened.handle, "", false, () => {});
+            if (result.failure) fail(file + ': ' + result.failure);
+            if (!Buffer.from(result.bytes).equals(bytes)) fail(file + ': packed back, not the original');
+            if (result.name !== stem + '.bin') fail(file + ': packed as ' + result.name);
+            packed += 1;
+        }
+        torv.closeFile(opened.handle);
     }
-    if (torv.openFile(new Uint8Array(1000), 'x').layout !== null) fail('a file of no known size has a layout');
-    const refused = torv.packFiles('none', {}, null, '', 'raw_triple', false);
-    if (!refused.failure || !refused.failure.includes('missing image none0.bmp')) fail('no images, no failure');
+    if (torv.openFile(new Uint8Array(1000), 'x', () => {}).layout !== null) fail('a file of no known size has a layout');
+    const refused = torv.packFiles({ 'none0.bmp': new Uint8Array(3) }, 0, 'raw_triple', false, () => {});
+    if (!refused.failure || !refused.failure.includes('missing image none1.bmp')) fail('no images, no failure');
     fs.rmSync(work, { recursive: true });
     console.log(images + ' images and ' + packed + ' packed files from the module, byte-identical to the native ones');
 })().catch((error) => fail(String(error)));

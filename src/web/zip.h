@@ -1,0 +1,30 @@
+// Zip archives in memory, each file deflated (or stored where deflating
+// does not make it smaller), for downloading many images as one file.
+//
+//   local header + name + data      for each file, in order
+//   central directory entry + name  for each file, in order
+//   end of central directory
+//
+// All numbers little-endian; no zip64, so the archive stays below 4 GiB
+// (what does not fit throws std::length_error).
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace torv::web {
+
+struct zip_archive {
+    std::vector<std::uint8_t> bytes;      // local headers and data so far
+    std::vector<std::uint8_t> directory;  // central directory entries so far
+    std::uint16_t count = 0;
+};
+
+void add_to_zip(zip_archive& zip, const std::string& name, std::span<const std::uint8_t> contents);
+
+// The whole archive; `zip` is left empty.
+std::vector<std::uint8_t> finish_zip(zip_archive& zip);
+
+}  // namespace torv::web

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "format/layouts.h"
 #include "format/names.h"
 #include "libtorv/pack.h"
 #include "libtorv/unpack.h"
@@ -86,9 +87,21 @@ bool with_image(const held_file& file, std::size_t index, const std::function<vo
     return found;
 }
 
-// Holds the file and lists its images, calling onImage(index, name) for each
-// as it is decoded: {handle, layout, images: [{name, width, height}]}, the
-// layout null (and nothing held) for a size of no layout.
+// {width, height, palette, indices} of an image: its colours as the BMP's
+// colour table shows them (red, green, blue of each entry) and its indices.
+val pixels_of(const torv::image_view& image) {
+    val out = val::object();
+    out.set("width", image.width);
+    out.set("height", image.height);
+    out.set("palette", array_of(torv::palette_colours(image.palette)));
+    out.set("indices", array_of(image.indices));
+    return out;
+}
+
+// Holds the file and lists its images, calling onImage(index, name, pixels,
+// offset) for each as it is decoded, with the pixels of the first (null for
+// the others) and where its record begins: {handle, layout, images: [{name, width, height}]}, the layout null
+// (and nothing held) for a size of no layout.
 val open_file(const val& contents, const std::string& name, const val& on_image) {
     auto file = std::make_unique<held_file>();
     file->name = name;
@@ -100,7 +113,9 @@ val open_file(const val& contents, const std::string& name, const val& on_image)
         in_record = image.record.offset == last_record.offset ? in_record + 1 : 0;
         last_record = image.record;
         file->images.push_back({std::string(image.name), image.width, image.height, image.record, in_record});
-        on_image(file->images.size() - 1, std::string(image.name));
+        const std::size_t index = file->images.size() - 1;
+        on_image(index, std::string(image.name), index == 0 ? pixels_of(image) : val::null(),
+                 static_cast<double>(image.record.offset));
         return true;
     });
     val out = val::object();
@@ -130,16 +145,13 @@ void close_file(int handle) {
     held.erase(handle);
 }
 
-// Image `index` as "bmp" or "png" file bytes, or "pixels": {palette (768
-// bytes: red, green, blue of each entry), indices}; null if there is no such
-// image.
+// Image `index` as "bmp" or "png" file bytes, or "pixels" (as pixels_of);
+// null if there is no such image.
 val image_file(int handle, int index, const std::string& kind) {
     val out = val::null();
     with_image(file_of(handle), static_cast<std::size_t>(index), [&](const torv::image_view& image) {
         if (kind == "pixels") {
-            out = val::object();
-            out.set("palette", array_of(torv::palette_colours(image.palette)));
-            out.set("indices", array_of(image.indices));
+            out = pixels_of(image);
         } else {
             out = array_of(kind == "png" ? torv::png_bytes(image) : torv::bmp_bytes(image));
         }
@@ -290,9 +302,22 @@ val pack_files(const val& images, int original, const std::string& layout, bool 
     return out;
 }
 
+// [{name, size}] of every layout, in the order sizes are tried.
+val layout_sizes() {
+    val out = val::array();
+    for (const torv::layout* format : torv::all_layouts) {
+        val entry = val::object();
+        entry.set("name", std::string(format->name));
+        entry.set("size", static_cast<double>(format->file_size));
+        out.call<void>("push", entry);
+    }
+    return out;
+}
+
 }  // namespace
 
 EMSCRIPTEN_BINDINGS(torv) {
+    emscripten::function("layoutSizes", &layout_sizes);
     emscripten::function("openFile", &open_file);
     emscripten::function("closeFile", &close_file);
     emscripten::function("imageFile", &image_file);

@@ -1,0 +1,315 @@
+// The page in a real browser (Debian's chromium, headless, through
+// playwright-core), opened from disk with no network: every sample file's
+// images counted and downloaded (a zip per file, unpacked with unzip) and
+// compared with build/torv's BMP files byte for byte; PNGs decoded here and
+// compared with the BMPs' indices and colours; edited images packed back and
+// compared with build/torv-pack's file; bad inputs give torv-pack's words and
+// no download; cancelling; keyboard use.
+//   usage: node tests/web/page_test.js build-web/torv.html build
+'use strict';
+const assert = require('assert');
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
+const zlib = require('zlib');
+const { execFileSync, spawnSync } = require('child_process');
+const { launch } = require('./browser');
+
+const [pageFile, linuxBuild] = process.argv.slice(2).map((arg) => path.resolve(arg));
+const work = fs.mkdtempSync(path.join(os.tmpdir(), 'torv-page-'));
+const samples = path.join(work, 'samples');
+fs.mkdirSync(samples);
+execFileSync(path.join(linuxBuild, 'make_samples'), [samples]);
+const sources = fs.readdirSync(samples).filter((name) => name.endsWith('.bin')).sort();
+for (const source of sources) execFileSync(path.join(linuxBuild, 'torv'), [source, ''], { cwd: samples });
+const bmpsOf = (source) => fs.readdirSync(samples).filter((name) => name.startsWith(source.slice(0, -4)) && name.endsWith('.bmp')).sort();
+
+// ---- Image files, read and made independently of the product -------------
+
+function readBmp(file) {
+    const width = file.readInt32LE(18);
+    const height = file.readInt32LE(22);
+    const offset = file.readUInt32LE(10);
+    const stride = (width + 3) & ~3;
+    const indices = Buffer.alloc(width * height);
+    for (let y = 0; y < height; y++) file.copy(indices, y * width, offset + (height - 1 - y) * stride, offset + (height - 1 - y) * stride + width);
+    const palette = [];
+    for (let k = 0; k < 256; k++) palette.push([file[56 + 4 * k], file[55 + 4 * k], file[54 + 4 * k]]);
+    return { width, height, indices, palette };
+}
+
+// An uncompressed BMP: 8-bit with `palette` ([r, g, b] x 256) and indices,
+// or 24-bit from `colours` ([r, g, b] per pixel); rows top first.
+function makeBmp(width, height, { palette, indices, colours }) {
+    const bits = colours ? 24 : 8;
+    const stride = ((width * bits) / 8 + 3) & ~3;
+    const tableSize = colours ? 0 : 1024;
+    const file = Buffer.alloc(54 + tableSize + stride * height);
+    file.write('BM', 0, 'latin1');
+    file.writeUInt32LE(file.length, 2);
+    file.writeUInt32LE(54 + tableSize, 10);
+    file.writeUInt32LE(40, 14);
+    file.writeInt32LE(width, 18);
+    file.writeInt32LE(height, 22);
+    file.writeUInt16LE(1, 26);
+    file.writeUInt16LE(bits, 28);
+    if (!colours) palette.forEach(([r, g, b], k) => { file[54 + 4 * k] = b; file[55 + 4 * k] = g; file[56 + 4 * k] = r; });
+    for (let y = 0; y < height; y++) {
+        const row = 54 + tableSize + (height - 1 - y) * stride;
+        for (let x = 0; x < width; x++) {
+            if (colours) {
+                const [r, g, b] = colours[y * width + x];
+                file[row + 3 * x] = b; file[row + 3 * x + 1] = g; file[row + 3 * x + 2] = r;
+            } else {
+                file[row + x] = indices[y * width + x];
+            }
+        }
+    }
+    return file;
+}
+
+// An 8-bit palette PNG: its size, palette and indices.
+function readIndexedPng(file) {
+    assert.deepStrictEqual([...file.subarray(0, 8)], [137, 80, 78, 71, 13, 10, 26, 10], 'PNG signature');
+    let at = 8;
+    let header;
+    let palette = [];
+    const data = [];
+    while (at < file.length) {
+        const length = file.readUInt32BE(at);
+        const type = file.toString('latin1', at + 4, at + 8);
+        const body = file.subarray(at + 8, at + 8 + length);
+        if (type === 'IHDR') header = { width: body.readUInt32BE(0), height: body.readUInt32BE(4), depth: body[8], type: body[9] };
+        if (type === 'PLTE') for (let k = 0; k < length; k += 3) palette.push([body[k], body[k + 1], body[k + 2]]);
+        if (type === 'IDAT') data.push(body);
+        at += 12 + length;
+    }
+    assert.strictEqual(header.depth, 8);
+    assert.strictEqual(header.type, 3, 'palette colour type');
+    const raw = zlib.inflateSync(Buffer.concat(data));
+    const { width, height } = header;
+    const indices = Buffer.alloc(width * height);
+    for (let y = 0; y < height; y++) {
+        const filter = raw[y * (width + 1)];
+        for (let x = 0; x < width; x++) {
+            const value = raw[y * (width + 1) + 1 + x];
+            const left = x > 0 ? indices[y * width + x - 1] : 0;
+            const up = y > 0 ? indices[(y - 1) * width + x] : 0;
+            const corner = x > 0 && y > 0 ? indices[(y - 1) * width + x - 1] : 0;
+            const paeth = () => {
+                const p = left + up - corner;
+                const [a, b, c] = [Math.abs(p - left), Math.abs(p - up), Math.abs(p - corner)];
+                return a <= b && a <= c ? left : b <= c ? up : corner;
+            };
+            const predicted = [0, left, up, (left + up) >> 1, paeth()][filter];
+            indices[y * width + x] = (value + predicted) & 255;
+        }
+    }
+    return { width, height, indices, palette };
+}
+
+// ---- The page ----------------------------------------------------------------
+
+(async () => {
+    const { browser, page, downloads, offline } = await launch(pageFile);
+    const section = (name) => page.locator('section.file', { has: page.locator(`h2:text-is("${name}")`) });
+    const messageText = () => page.locator('#message').textContent();
+    const saved = async (download, name) => {
+        const file = path.join(work, 'downloaded-' + name);
+        await download.saveAs(file);
+        return fs.readFileSync(file);
+    };
+
+    // Every sample: counted, then every image through a zip download.
+    await page.setInputFiles('#open', sources.map((name) => path.join(samples, name)));
+    let compared = 0;
+    for (const source of sources) {
+        const opened = section(source);
+        await opened.locator('[data-name]').first().waitFor();
+        const layout = await opened.getAttribute('data-layout');
+        const names = await opened.locator('[data-name]').evaluateAll((all) => all.map((image) => image.dataset.name));
+        assert.deepStrictEqual(names.slice().sort(), bmpsOf(source), source + ': the images shown');
+        const zipped = page.waitForEvent('download');
+        await opened.getByRole('button', { name: 'All as BMP (zip)' }).click();
+        const zipFile = path.join(work, source + '.zip');
+        await (await zipped).saveAs(zipFile);
+        const unzipped = path.join(work, 'unzipped-' + source);
+        execFileSync('unzip', ['-q', zipFile, '-d', unzipped]);
+        for (const name of names) {
+            assert.ok(fs.readFileSync(path.join(unzipped, name)).equals(fs.readFileSync(path.join(samples, name))), name + ' differs from torv\'s');
+            compared += 1;
+        }
+        assert.deepStrictEqual(fs.readdirSync(unzipped).sort(), names.slice().sort(), source + ': the zip holds the images alone');
+        console.log(`${source}: ${layout}, ${names.length} images, every BMP in the zip as torv writes it`);
+    }
+
+    // The script interface: BMP, PNG and pixels of images, against torv's.
+    for (const source of ['panels.bin', 'intro.bin']) {
+        const bytes = [...fs.readFileSync(path.join(samples, source))];
+        const images = await page.evaluate(async ([name, contents]) => {
+            const opened = await torv.open(name, new Uint8Array(contents));
+            const chosen = opened.images.filter((image, k) => k < 3 || k === opened.images.length - 1);
+            const out = [];
+            for (const image of chosen) {
+                const pixels = await image.pixels();
+                out.push({ name: image.name, width: image.width, height: image.height, bmp: [...await image.bmp()], png: [...await image.png()],
+                    palette: pixels.palette, indices: [...pixels.indices] });
+            }
+            await opened.close();
+            return { layout: opened.layout, out };
+        }, [source, bytes]);
+        for (const image of images.out) {
+            const written = fs.readFileSync(path.join(samples, image.name));
+            assert.ok(Buffer.from(image.bmp).equals(written), image.name + ': bmp() differs from torv\'s');
+            const bmp = readBmp(written);
+            const png = readIndexedPng(Buffer.from(image.png));
+            assert.deepStrictEqual([png.width, png.height, image.width, image.height], [bmp.width, bmp.height, bmp.width, bmp.height]);
+            assert.ok(png.indices.equals(bmp.indices), image.name + ': the PNG\'s indices');
+            assert.deepStrictEqual(png.palette, bmp.palette, image.name + ': the PNG\'s palette');
+            assert.ok(Buffer.from(image.indices).equals(bmp.indices), image.name + ': pixels().indices');
+            assert.deepStrictEqual(image.palette, bmp.palette, image.name + ': pixels().palette');
+        }
+        console.log(`${source}: bmp(), png() and pixels() of ${images.out.length} images agree with torv's BMPs`);
+    }
+    const pngClicked = page.waitForEvent('download');
+    await section('four.bin').locator('[data-name="four2.bmp"]').getByRole('button', { name: 'PNG' }).click();
+    const pngDownload = await pngClicked;
+    assert.strictEqual(pngDownload.suggestedFilename(), 'four2.png');
+    const pngBytes = await saved(pngDownload, 'four2.png');
+    assert.ok(readIndexedPng(pngBytes).indices.equals(readBmp(fs.readFileSync(path.join(samples, 'four2.bmp'))).indices));
+
+    // Packing in the page and with torv-pack, from the same edited files.
+    async function packBoth(source, edited, { nearest = false } = {}) {
+        const folder = fs.mkdtempSync(path.join(work, 'pack-'));
+        for (const name of [source, ...bmpsOf(source)]) fs.copyFileSync(path.join(samples, name), path.join(folder, name));
+        const given = fs.mkdtempSync(path.join(work, 'edited-'));
+        for (const [name, contents] of Object.entries(edited)) {
+            fs.writeFileSync(path.join(given, name), contents);
+            fs.writeFileSync(path.join(folder, name), contents);
+            const stem = name.slice(0, -4);
+            if (name.endsWith('.png')) fs.rmSync(path.join(folder, stem + '.bmp'), { force: true });
+        }
+        const cli = spawnSync(path.join(linuxBuild, 'torv-pack'), ['-q', '-o', 'packed.bin', ...(nearest ? ['--nearest'] : []), source, ''], { cwd: folder, encoding: 'latin1' });
+        const expected = cli.status === 0 ? fs.readFileSync(path.join(folder, 'packed.bin')) : null;
+        const failure = cli.status === 0 ? null : cli.stderr.trim().replace(/^torv-pack: /, '');
+
+        await page.selectOption('#target', { label: source });
+        await page.click('#clear-edited');
+        await page.setInputFiles('#images-in', Object.keys(edited).map((name) => path.join(given, name)));
+        await page.setChecked('#nearest', nearest);
+        await page.evaluate(() => document.getElementById('message').replaceChildren());
+        const before = downloads.length;
+        await page.click('#pack');
+        await page.waitForFunction(() => document.getElementById('message').textContent.length > 0, null, { timeout: 60000 });
+        const shown = await messageText();
+        if (expected) {
+            while (downloads.length === before) await page.waitForTimeout(20);
+            const download = downloads[downloads.length - 1];
+            assert.strictEqual(download.suggestedFilename(), source, 'packed under the original\'s name');
+            assert.ok((await saved(download, source)).equals(expected), source + ': the page packed other bytes than torv-pack');
+            assert.ok(shown.includes('packed'), shown);
+        } else {
+            await page.waitForTimeout(300);
+            assert.strictEqual(downloads.length, before, 'a failed packing downloaded something');
+            assert.strictEqual(shown, failure, 'the page says what torv-pack says');
+        }
+        return { shown, failure };
+    }
+
+    const edit = (name, change) => {
+        const file = Buffer.from(fs.readFileSync(path.join(samples, name)));
+        change(file);
+        return file;
+    };
+    const scribble = (file) => { for (let k = 0; k < 64; k++) file[1078 + 300 + 7 * k] = file[1078 + 40 + k]; };
+    await packBoth('panels.bin', { 'panels1.bmp': edit('panels1.bmp', scribble) });
+    await packBoth('intro.bin', { 'intro005.bmp': edit('intro005.bmp', scribble) });
+    const report = await page.locator('#message meter').count();
+    assert.ok(report >= 1, 'the room a packing used is shown as a bar');
+    console.log('packing in the page gives torv-pack\'s bytes (three_panel_block and frame_sequence, one image edited)');
+
+    // Bad input: one line each, nothing downloaded, and the page goes on.
+    const panel = readBmp(fs.readFileSync(path.join(samples, 'panels1.bmp')));
+    const manyColours = Array.from({ length: panel.width * panel.height }, (unused, k) => [(k * 8) & 255, (k >> 5) * 8 & 255, (k >> 10) * 8 & 255]);
+    const picture = readBmp(fs.readFileSync(path.join(samples, 'picture.bmp')));
+    let noise = 12345;
+    const noisy = Buffer.from(picture.indices.map(() => { noise = (noise * 1103515245 + 12345) >>> 0; return noise >>> 24; }));
+    const cases = [
+        ['a truncated BMP', 'panels.bin', { 'panels1.bmp': fs.readFileSync(path.join(samples, 'panels1.bmp')).subarray(0, 2000) }],
+        ['a malformed PNG', 'panels.bin', { 'panels1.png': Buffer.concat([Buffer.from([137, 80, 78, 71, 13, 10, 26, 10]), Buffer.alloc(40, 7)]) }],
+        ['an image of the wrong size', 'panels.bin', { 'panels1.bmp': makeBmp(10, 10, { palette: panel.palette, indices: new Uint8Array(100) }) }],
+        ['colours the palette lacks', 'panels.bin', { 'panels1.bmp': makeBmp(panel.width, panel.height, { colours: manyColours }) }],
+        ['a block that does not fit', 'picture.bin', { 'picture.bmp': makeBmp(picture.width, picture.height, { palette: picture.palette, indices: noisy }) }],
+    ];
+    for (const [what, source, edited] of cases) {
+        const { shown } = await packBoth(source, edited);
+        console.log(`${what}: "${shown}"`);
+    }
+    await packBoth('panels.bin', cases[3][2], { nearest: true });
+    console.log('the same colours with nearest colours: packed as torv-pack --nearest packs them');
+
+    const odd = path.join(work, 'odd.bin');
+    fs.writeFileSync(odd, Buffer.alloc(1000));
+    await page.setInputFiles('#open', odd);
+    await page.waitForFunction(() => document.getElementById('message').textContent.includes('odd.bin'));
+    assert.match(await messageText(), /^odd\.bin is 1,000 bytes, the size of no file torv knows \(frame_sequence 9,486,336, /);
+    const huge = path.join(work, 'huge.bin');
+    fs.closeSync(fs.openSync(huge, 'w'));
+    fs.truncateSync(huge, 65 * 1024 * 1024);
+    await page.setInputFiles('#open', huge);
+    await page.waitForFunction(() => document.getElementById('message').textContent.includes('huge.bin'));
+    assert.match(await messageText(), /^huge\.bin is 68,157,440 bytes: files over 64 MB are not read here$/);
+    console.log('a file of no known size and one over 64 MB: one line each');
+
+    // Cancelling ends the work under way; what is open goes on working.
+    const cancelled = await page.evaluate(async (contents) => {
+        const packing = torv.pack(null, [{ name: 'intro000.bmp', bytes: new Uint8Array(contents) }], { layout: 'frame_sequence' });
+        torv.cancel();
+        try {
+            await packing;
+            return 'finished';
+        } catch (error) {
+            return error.message;
+        }
+    }, [...fs.readFileSync(path.join(samples, 'intro000.bmp'))]);
+    assert.strictEqual(cancelled, 'cancelled');
+    const intro = section('intro.bin');
+    await intro.locator('.thumb').nth(7).click();
+    await intro.locator('.frame-name').filter({ hasText: 'frame 8 of 60 · intro007.bmp' }).waitFor();
+    console.log('cancelled packing rejects with "cancelled"; the open frame sequence still plays');
+
+    // Keyboard: every main control is reached with Tab, and the player
+    // answers to keys.
+    await page.click('header h1'); // Tab goes on from the top of the page
+    const reached = new Set();
+    for (let k = 0; k < 30 && reached.size < 5; k++) {
+        await page.keyboard.press('Tab');
+        const id = await page.evaluate(() => document.activeElement.id);
+        if (['open', 'images-in', 'nearest', 'pack', 'target'].includes(id)) reached.add(id);
+    }
+    assert.strictEqual(reached.size, 5, 'reached by Tab: ' + [...reached].join(', '));
+    await page.focus('#nearest');
+    const checked = await page.isChecked('#nearest');
+    await page.keyboard.press('Space');
+    assert.strictEqual(await page.isChecked('#nearest'), !checked);
+    await intro.locator('.player').focus();
+    await page.keyboard.press('Home');
+    await intro.locator('.frame-name').filter({ hasText: 'frame 1 of 60' }).waitFor();
+    await page.keyboard.press('ArrowRight');
+    await intro.locator('.frame-name').filter({ hasText: 'frame 2 of 60 · intro001.bmp' }).waitFor();
+    await page.keyboard.press('Space');
+    await intro.locator('button.play', { hasText: 'Pause' }).waitFor();
+    await page.waitForTimeout(400);
+    await page.keyboard.press('Space');
+    await intro.locator('button.play', { hasText: 'Play' }).waitFor();
+    assert.doesNotMatch(await intro.locator('.frame-name').textContent(), /frame 2 of/, 'playing moved on');
+    console.log('keyboard: Tab reaches the main controls, Space toggles, the player steps and plays');
+
+    assert.deepStrictEqual(offline(), [], 'the page asked the network for something');
+    await browser.close();
+    fs.rmSync(work, { recursive: true });
+    console.log(`page test passed: ${compared} images compared with torv's, nothing asked of the network`);
+})().catch((error) => {
+    console.error('page test failed:', error);
+    process.exit(1);
+});

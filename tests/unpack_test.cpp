@@ -86,10 +86,13 @@ TEST(Unpack, StartingAtAnImagesRecordGivesItAgainAndItsPngHoldsItsIndicesAndColo
         ASSERT_GE(all.size(), 3u);
         for (std::size_t k = 0; k < all.size(); ++k) {
             taken again;
-            unpack_bytes(contents, "s", [&](const image_view& image) {
-                again.emplace_back(std::string(image.name), bmp_bytes(image));
-                return false;
-            }, points[k]);
+            unpack_bytes(
+                contents, "s",
+                [&](const image_view& image) {
+                    again.emplace_back(std::string(image.name), bmp_bytes(image));
+                    return false;
+                },
+                points[k]);
             // The first image of the record the point names.
             const std::size_t first_of_record = k - (k % (all.size() == 3 ? 3 : 1));
             ASSERT_EQ(again.size(), 1u);

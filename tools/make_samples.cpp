@@ -1,5 +1,6 @@
 // Writes one sample source file per layout into the folder given on the
-// command line (default: the current folder).
+// command line (default: the current folder); with --dense FILE, the dense
+// full-size frame sequence the benchmarks use, as FILE.
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -20,6 +21,13 @@ bool write_file(const std::filesystem::path& path, const torv::samples::bytes& d
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "--dense") {
+        if (!write_file(argv[2], torv::samples::make_dense_frame_sequence())) {
+            std::fprintf(stderr, "make_samples: cannot write %s\n", argv[2]);
+            return 1;
+        }
+        return 0;
+    }
     const std::filesystem::path folder = argc > 1 ? argv[1] : ".";
     std::error_code error;
     std::filesystem::create_directories(folder, error);

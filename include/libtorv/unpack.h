@@ -59,6 +59,20 @@ unpack_result unpack_bytes(std::span<const std::uint8_t> file, std::string_view 
 // The same for the file at `path`; nothing if it cannot be opened.
 std::optional<unpack_result> unpack_file(const std::string& path, std::string_view prefix, const image_taker& take);
 
+// The prefix `torv filename drive` names the images after: the drive's
+// first character and ':' (nothing for an empty drive), then the file name
+// after its last backslash, up to its first dot ("pics" for "D:\\x\\pics.dat"
+// and an empty drive).
+std::string image_prefix(std::string_view filename, std::string_view drive);
+
+// Each layout's name and the size of its files, in the order a file's size is
+// tested against them.
+struct layout_size {
+    std::string name;
+    std::int64_t file_size = 0;
+};
+std::vector<layout_size> layout_sizes();
+
 // The 8-bit BMP file torv writes for an image.
 std::vector<std::uint8_t> bmp_bytes(const image_view& image);
 

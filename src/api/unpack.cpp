@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "format/layouts.h"
+#include "format/names.h"
 #include "format/unpack.h"
 #include "image/bmp_write.h"
 #include "image/png_write.h"
@@ -27,8 +28,9 @@ unpack_result unpack_source(input_stream& in, std::string_view prefix, const ima
     // Every image is written whole before it is handed on: no need to clear.
     const std::size_t canvas_size = largest_image_bytes();
     const std::unique_ptr<std::uint8_t[]> canvas(new std::uint8_t[canvas_size]);
-    const file_result stopped =
-        unpack_images(*format, in, prefix, {canvas.get(), canvas_size}, [&](const unpacked_image& image) {
+    const file_result stopped = unpack_images(
+        *format, in, prefix, {canvas.get(), canvas_size},
+        [&](const unpacked_image& image) {
             const image_view view{image.name,
                                   image.image.width,
                                   image.image.height,
@@ -38,7 +40,7 @@ unpack_result unpack_source(input_stream& in, std::string_view prefix, const ima
             return take(view) ? file_result{}
                               : file_result{file_failure{file_step::write, std::string(image.name), {}}};
         },
-                      record_start{from.offset, from.number});
+        record_start{from.offset, from.number});
     result.stopped = stopped.has_value();
     return result;
 }
@@ -58,6 +60,18 @@ std::optional<unpack_result> unpack_file(const std::string& path, std::string_vi
         return std::nullopt;
     }
     return unpack_source(in, prefix, take, {});
+}
+
+std::string image_prefix(std::string_view filename, std::string_view drive) {
+    return name_prefix(filename, drive);
+}
+
+std::vector<layout_size> layout_sizes() {
+    std::vector<layout_size> sizes;
+    for (const layout* format : all_layouts) {
+        sizes.push_back({std::string(format->name), format->file_size});
+    }
+    return sizes;
 }
 
 std::vector<std::uint8_t> bmp_bytes(const image_view& image) {

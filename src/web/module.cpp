@@ -13,8 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "format/layouts.h"
-#include "format/names.h"
 #include "libtorv/pack.h"
 #include "libtorv/unpack.h"
 #include "web/zip.h"
@@ -106,7 +104,7 @@ val open_file(const val& contents, const std::string& name, const val& on_image)
     auto file = std::make_unique<held_file>();
     file->name = name;
     file->data = bytes_of(contents);
-    file->prefix = torv::name_prefix(name, no_drive);
+    file->prefix = torv::image_prefix(name, no_drive);
     torv::record_point last_record{-1, 0};
     std::size_t in_record = 0;
     const torv::unpack_result result = torv::unpack_bytes(file->data, file->prefix, [&](const torv::image_view& image) {
@@ -258,13 +256,14 @@ val pack_files(const val& images, int original, const std::string& layout, bool 
         torv::image_file_bytes read;
         if (const auto found = edited.find(name); found != edited.end()) {
             if (found->second.size() > max_bytes) {
-                read.failure = "is " + std::to_string(found->second.size()) +
-                               " bytes, far more than an image of its size needs";
+                read.failure =
+                    "is " + std::to_string(found->second.size()) + " bytes, far more than an image of its size needs";
             } else {
                 read.bytes = found->second;
             }
         } else if (const auto same = kept.find(name); same != kept.end()) {
-            with_image(*from, same->second, [&](const torv::image_view& image) { read.bytes = torv::bmp_bytes(image); });
+            with_image(*from, same->second,
+                       [&](const torv::image_view& image) { read.bytes = torv::bmp_bytes(image); });
         } else {
             read.failure = "cannot be read";
         }
@@ -276,16 +275,16 @@ val pack_files(const val& images, int original, const std::string& layout, bool 
         for (const auto& [name, index] : kept) visit(name);
     };
     const std::string prefix = from != nullptr ? from->prefix : prefix_of_images(edited);
-    const torv::original_file original_file{from != nullptr ? from->name : "",
-                                            from != nullptr ? std::span<const std::uint8_t>(from->data)
-                                                            : std::span<const std::uint8_t>()};
+    const torv::original_file original_file{
+        from != nullptr ? from->name : "",
+        from != nullptr ? std::span<const std::uint8_t>(from->data) : std::span<const std::uint8_t>()};
     torv::pack_settings settings;
     settings.layout = layout;
     settings.nearest = nearest;
     bytes packed;
-    const torv::pack_result result =
-        torv::pack_images(prefix, folder, from != nullptr ? &original_file : nullptr, settings,
-                          [&](std::span<const std::uint8_t> part) { packed.insert(packed.end(), part.begin(), part.end()); });
+    const torv::pack_result result = torv::pack_images(
+        prefix, folder, from != nullptr ? &original_file : nullptr, settings,
+        [&](std::span<const std::uint8_t> part) { packed.insert(packed.end(), part.begin(), part.end()); });
     val out = val::object();
     if (!result.ok()) {
         out.set("failure", result.failure);
@@ -303,12 +302,12 @@ val pack_files(const val& images, int original, const std::string& layout, bool 
 }
 
 // [{name, size}] of every layout, in the order sizes are tried.
-val layout_sizes() {
+val sizes_of_layouts() {
     val out = val::array();
-    for (const torv::layout* format : torv::all_layouts) {
+    for (const torv::layout_size& layout : torv::layout_sizes()) {
         val entry = val::object();
-        entry.set("name", std::string(format->name));
-        entry.set("size", static_cast<double>(format->file_size));
+        entry.set("name", layout.name);
+        entry.set("size", static_cast<double>(layout.file_size));
         out.call<void>("push", entry);
     }
     return out;
@@ -317,7 +316,7 @@ val layout_sizes() {
 }  // namespace
 
 EMSCRIPTEN_BINDINGS(torv) {
-    emscripten::function("layoutSizes", &layout_sizes);
+    emscripten::function("layoutSizes", &sizes_of_layouts);
     emscripten::function("openFile", &open_file);
     emscripten::function("closeFile", &close_file);
     emscripten::function("imageFile", &image_file);

@@ -7,7 +7,6 @@
 #include <new>
 #include <stdexcept>
 
-
 namespace torv::web {
 
 namespace {

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -33,6 +35,20 @@ bytes bytes_of(const val& array) {
 // when it grows).
 val array_of(std::span<const std::uint8_t> data) {
     return val::global("Uint8Array").new_(emscripten::typed_memory_view(data.size(), data.data())).call<val>("slice");
+}
+
+// Runs the work of an exported function; a C++ exception reaches the page's
+// script as an Error with its words (it would otherwise arrive as a bare
+// number).
+template <typename Work>
+auto with_js_errors(Work&& work) -> decltype(work()) {
+    try {
+        return work();
+    } catch (const std::bad_alloc&) {
+        val::global("Error").new_(std::string("out of memory")).throw_();
+    } catch (const std::exception& failure) {
+        val::global("Error").new_(std::string(failure.what())).throw_();
+    }
 }
 
 struct listed_image {
@@ -316,11 +332,28 @@ val sizes_of_layouts() {
 }  // namespace
 
 EMSCRIPTEN_BINDINGS(torv) {
-    emscripten::function("layoutSizes", &sizes_of_layouts);
-    emscripten::function("openFile", &open_file);
-    emscripten::function("closeFile", &close_file);
-    emscripten::function("imageFile", &image_file);
-    emscripten::function("thumbnail", &thumbnail);
-    emscripten::function("zipImages", &zip_images);
-    emscripten::function("packFiles", &pack_files);
+    emscripten::function(
+        "layoutSizes", +[] { return with_js_errors(sizes_of_layouts); });
+    emscripten::function(
+        "openFile", +[](const val& contents, const std::string& name, const val& on_image) {
+            return with_js_errors([&] { return open_file(contents, name, on_image); });
+        });
+    emscripten::function(
+        "closeFile", +[](int handle) { close_file(handle); });
+    emscripten::function(
+        "imageFile", +[](int handle, int index, const std::string& kind) {
+            return with_js_errors([&] { return image_file(handle, index, kind); });
+        });
+    emscripten::function(
+        "thumbnail", +[](int handle, int index, int step) {
+            return with_js_errors([&] { return thumbnail(handle, index, step); });
+        });
+    emscripten::function(
+        "zipImages", +[](int handle, const std::string& kind, const val& on_image) {
+            return with_js_errors([&] { return zip_images(handle, kind, on_image); });
+        });
+    emscripten::function(
+        "packFiles", +[](const val& images, int original, const std::string& layout, bool nearest, const val& on_read) {
+            return with_js_errors([&] { return pack_files(images, original, layout, nearest, on_read); });
+        });
 }

@@ -38,6 +38,7 @@
                 jobEnded(waiting);
                 if (answer.error !== undefined) waiting.reject(new Error(answer.error));
                 else waiting.resolve(answer.result);
+                if (answer.broken) restartWorker(answer.error);
             }
         };
         worker.onerror = (event) => {
@@ -666,11 +667,13 @@
     async function take(files, into) {
         const images = files.filter(isImageFile);
         const sources = files.filter((file) => !isImageFile(file));
+        for (const file of sources) await openInPage(file);
+        // After the openings, each of which becomes the original to pack
+        // with: images dropped on a file's section are for that file.
         if (images.length) {
             if (into) chooseTarget(into);
             addEdited(images);
         }
-        for (const file of sources) await openInPage(file);
     }
 
     function setUp() {

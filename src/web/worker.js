@@ -30,10 +30,9 @@ function progressTeller(id) {
     };
 }
 
-// What went wrong in the module, as words: a C++ exception arrives as a
-// number (its address), which says nothing to a person.
+// What went wrong in the module, as words.
 function describe(error) {
-    if (typeof error === 'number') return 'the work ran out of memory or met an unexpected failure';
+    if (error instanceof WebAssembly.RuntimeError) return 'the page\'s WebAssembly failed: ' + error.message;
     return error && error.message ? error.message : String(error);
 }
 
@@ -70,6 +69,9 @@ self.onmessage = async (event) => {
         const result = operations[request.op](torv, request);
         self.postMessage({ id: request.id, result }, transferables(result));
     } catch (error) {
-        self.postMessage({ id: request.id, error: describe(error) });
+        // A trap (memory out of bounds, an abort) leaves the module unusable:
+        // the page is told to start another worker.
+        const broken = error instanceof WebAssembly.RuntimeError;
+        self.postMessage({ id: request.id, error: describe(error), broken });
     }
 };

@@ -51,6 +51,12 @@ function fail(what) {
     if (torv.openFile(new Uint8Array(1000), 'x', () => {}).layout !== null) fail('a file of no known size has a layout');
     const refused = torv.packFiles({ 'none0.bmp': new Uint8Array(3) }, 0, 'raw_triple', false, () => {});
     if (!refused.failure || !refused.failure.includes('missing image none1.bmp')) fail('no images, no failure');
+    try {
+        torv.imageFile(999, 0, 'bmp');
+        fail('an image of a file not held');
+    } catch (error) {
+        if (!(error instanceof Error) || error.message !== 'no file is held as 999') fail('a failure as ' + error);
+    }
     fs.rmSync(work, { recursive: true });
     console.log(images + ' images and ' + packed + ' packed files from the module, byte-identical to the native ones');
 })().catch((error) => fail(String(error)));

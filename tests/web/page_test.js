@@ -178,6 +178,37 @@ function readIndexedPng(file) {
     const pngBytes = await saved(pngDownload, 'four2.png');
     assert.ok(readIndexedPng(pngBytes).indices.equals(readBmp(fs.readFileSync(path.join(samples, 'four2.bmp'))).indices));
 
+    // Zoom and pointing: the pixel under the pointer, with its index and
+    // colour as the BMP has them.
+    const four = section('four.bin');
+    await four.locator('select[aria-label="zoom"]').selectOption('3');
+    const figure = four.locator('[data-name="four2.bmp"]');
+    await figure.locator('canvas').scrollIntoViewIfNeeded();
+    const box = await figure.locator('canvas').boundingBox();
+    const four2 = readBmp(fs.readFileSync(path.join(samples, 'four2.bmp')));
+    assert.deepStrictEqual([box.width, box.height], [3 * four2.width, 3 * four2.height], 'zoomed 3x');
+    for (const [x, y] of [[0, 0], [100, 50], [four2.width - 1, four2.height - 1]]) {
+        await page.mouse.move(box.x + 3 * x + 1.5, box.y + 3 * y + 1.5);
+        const index = four2.indices[y * four2.width + x];
+        const hex = '#' + four2.palette[index].map((c) => c.toString(16).padStart(2, '0')).join('');
+        assert.strictEqual(await figure.locator('.pixel-info').textContent(), `x ${x}, y ${y}: index ${index}, ${hex} (${four2.palette[index].join(', ')})`);
+    }
+    console.log('zoom 3x, and pointing at pixels tells their place, index and colour');
+
+    // Dropping: a source file opens, an image dropped on a file's section is
+    // an edited image for it.
+    await page.evaluate(async ([image, source]) => {
+        const dropped = new DataTransfer();
+        dropped.items.add(new File([new Uint8Array(image)], 'panels1.bmp'));
+        dropped.items.add(new File([new Uint8Array(source)], 'triple.bin'));
+        const target = [...document.querySelectorAll('section.file')].find((s) => s.querySelector('h2').textContent === 'panels.bin');
+        target.querySelector('.images').dispatchEvent(new DragEvent('drop', { dataTransfer: dropped, bubbles: true, cancelable: true }));
+    }, [[...fs.readFileSync(path.join(samples, 'panels1.bmp'))], [...fs.readFileSync(path.join(samples, 'triple.bin'))]]);
+    await page.waitForFunction(() => document.querySelectorAll('section.file[data-layout="raw_triple"]').length === 2);
+    assert.strictEqual(await page.locator('#target option:checked').textContent(), 'panels.bin');
+    assert.match(await page.locator('#edited-list').textContent(), /^1 edited image: panels1\.bmp$/);
+    console.log('dropped: a source file opened, an edited image taken for the section it fell on');
+
     // Packing in the page and with torv-pack, from the same edited files.
     async function packBoth(source, edited, { nearest = false } = {}) {
         const folder = fs.mkdtempSync(path.join(work, 'pack-'));

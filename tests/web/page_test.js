@@ -2,8 +2,9 @@
 // playwright-core), opened from disk with no network: every sample file's
 // images counted and downloaded (a zip per file, unpacked with unzip) and
 // compared with build/torv's BMP files byte for byte; PNGs decoded here and
-// compared with the BMPs' indices and colours; edited images packed back and
-// compared with build/torv-pack's file; bad inputs give torv-pack's words and
+// compared with the BMPs' indices and colours; edited images (one a PNG from
+// the page edited in ImageMagick) packed back and compared with
+// build/torv-pack's file; bad inputs give torv-pack's words and
 // no download; cancelling; keyboard use.
 //   usage: node tests/web/page_test.js build-web/torv.html build
 'use strict';
@@ -255,9 +256,14 @@ function readIndexedPng(file) {
     const scribble = (file) => { for (let k = 0; k < 64; k++) file[1078 + 300 + 7 * k] = file[1078 + 40 + k]; };
     await packBoth('panels.bin', { 'panels1.bmp': edit('panels1.bmp', scribble) });
     await packBoth('intro.bin', { 'intro005.bmp': edit('intro005.bmp', scribble) });
+    // A PNG the page gave, edited in ImageMagick as a person would.
+    const downloadedPng = path.join(work, 'four2.png');
+    fs.writeFileSync(downloadedPng, pngBytes);
+    execFileSync('/usr/bin/convert', [downloadedPng, '-fill', '#f8f800', '-draw', 'rectangle 10,10,40,30', downloadedPng]);
+    await packBoth('four.bin', { 'four2.png': fs.readFileSync(downloadedPng) });
     const report = await page.locator('#message meter').count();
     assert.ok(report >= 1, 'the room a packing used is shown as a bar');
-    console.log('packing in the page gives torv-pack\'s bytes (three_panel_block and frame_sequence, one image edited)');
+    console.log('packing in the page gives torv-pack\'s bytes (an image edited in a BMP, a frame, a PNG from the page edited in ImageMagick)');
 
     // Bad input: one line each, nothing downloaded, and the page goes on.
     const panel = readBmp(fs.readFileSync(path.join(samples, 'panels1.bmp')));

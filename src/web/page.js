@@ -578,7 +578,8 @@
             element('button', { type: 'button', text: 'Close', onclick: guarded(async () => {
                 if (held.forget) held.forget();
                 section.remove();
-                opened.splice(opened.findIndex((entry) => entry.held === held), 1);
+                const at = opened.findIndex((entry) => entry.held === held);
+                if (at >= 0) opened.splice(at, 1);
                 updateTargets();
                 await closeHeld(held);
             }) })));

@@ -342,6 +342,12 @@ function readIndexedPng(file) {
     assert.doesNotMatch(await intro.locator('.frame-name').textContent(), /frame 2 of/, 'playing moved on');
     console.log('keyboard: Tab reaches the main controls, Space toggles, the player steps and plays');
 
+    // Closing a file takes its section away and leaves the others.
+    await page.locator('section.file[data-layout="raw_triple"]').first().getByRole('button', { name: 'Close' }).click();
+    await page.waitForFunction(() => document.querySelectorAll('section.file[data-layout="raw_triple"]').length === 1);
+    assert.deepStrictEqual(await page.locator('#target option').allTextContents(),
+        ['no original (layout below)', 'four.bin', 'intro.bin', 'panels.bin', 'picture.bin', 'triple.bin']);
+
     assert.deepStrictEqual(offline(), [], 'the page asked the network for something');
     await browser.close();
     fs.rmSync(work, { recursive: true });

@@ -63,6 +63,9 @@ struct pack_result {
 
 using byte_writer = std::function<void(std::span<const std::uint8_t>)>;
 
+// What image_folder::read says of a file larger than it was asked to read.
+std::string image_file_too_large(std::uint64_t size);
+
 // The layouts' names, in the order a file's size is tested against them.
 std::vector<std::string> layout_names();
 

@@ -233,6 +233,10 @@ struct finder {
 
 }  // namespace
 
+std::string image_file_too_large(std::uint64_t size) {
+    return "is " + std::to_string(size) + " bytes, far more than an image of its size needs";
+}
+
 std::vector<std::string> layout_names() {
     std::vector<std::string> names;
     for (const layout* format : all_layouts) {

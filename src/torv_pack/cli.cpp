@@ -192,7 +192,7 @@ image_folder files_on_disk(const std::string& prefix) {
             return read;
         }
         if (*size > max_bytes) {
-            read.failure = "is " + std::to_string(*size) + " bytes, far more than an image of its size needs";
+            read.failure = image_file_too_large(*size);
             return read;
         }
         read.bytes.resize(static_cast<std::size_t>(*size));

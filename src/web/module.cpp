@@ -63,7 +63,6 @@ struct held_file {
     std::string name;  // as opened, for messages
     bytes data;
     std::string prefix;
-    std::string layout;
     std::vector<listed_image> images;
 };
 
@@ -115,7 +114,8 @@ val pixels_of(const torv::image_view& image) {
 // Holds the file and lists its images, calling onImage(index, name, pixels,
 // offset) for each as it is decoded, with the pixels of the first (null for
 // the others) and where its record begins: {handle, layout, images: [{name, width, height}]}, the layout null
-// (and nothing held) for a size of no layout.
+// (and no image) for a size of no layout. A file of no layout is held too: as
+// an original, packing says what is wrong with it.
 val open_file(const val& contents, const std::string& name, const val& on_image) {
     auto file = std::make_unique<held_file>();
     file->name = name;
@@ -142,13 +142,7 @@ val open_file(const val& contents, const std::string& name, const val& on_image)
         images.call<void>("push", entry);
     }
     out.set("images", images);
-    if (result.layout.empty()) {
-        out.set("layout", val::null());
-        out.set("handle", 0);
-        return out;
-    }
-    out.set("layout", result.layout);
-    file->layout = result.layout;
+    out.set("layout", result.layout.empty() ? val::null() : val(result.layout));
     const int handle = next_handle++;
     held[handle] = std::move(file);
     out.set("handle", handle);
@@ -272,8 +266,7 @@ val pack_files(const val& images, int original, const std::string& layout, bool 
         torv::image_file_bytes read;
         if (const auto found = edited.find(name); found != edited.end()) {
             if (found->second.size() > max_bytes) {
-                read.failure =
-                    "is " + std::to_string(found->second.size()) + " bytes, far more than an image of its size needs";
+                read.failure = torv::image_file_too_large(found->second.size());
             } else {
                 read.bytes = found->second;
             }

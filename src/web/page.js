@@ -171,7 +171,7 @@
     }
 
     async function closeHeld(held) {
-        if (held.generation === generation && held.layout) {
+        if (held.generation === generation) {
             const handle = await held.handlePromise;
             await ask('close', { handle });
         }
@@ -209,12 +209,7 @@
         // {bytes, report, notes, name}; rejects with torv-pack's message.
         async pack(original, images, options = {}) {
             let held = null;
-            if (original) {
-                held = await openBytes(String(original.name), toBytes(original.bytes));
-                if (!held.layout) {
-                    throw new Error(`the original ${original.name} is ${held.bytes.length} bytes, the size of no layout`);
-                }
-            }
+            if (original) held = await openBytes(String(original.name), toBytes(original.bytes));
             try {
                 return await packWith(held, images.map((image) => ({ name: String(image.name), bytes: toBytes(image.bytes) })), options);
             } finally {
@@ -560,6 +555,7 @@
             what.textContent = held.reason;
             what.classList.add('error');
             message(held.reason);
+            await closeHeld(held);
             return;
         }
         section.dataset.layout = held.layout;

@@ -9,14 +9,25 @@ set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
 set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
 
-# The system's MinGW libraries, and zlib and libpng as
-# tools/build_third_party.sh builds them from Debian's sources.
+# zlib and libpng as tools/build_third_party.sh builds them from Debian's
+# sources, static, searched first; then the system's MinGW libraries.
 get_filename_component(TORV_THIRD_PARTY "${CMAKE_CURRENT_LIST_DIR}/../third_party/mingw" ABSOLUTE)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 ${TORV_THIRD_PARTY})
+set(CMAKE_FIND_ROOT_PATH ${TORV_THIRD_PARTY} /usr/x86_64-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Debian's libz-mingw-w64-dev puts an import library for zlib1.dll (a DLL
+# that Windows lacks) where the search would find it: the static libraries
+# are named outright, whatever else the machine has.
+if(EXISTS "${TORV_THIRD_PARTY}/lib/libz.a")
+  set(ZLIB_LIBRARY "${TORV_THIRD_PARTY}/lib/libz.a" CACHE FILEPATH "static zlib for Windows")
+  set(ZLIB_INCLUDE_DIR "${TORV_THIRD_PARTY}/include" CACHE PATH "zlib's headers for Windows")
+endif()
+if(EXISTS "${TORV_THIRD_PARTY}/lib/libpng.a")
+  set(PNG_LIBRARY "${TORV_THIRD_PARTY}/lib/libpng.a" CACHE FILEPATH "static libpng for Windows")
+  set(PNG_PNG_INCLUDE_DIR "${TORV_THIRD_PARTY}/include" CACHE PATH "libpng's headers for Windows")
+endif()
 
 find_program(TORV_WINE NAMES wine wine64)
 if(TORV_WINE)

@@ -8,7 +8,6 @@
 #include "format/names.h"
 #include "format/unpack.h"
 #include "image/bmp_write.h"
-#include "image/png_write.h"
 #include "io/input.h"
 
 namespace torv {
@@ -80,12 +79,6 @@ std::vector<std::uint8_t> bmp_bytes(const image_view& image) {
     std::copy(image.palette.begin(), image.palette.end(), palette.begin());
     lay_out_bmp({image.indices, image.width, image.height}, palette, file.data());
     return file;
-}
-
-std::vector<std::uint8_t> png_bytes(const image_view& image) {
-    rgb15_palette palette{};
-    std::copy(image.palette.begin(), image.palette.end(), palette.begin());
-    return write_png({image.indices, image.width, image.height}, palette);
 }
 
 std::array<std::uint8_t, 768> palette_colours(std::span<const std::uint16_t, 256> palette) {

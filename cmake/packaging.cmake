@@ -1,0 +1,80 @@
+# Installing: the programs with their man pages and documents (component
+# "programs", what the packages hold), the library with its public headers
+# and a CMake package for others to link (component "library"), and the
+# files only the Debian package holds (component "deb", left out of a plain
+# install). Packages: tools/make_release.sh.
+include(GNUInstallDirs)
+set(TORV_PROGRAMS torv torv-pack)
+# The date of this version's release, as the Debian changelog gives it.
+set(TORV_RELEASE_DATE "Mon, 07 Dec 2026 12:00:00 +0000")
+
+if(WIN32)
+  # A folder to unzip and run from: the programs beside their README.
+  install(TARGETS ${TORV_PROGRAMS} RUNTIME DESTINATION . COMPONENT programs)
+  install(FILES docs/README-windows.txt DESTINATION . RENAME README.txt COMPONENT programs)
+  install(FILES CHANGELOG.md LICENSE DESTINATION . COMPONENT programs)
+elseif(NOT EMSCRIPTEN)
+  install(TARGETS ${TORV_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT programs)
+  # Man pages and the Debian changelog compressed as Debian wants them: at
+  # the most, and with no name or time stamp inside.
+  find_program(TORV_GZIP gzip REQUIRED)
+  configure_file(docs/debian/changelog.in ${CMAKE_CURRENT_BINARY_DIR}/doc/changelog @ONLY)
+  set(compressed)
+  foreach(page IN ITEMS torv.1 torv-pack.1)
+    list(APPEND compressed ${CMAKE_CURRENT_BINARY_DIR}/doc/${page}.gz)
+    add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/doc/${page}.gz
+                       COMMAND ${TORV_GZIP} -9n -c ${CMAKE_CURRENT_SOURCE_DIR}/docs/man/${page} > doc/${page}.gz
+                       DEPENDS docs/man/${page})
+  endforeach()
+  add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/doc/changelog.gz
+                     COMMAND ${TORV_GZIP} -9n -c doc/changelog > doc/changelog.gz
+                     DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/doc/changelog)
+  add_custom_target(torv_docs ALL DEPENDS ${compressed} ${CMAKE_CURRENT_BINARY_DIR}/doc/changelog.gz)
+  install(FILES ${compressed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT programs)
+  # The user's guide is the README of the installed documents.
+  install(FILES docs/guide.md DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME README.md COMPONENT programs)
+  install(FILES CHANGELOG.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT programs)
+  install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT license)
+  install(FILES docs/debian/copyright ${CMAKE_CURRENT_BINARY_DIR}/doc/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT deb EXCLUDE_FROM_ALL)
+  install(FILES docs/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME torv
+          COMPONENT deb EXCLUDE_FROM_ALL)
+endif()
+install(TARGETS torv_core EXPORT torvTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library)
+install(DIRECTORY include/libtorv DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT library)
+install(EXPORT torvTargets NAMESPACE torv:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/torv COMPONENT library)
+install(FILES cmake/torvConfig.cmake DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/torv COMPONENT library)
+
+# The packages CPack makes: the zip of the Windows build and the Debian
+# package of the Linux one (tools/make_release.sh makes the tarball).
+set(CPACK_PACKAGE_NAME torv)
+set(CPACK_PACKAGE_VENDOR "The torv authors")
+set(CPACK_PACKAGE_CONTACT "torv maintainers <torv@invalid>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "image data files to BMP files, and edited images back")
+set(CPACK_PACKAGE_DESCRIPTION
+    "torv converts an image data file of any of five known layouts into 8-bit,\n"
+    "256-colour BMP files, one per image it holds. torv-pack is the way back:\n"
+    "it packs the images, edited in any editor as BMP or PNG, into a data file\n"
+    "that torv converts again, keeping the original's bytes and palettes\n"
+    "wherever the images allow.")
+string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_COMPONENTS_ALL programs)
+  set(CPACK_PACKAGE_FILE_NAME "torv-${PROJECT_VERSION}-win64")
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_COMPONENTS_ALL programs deb)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "torv maintainers <torv@invalid>")
+  set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)  # libpng, libstdc++ and libc, as linked
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+endif()
+include(CPack)

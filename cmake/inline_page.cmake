@@ -3,7 +3,7 @@
 # and the page's script, each put in place of its marker in the template.
 #   cmake -DTEMPLATE=page.html -DSTYLE=page.css -DMODULE=torv_module.js
 #         -DWORKER=worker.js -DSCRIPT=page.js -DOUTPUT=torv.html -P inline_page.cmake
-cmake_minimum_required(VERSION 3.25)
+cmake_minimum_required(VERSION 3.22)
 file(READ "${TEMPLATE}" page)
 file(READ "${STYLE}" style)
 file(READ "${MODULE}" module)

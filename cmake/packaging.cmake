@@ -6,7 +6,7 @@
 include(GNUInstallDirs)
 set(TORV_PROGRAMS torv torv-pack)
 # The date of this version's release, as the Debian changelog gives it.
-set(TORV_RELEASE_DATE "Mon, 07 Dec 2026 12:00:00 +0000")
+set(TORV_RELEASE_DATE "Tue, 08 Dec 2026 12:00:00 +0000")
 
 if(WIN32)
   # A folder to unzip and run from: the programs beside their README.

@@ -7,7 +7,8 @@ cd "$(dirname "$0")/.."
 
 # What each layer may include besides itself.
 # libtorv is the public headers (include/libtorv), which the api layer
-# implements and the programs use; windows holds the programs' resources.
+# implements and the programs use; cli holds what the programs share (text
+# for the terminal); windows holds the programs' resources.
 declare -A allowed=(
     [io]=""
     [codec]="io"
@@ -15,8 +16,9 @@ declare -A allowed=(
     [format]="image codec io"
     [pack]="format codec image io"
     [api]="libtorv pack format codec image io"
-    [torv]="libtorv format codec image io"
-    [torv_pack]="libtorv format image io"
+    [cli]=""
+    [torv]="cli libtorv format codec image io"
+    [torv_pack]="cli libtorv format image io"
     [windows]=""
     [web]="libtorv"
 )

@@ -4,10 +4,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "cli/console.h"
+
 namespace torv {
 
 void fail(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    cli::write_text(stdout, text);
     std::fflush(stdout);
     std::exit(EXIT_FAILURE);
 }

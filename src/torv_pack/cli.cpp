@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/console.h"
 #include "format/layouts.h"
 #include "format/names.h"
 #include "image/png_read.h"
@@ -67,16 +68,16 @@ std::string printable(const std::string& text) {
 }
 
 void say(const std::string& text) {
-    std::fprintf(stderr, "torv-pack: %s\n", printable(text).c_str());
+    cli::write_text(stderr, "torv-pack: " + printable(text) + "\n");
 }
 
 void print_line(const std::string& text) {
-    std::printf("%s\n", printable(text).c_str());
+    cli::write_text(stdout, printable(text) + "\n");
 }
 
 void print_help() {
     std::printf(
-        "usage: torv-pack [options] filename outdrive\n"
+        "usage: torv-pack [options] -o FILE filename outdrive\n"
         "\n"
         "Packs the images that 'torv filename outdrive' writes back into a source\n"
         "file. Each image is <name>.bmp or, in its place, <name>.png.\n"

@@ -1,0 +1,21 @@
+// Text for the person at the terminal. Every message is UTF-8; a Windows
+// console takes text as UTF-16 (its code page is not UTF-8 unless a user
+// made it so), while pipes and files get the UTF-8 bytes as they are.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace torv::cli {
+
+// The UTF-16 code units of UTF-8 text. A byte that does not begin or
+// continue a well-formed sequence (and overlong forms, surrogates, values
+// beyond U+10FFFF) becomes U+FFFD, so that any bytes can be shown.
+std::u16string utf16_of(std::string_view utf8);
+
+// Writes `text` to `stream` (stdout or stderr): on a Windows console as
+// UTF-16, elsewhere as it is.
+void write_text(std::FILE* stream, std::string_view text);
+
+}  // namespace torv::cli

@@ -47,11 +47,12 @@ bytes match_heavy_block() {
 }
 
 void decode_file(benchmark::State& state, const std::filesystem::path& path) {
-    torv::input_stream in;
-    if (!torv::open_input(in, path.string())) {
+    torv::result<torv::input_stream> opened = torv::open_input(path.string());
+    if (!opened) {
         state.SkipWithError("cannot open the stream file");
         return;
     }
+    torv::input_stream& in = *opened;
     std::size_t decoded = 0;
     std::size_t last_size = 0;
     for (auto _ : state) {

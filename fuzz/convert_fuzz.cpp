@@ -9,12 +9,12 @@
 // the unpadded contents, walked until they end as a full-size file would be.
 // (Its size then matches no layout, so the walk is asked for by layout.)
 #include <cstdint>
+#include <cstdlib>
 #include <iterator>
 #include <vector>
 
 #include "format/layouts.h"
 #include "format/unpack.h"
-#include "image/bmp_write.h"
 #include "io/input.h"
 #include "libtorv/unpack.h"
 
@@ -29,18 +29,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::vector<std::uint8_t> canvas(torv::largest_image_bytes());
         torv::input_stream in;
         torv::attach_memory(in, {data + 1, std::min(size - 1, file_size)});
-        torv::unpack_images(format, in, "f", canvas, [&](const torv::unpacked_image& image) {
-            bmp.resize(torv::bmp_file_size(image.image.width, image.image.height));
-            torv::lay_out_bmp(image.image, image.palette, bmp.data());
-            return torv::file_result{};
-        });
+        const torv::result<torv::flow> ended =
+            torv::unpack_images(format, in, "f", canvas, [&](const torv::image_view& image) {
+                bmp = *libtorv::bmp_bytes(image);
+                return torv::result<torv::flow>(torv::flow::go_on);
+            });
+        if (!ended) {
+            std::abort();  // nothing in unpacking itself fails
+        }
         return 0;
     }
     std::vector<std::uint8_t> file(data + 1, data + std::min(size, file_size + 1));
     file.resize(file_size, 0xFF);
-    torv::unpack_bytes(file, "f", [&](const torv::image_view& image) {
-        bmp = torv::bmp_bytes(image);
-        return true;
-    });
+    const libtorv::result<libtorv::unpack_result> unpacked =
+        libtorv::unpack_bytes(file, "f", [&](const libtorv::image_view& image) {
+            bmp = *libtorv::bmp_bytes(image);
+            return true;
+        });
+    if (!unpacked) {
+        std::abort();
+    }
     return 0;
 }

@@ -19,11 +19,11 @@ constexpr std::size_t max_pixels = 640 * 480;
     std::abort();
 }
 
-void check(const torv::picture_read& read) {
-    if (!read.ok()) {
+void check(const torv::result<torv::picture>& read) {
+    if (!read) {
         return;
     }
-    const torv::picture& image = read.image;
+    const torv::picture& image = *read;
     const std::size_t pixels = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height);
     if (image.width <= 0 || image.height <= 0 || pixels > max_pixels) {
         finding("a picture of impossible size");

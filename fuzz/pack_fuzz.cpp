@@ -5,12 +5,13 @@
 // rest of it, up to the layout's size, is 0xFF. For the frame sequence the
 // original is the input alone (its walk of records ends where the input
 // does), and there are three frames. The images are fixed sample pictures
-// sharing one colour table.
+// sharing one colour table, as BMP files.
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
 #include "format/records.h"
+#include "image/bmp_write.h"
 #include "pack/pack.h"
 #include "samples.h"
 
@@ -47,6 +48,18 @@ std::vector<torv::picture> pictures_for(const torv::layout& format) {
     return pictures;
 }
 
+// The pictures as the BMP files torv would write for them.
+std::vector<bytes> bmp_files_of(const std::vector<torv::picture>& pictures) {
+    const torv::rgb15_palette palette = torv::palette_from_bytes(torv::samples::make_palette(1));
+    std::vector<bytes> files;
+    for (const torv::picture& p : pictures) {
+        bytes file(torv::bmp_file_size(p.width, p.height));
+        torv::lay_out_bmp({p.indices, p.width, p.height}, palette, file.data());
+        files.push_back(std::move(file));
+    }
+    return files;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -59,21 +72,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!walk) {
         original.resize(static_cast<std::size_t>(format.file_size), 0xFF);
     }
-    const std::vector<torv::picture> pictures = pictures_for(format);
-    torv::image_source images;
-    images.count = pictures.size();
-    images.name = [](std::size_t k) { return "image" + std::to_string(k); };
-    images.load = [&](std::size_t k, std::size_t) { return torv::picture_read{pictures[k], {}}; };
+    static const std::vector<torv::picture> all_pictures[] = {pictures_for(*layouts[0]), pictures_for(*layouts[1]),
+                                                              pictures_for(*layouts[2]), pictures_for(*layouts[3])};
+    static const std::vector<bytes> all_files[] = {bmp_files_of(all_pictures[0]), bmp_files_of(all_pictures[1]),
+                                                   bmp_files_of(all_pictures[2]), bmp_files_of(all_pictures[3])};
+    const std::size_t which = data[0] % std::size(layouts);
+    const std::vector<torv::picture>& pictures = all_pictures[which];
+    std::vector<torv::image_file> files;
+    for (std::size_t k = 0; k < pictures.size(); ++k) files.push_back({"image" + std::to_string(k) + ".bmp", false});
+    torv::image_folder folder;
+    folder.has = [](const std::string&) { return true; };
+    folder.read = [&](const std::string& name, std::uint64_t) -> torv::result<bytes> {
+        return all_files[which][static_cast<std::size_t>(std::stoi(name.substr(5)))];
+    };
 
     torv::input_stream in;
     torv::attach_memory(in, original);
     bytes packed;
     packed.reserve(static_cast<std::size_t>(format.file_size));
-    const torv::pack_outcome outcome = torv::pack(format, images, &in, {}, [&](std::span<const std::uint8_t> part) {
-        packed.insert(packed.end(), part.begin(), part.end());
-    });
+    const torv::result<torv::pack_result> outcome =
+        torv::pack(format, files, folder, &in, {},
+                   [&](std::span<const std::uint8_t> part) { packed.insert(packed.end(), part.begin(), part.end()); });
     torv::close_input(in);
-    if (!outcome.error.empty()) {
+    if (!outcome) {
         return 0;  // refused, with a reason
     }
     if (packed.size() != static_cast<std::size_t>(format.file_size)) {

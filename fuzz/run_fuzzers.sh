@@ -14,7 +14,7 @@ rss_limit=128
 malloc_limit() { # target
     case "$1" in
         image) echo 4 ;;
-        pack) echo 16 ;;
+        pack | api) echo 16 ;;
         *) echo 1 ;;
     esac
 }
@@ -25,7 +25,7 @@ export ASAN_OPTIONS=quarantine_size_mb=16:detect_leaks=1
 work="$build/fuzzing"
 mkdir -p "$work/findings"
 rm -rf "$work/seeds"
-targets=(decode convert encode image pack)
+targets=(decode convert encode image pack api)
 for target in "${targets[@]}"; do
     mkdir -p "$work/seeds/$target" "$work/corpus/$target"
 done
@@ -52,13 +52,19 @@ seed pack/panels 00 panels.bin 0 65535
 seed pack/picture 01 picture.bin 0 65535
 seed pack/four 02 four.bin 0 57652
 seed pack/intro 03 intro.bin 0 65535
+# The public headers: a 320x224 view with a few of its indices, and points
+# of the four-image file and the frame sequence.
+{ printf '\x40\x01\x00\x00\xe0\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00';
+  printf 'four0.bmp\nfour1 (1).png\nx.bin'; } >"$work/seeds/api/view"
+{ printf '\x10\x00\x00\x00\x10\x00\x00\x00\x00\x08\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x02';
+  head -c 256 /dev/zero; } >"$work/seeds/api/frames"
 # The image readers start from files of real writers.
 cp "$(dirname "$0")/../tests/data/readers/"* "$work/seeds/image/"
 
 status=0
 for target in "${targets[@]}"; do
     max_len=4096
-    case "$target" in convert | pack) max_len=65536 ;; image) max_len=16384 ;; esac
+    case "$target" in convert | pack) max_len=65536 ;; image) max_len=16384 ;; api) max_len=8192 ;; esac
     limits=(-rss_limit_mb=$rss_limit -malloc_limit_mb="$(malloc_limit "$target")")
     log="$work/$target.log"
     set +e

@@ -98,7 +98,6 @@ TEST(PackOutput, NothingIsReplacedWithoutForceAndNothingIsLeftBehind) {
     EXPECT_TRUE(dir.read(longest) == scene.original);
     fs::remove(at / longest);
     scene.expect_untouched(before);
-
     // With -f: a link is replaced, not written through; a file keeps its
     // permissions.
     for (const char* name : {"link.bin", "taken.bin"}) {
@@ -110,6 +109,47 @@ TEST(PackOutput, NothingIsReplacedWithoutForceAndNothingIsLeftBehind) {
     EXPECT_EQ(fs::status(at / "taken.bin").permissions(),
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     EXPECT_TRUE(dir.read("intro.bin") == scene.original);
+}
+
+// What is no plain file is refused at once, with its kind, never waited for
+// or read as empty: a FIFO as the original or as torv's source, a folder, a
+// device.
+TEST(PackOutput, WhatIsNoPlainFileIsRefusedAtOnce) {
+    if (under_wine()) {
+        GTEST_SKIP() << "FIFOs and devices are POSIX's";
+    }
+    packing_scene scene;
+    const scratch_dir& dir = scene.dir;
+    ASSERT_EQ(mkfifo((dir.path() / "fifo.bin").c_str(), 0644), 0);
+    const std::vector<std::string> before = listing(dir);
+    const std::pair<std::string, std::string> originals[] = {
+        {"fifo.bin", "cannot open the original fifo.bin: it is a FIFO, not a plain file"},
+        {".", "cannot open the original .: it is a folder"},
+        {"/dev/zero", "cannot open the original /dev/zero: it is a device, not a plain file"},
+    };
+    for (const auto& [like, says] : originals) {
+        SCOPED_TRACE(like);
+        const run_result refused = dir.run_pack({"intro.bin", "", "--like", like, "-o", "new.bin"});
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_EQ(refused.errors, "torv-pack: " + says + "\n");
+        scene.expect_untouched(before);
+    }
+    const run_result converted = dir.run({"fifo.dat", ""});
+    EXPECT_EQ(converted.status, 1);
+    EXPECT_EQ(converted.output, "file open error.[fifo.bin]\n");
+}
+
+// Packing where no original is found, by mistake as a rule: said even with
+// -q, with where it looked and what to do.
+TEST(PackOutput, NoOriginalFoundIsSaidEvenQuietly) {
+    packing_scene scene;
+    fs::rename(scene.dir.path() / "intro.bin", scene.dir.path() / "kept.bin");
+    const run_result packed = scene.dir.run_pack({"intro.dat", "", "-q", "-o", "new.bin"});
+    EXPECT_EQ(packed.status, 0) << packed.errors;
+    EXPECT_NE(packed.errors.find("torv-pack: note: no original: intro.bin is not there"), std::string::npos)
+        << packed.errors;
+    EXPECT_NE(packed.errors.find("--like FILE names the original"), std::string::npos) << packed.errors;
+    EXPECT_EQ(scene.dir.run_pack({"intro.dat", "", "-q", "--no-like", "-o", "other.bin"}).errors, "");
 }
 
 // The original cut short while a run is under way: the run packs what it

@@ -79,6 +79,16 @@ bytes odd_frame_file() {
     return samples::pad_to(std::move(file), samples::frame_sequence_size);
 }
 
+// A frame, then a black frame that is a record of its own (an all-zero
+// palette and a compressed block of zeros), then zero padding: the black
+// frame must stay a record, not become padding.
+bytes black_last_frame_file() {
+    bytes file = samples::make_frame_record(samples::make_palette(2, 1),
+                                            samples::to_tiles(samples::make_picture(320, 224, 1, 4)));
+    file = concat(file, samples::make_frame_record(bytes(512, 0), bytes(frame_bytes, 0)));
+    return samples::pad_to(std::move(file), samples::frame_sequence_size);
+}
+
 struct sample_file {
     std::string stem;
     bytes contents;
@@ -94,6 +104,7 @@ std::vector<sample_file> originals() {
         {"short", samples::pad_to(short_four, samples::size_of(four_image_block_layout))},
         {"intro", samples::make_frame_sequence(12)},
         {"odd", odd_frame_file()},
+        {"black", black_last_frame_file()},
     };
 }
 
@@ -189,6 +200,12 @@ TEST(Pack, FramesAddedFitWhenTheyFitAndGapsOrTooManyAreNamed) {
     run_result packed = dir.run_pack({"intro.bin", "", "-o", "new.bin"});
     ASSERT_EQ(packed.status, 0) << packed.errors;
     EXPECT_TRUE(unpack_bytes(dir.read("new.bin"), "intro") == images);
+    // Unedited, the last record still gives up that room.
+    images["intro011.bmp"] = unpack_bytes(samples::make_frame_sequence(12), "intro").at("intro011.bmp");
+    dir.write("intro011.bmp", images["intro011.bmp"]);
+    packed = dir.run_pack({"intro.bin", "", "-o", "unedited.bin"});
+    ASSERT_EQ(packed.status, 0) << packed.errors;
+    EXPECT_TRUE(unpack_bytes(dir.read("unedited.bin"), "intro") == images);
 
     auto expect_refused = [&](const std::string& output, const std::vector<std::string>& options,
                               const std::string& says) {
@@ -234,6 +251,25 @@ TEST(Pack, FramesAddedFitWhenTheyFitAndGapsOrTooManyAreNamed) {
                    "the 200 frames do not fit: the first 116 need at least 9502720 bytes, the file has 9486336, so "
                    "at most 115 of them fit");
     for (const std::string& name : dir.files()) EXPECT_TRUE(name.ends_with(".bmp") || name.ends_with(".bin")) << name;
+}
+
+// Frames added to a file whose records fill it: they fit once the
+// original's unchanged records are compressed again, and they are packed so;
+// when they cannot fit even then, the message says what they need.
+TEST(Pack, AddedFramesFitWhenOnlyTheOriginalsBytesStandInTheWay) {
+    scratch_dir dir;
+    dir.write("intro.bin", samples::make_frame_sequence(60));
+    auto images = unpack(dir, "intro.bin");
+    for (int k = 60; k <= 88; ++k) {
+        char name[32];
+        std::snprintf(name, sizeof name, "intro%03d.bmp", k);
+        images[name] = images.at("intro0" + std::to_string(10 + k % 40) + ".bmp");
+        dir.write(name, images[name]);
+    }
+    const run_result packed = dir.run_pack({"intro.bin", "", "-o", "new.bin"});
+    ASSERT_EQ(packed.status, 0) << packed.errors;
+    EXPECT_TRUE(unpack_bytes(dir.read("new.bin"), "intro") == images);
+    EXPECT_NE(packed.output.find("layout frame_sequence: 89 frames"), std::string::npos) << packed.output;
 }
 
 // A PNG in a BMP's place packs as the BMP does: the original back, byte for

@@ -41,8 +41,8 @@ picture true_colour(std::vector<rgb8> colours) {
     return p;
 }
 
-fitted_palette fit_one(const picture& image, const rgb15_palette* original, const bytes& before = {},
-                       bool nearest = false) {
+result<fitted_palette> fit_one(const picture& image, const rgb15_palette* original, const bytes& before = {},
+                               bool nearest = false) {
     const palette_user user{"img.bmp", &image, before};
     return fit_palette({&user, 1}, original, nearest);
 }
@@ -54,50 +54,51 @@ TEST(FitPalette, WithAnOriginalItsIndicesStayWhereverTheColoursAllow) {
     const bytes before = {1, 4, 9, 200, 9};
 
     // (a) the same colours at the same indices: indices as they stand.
-    EXPECT_EQ(fit_one(indexed(before, table), &original, before).indices[0], before);
+    EXPECT_EQ(fit_one(indexed(before, table), &original, before)->indices[0], before);
     // A table trimmed to the indices used still agrees.
-    EXPECT_EQ(fit_one(indexed({0, 1}, {table[0], table[1]}), &original).indices[0], (bytes{0, 1}));
+    EXPECT_EQ(fit_one(indexed({0, 1}, {table[0], table[1]}), &original)->indices[0], (bytes{0, 1}));
 
     // (b) the table reordered (reversed): mapped back by colour; the colour
     // at indices 4 and 9 keeps each pixel's own.
     std::vector<rgb8> reversed(table.rbegin(), table.rend());
     bytes reordered;
     for (const std::uint8_t k : before) reordered.push_back(static_cast<std::uint8_t>(255 - k));
-    const fitted_palette remapped = fit_one(indexed(reordered, reversed), &original, before);
-    EXPECT_EQ(remapped.indices[0], before);
-    EXPECT_EQ(remapped.palette[4], original[4]);
+    const result<fitted_palette> remapped = fit_one(indexed(reordered, reversed), &original, before);
+    EXPECT_EQ(remapped->indices[0], before);
+    EXPECT_EQ(remapped->palette[4], original[4]);
 
     // (c) true colour, by exact colour.
     std::vector<rgb8> colours;
     for (const std::uint8_t k : before) colours.push_back(table[k]);
-    const fitted_palette by_colour = fit_one(true_colour(colours), &original, before);
-    EXPECT_EQ(by_colour.indices[0], before);
-    EXPECT_TRUE(by_colour.error.empty());
+    const result<fitted_palette> by_colour = fit_one(true_colour(colours), &original, before);
+    EXPECT_EQ(by_colour->indices[0], before);
+    EXPECT_TRUE(by_colour.ok());
 
     // (d) an indexed image with a colour the original lacks: its table is
     // the palette, indices as they stand, and a note says so.
     std::vector<rgb8> edited = table;
     edited[3] = {8, 8, 248};
-    const fitted_palette edit = fit_one(indexed({3, 1}, edited), &original, bytes{2, 1});
-    EXPECT_EQ(edit.indices[0], (bytes{3, 1}));
-    EXPECT_EQ(edit.palette[3], rgb15_of({8, 8, 248}));
-    EXPECT_EQ(edit.notes.size(), 1u);
+    const result<fitted_palette> edit = fit_one(indexed({3, 1}, edited), &original, bytes{2, 1});
+    EXPECT_EQ(edit->indices[0], (bytes{3, 1}));
+    EXPECT_EQ(edit->palette[3], rgb15_of({8, 8, 248}));
+    EXPECT_EQ(edit->notes.size(), 1u);
 
     // (e) a true-colour pixel of a colour the palette lacks: an error naming
     // the file, the pixel and the colour; with `nearest`, the nearest colour.
     const picture odd = true_colour({table[1], {8, 8, 248}});
-    const fitted_palette refused = fit_one(odd, &original);
-    EXPECT_NE(refused.error.find("img.bmp: pixel (1, 0) has colour #0808f8"), std::string::npos) << refused.error;
-    const fitted_palette near = fit_one(odd, &original, {}, true);
-    EXPECT_TRUE(near.error.empty());
+    const result<fitted_palette> refused = fit_one(odd, &original);
+    EXPECT_NE(refused.error().words.find("img.bmp: pixel (1, 0) has colour #0808f8"), std::string::npos)
+        << refused.error().words;
+    const result<fitted_palette> near = fit_one(odd, &original, {}, true);
+    ASSERT_TRUE(near.ok());
     auto distance = [](rgb8 a, rgb8 b) {
         return (a.red - b.red) * (a.red - b.red) + (a.green - b.green) * (a.green - b.green) +
                (a.blue - b.blue) * (a.blue - b.blue);
     };
     int closest = 1 << 30;
     for (const std::uint16_t entry : original) closest = std::min(closest, distance(rgb8_of(entry), {8, 8, 248}));
-    EXPECT_EQ(distance(rgb8_of(near.palette[near.indices[0][1]]), {8, 8, 248}), closest);
-    EXPECT_EQ(near.palette, original);
+    EXPECT_EQ(distance(rgb8_of(near->palette[near->indices[0][1]]), {8, 8, 248}), closest);
+    EXPECT_EQ(near->palette, original);
 }
 
 // An editor that trims the colour table to the colours used (as ImageMagick
@@ -115,18 +116,18 @@ TEST(FitPalette, ANewColourInOneImageLeavesTheOtherSharingThePaletteAlone) {
     for (const std::uint8_t k : before_b) table_b.push_back(rgb8_of(original[k]));
     const picture b = indexed({0, 1, 2, 3, 4, 5}, table_b);
     const palette_user users[] = {{"a.bmp", &a, before_a}, {"b.bmp", &b, before_b}};
-    const fitted_palette fit = fit_palette(users, &original, false);
-    ASSERT_TRUE(fit.error.empty()) << fit.error;
-    EXPECT_EQ(fit.indices[1], before_b);
-    const std::uint8_t placed = fit.indices[0][2];
-    EXPECT_EQ(fit.palette[placed], rgb15_of(added));
+    const result<fitted_palette> fit = fit_palette(users, &original, false);
+    ASSERT_TRUE(fit.ok()) << fit.error().words;
+    EXPECT_EQ(fit->indices[1], before_b);
+    const std::uint8_t placed = fit->indices[0][2];
+    EXPECT_EQ(fit->palette[placed], rgb15_of(added));
     EXPECT_EQ(std::count(before_b.begin(), before_b.end(), placed), 0);
     for (std::size_t k = 0; k < palette_entries; ++k) {
         if (k != placed) {
-            EXPECT_EQ(fit.palette[k], original[k]) << "entry " << k;
+            EXPECT_EQ(fit->palette[k], original[k]) << "entry " << k;
         }
     }
-    EXPECT_EQ(fit.notes.size(), 1u);
+    EXPECT_EQ(fit->notes.size(), 1u);
 
     // A shows 250 colours the original lacks, B shows 6 entries: 256 entries
     // would be needed.
@@ -141,9 +142,9 @@ TEST(FitPalette, ANewColourInOneImageLeavesTheOtherSharingThePaletteAlone) {
     crowded_indices.push_back(250);
     const picture crowded = indexed(crowded_indices, crowded_table);
     const palette_user full[] = {{"a.bmp", &crowded, {}}, {"b.bmp", &b, before_b}};
-    const fitted_palette over = fit_palette(full, &original, false);
-    EXPECT_NE(over.error.find("250 colours"), std::string::npos) << over.error;
-    EXPECT_NE(over.error.find("249 are free"), std::string::npos) << over.error;
+    const result<fitted_palette> over = fit_palette(full, &original, false);
+    EXPECT_NE(over.error().words.find("250 colours"), std::string::npos) << over.error().words;
+    EXPECT_NE(over.error().words.find("249 are free"), std::string::npos) << over.error().words;
 }
 
 TEST(FitPalette, WithoutAnOriginalImagesSharingAPaletteAreMerged) {
@@ -153,13 +154,13 @@ TEST(FitPalette, WithoutAnOriginalImagesSharingAPaletteAreMerged) {
     const picture second = indexed({0, 1}, {colour(2), colour(3)});
     const picture third = true_colour({colour(3), colour(4)});
     const palette_user users[] = {{"a", &first, {}}, {"b", &second, {}}, {"c", &third, {}}};
-    const fitted_palette merged = fit_palette(users, nullptr, false);
-    ASSERT_TRUE(merged.error.empty()) << merged.error;
-    EXPECT_EQ(merged.indices[0], (bytes{0, 1, 0}));
+    const result<fitted_palette> merged = fit_palette(users, nullptr, false);
+    ASSERT_TRUE(merged.ok()) << merged.error().words;
+    EXPECT_EQ(merged->indices[0], (bytes{0, 1, 0}));
     for (std::size_t u = 0; u < 3; ++u) {
         const picture& image = *users[u].image;
-        for (std::size_t at = 0; at < merged.indices[u].size(); ++at) {
-            EXPECT_EQ(rgb8_of(merged.palette[merged.indices[u][at]]), image.colour_at(at));
+        for (std::size_t at = 0; at < merged->indices[u].size(); ++at) {
+            EXPECT_EQ(rgb8_of(merged->palette[merged->indices[u][at]]), image.colour_at(at));
         }
     }
 
@@ -172,16 +173,16 @@ TEST(FitPalette, WithoutAnOriginalImagesSharingAPaletteAreMerged) {
         more.push_back({0, static_cast<std::uint8_t>(8 * (k % 32)), static_cast<std::uint8_t>(8 * (1 + k / 32))});
     const picture x = true_colour(many), y = true_colour(more);
     const palette_user crowded[] = {{"x", &x, {}}, {"y", &y, {}}};
-    const fitted_palette over = fit_palette(crowded, nullptr, false);
-    EXPECT_NE(over.error.find("y: "), std::string::npos) << over.error;
-    EXPECT_NE(over.error.find("shares with x"), std::string::npos) << over.error;
+    const result<fitted_palette> over = fit_palette(crowded, nullptr, false);
+    EXPECT_NE(over.error().words.find("y: "), std::string::npos) << over.error().words;
+    EXPECT_NE(over.error().words.find("shares with x"), std::string::npos) << over.error().words;
 }
 
 TEST(FitPalette, ChannelsTheFormatCannotShowAreNotedOncePerImage) {
     const picture image = true_colour({{255, 255, 255}, {255, 255, 255}, {7, 0, 0}});
-    const fitted_palette fit = fit_one(image, nullptr);
-    EXPECT_EQ(fit.notes.size(), 1u);
-    EXPECT_EQ(fit.palette[fit.indices[0][0]], rgb15_of({248, 248, 248}));
+    const result<fitted_palette> fit = fit_one(image, nullptr);
+    EXPECT_EQ(fit->notes.size(), 1u);
+    EXPECT_EQ(fit->palette[fit->indices[0][0]], rgb15_of({248, 248, 248}));
 }
 
 }  // namespace

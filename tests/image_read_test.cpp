@@ -27,12 +27,21 @@ int source_index(int x, int y) {
     return y == 0 ? x % 6 : (x * 3 + y * 5 + (x * y) % 4) % 6;
 }
 
+// What a failed read says; nothing for a read that worked.
+std::string words_of(const result<picture>& read) {
+    return read ? std::string() : read.error().words;
+}
+
+std::uint32_t le32_at(const bytes& file, std::size_t at) {
+    return get_u32le(&file[at]);
+}
+
 bytes read_file(const std::string& name) {
     std::ifstream in(std::string(TORV_TEST_DATA) + "/readers/" + name, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-picture_read read_any(const std::string& name, const bytes& file, std::size_t max_pixels = 1 << 20) {
+result<picture> read_any(const std::string& name, const bytes& file, std::size_t max_pixels = 1 << 20) {
     return name.ends_with(".png") ? read_png(file, max_pixels) : read_bmp(file, max_pixels);
 }
 
@@ -62,10 +71,10 @@ TEST(ImageRead, FilesFromRealWriters) {
         SCOPED_TRACE(s.name);
         if (std::string(s.name).ends_with(".png") && !png_supported())
             continue;
-        const picture_read read = read_any(s.name, read_file(s.name));
-        ASSERT_TRUE(read.ok()) << read.error;
-        EXPECT_EQ(read.image.indexed, s.indexed);
-        expect_picture(read.image, source_index, colours);
+        const result<picture> read = read_any(s.name, read_file(s.name));
+        ASSERT_TRUE(read.ok()) << words_of(read);
+        EXPECT_EQ(read->indexed, s.indexed);
+        expect_picture(*read, source_index, colours);
     }
 }
 
@@ -74,13 +83,13 @@ TEST(ImageRead, FilesFromRealWriters) {
 TEST(ImageRead, SixteenBitFilesFromGimp) {
     for (const char* name : {"gimp-rgb565.bmp", "gimp-rgb555.bmp"}) {
         SCOPED_TRACE(name);
-        const picture_read read = read_bmp(read_file(name), 1 << 20);
-        ASSERT_TRUE(read.ok()) << read.error;
-        ASSERT_EQ(read.image.width, width);
-        ASSERT_EQ(read.image.height, height);
+        const result<picture> read = read_bmp(read_file(name), 1 << 20);
+        ASSERT_TRUE(read.ok()) << words_of(read);
+        ASSERT_EQ(read->width, width);
+        ASSERT_EQ(read->height, height);
         for (int y = 0; y < height; ++y) {
             for (int x = 0; x < width; ++x) {
-                const rgb8 got = read.image.colour_at(static_cast<std::size_t>(y * width + x));
+                const rgb8 got = read->colour_at(static_cast<std::size_t>(y * width + x));
                 const rgb8 want = colours[source_index(x, y)];
                 for (const auto& [a, b] :
                      {std::pair{got.red, want.red}, {got.green, want.green}, {got.blue, want.blue}})
@@ -97,41 +106,77 @@ TEST(ImageRead, OneBitAndGreyFiles) {
         SCOPED_TRACE(name);
         if (std::string(name).ends_with(".png") && !png_supported())
             continue;
-        const picture_read read = read_any(name, read_file(name));
-        ASSERT_TRUE(read.ok()) << read.error;
-        ASSERT_TRUE(read.image.indexed);
-        expect_picture(read.image, checkerboard, black_white);
+        const result<picture> read = read_any(name, read_file(name));
+        ASSERT_TRUE(read.ok()) << words_of(read);
+        ASSERT_TRUE(read->indexed);
+        expect_picture(*read, checkerboard, black_white);
     }
     if (png_supported()) {
         std::vector<rgb8> greys;
         for (int k = 0; k < 16; ++k)
             greys.push_back({static_cast<std::uint8_t>(16 * k), static_cast<std::uint8_t>(16 * k),
                              static_cast<std::uint8_t>(16 * k)});
-        const picture_read read = read_any("pil-grey.png", read_file("pil-grey.png"));
-        ASSERT_TRUE(read.ok()) << read.error;
+        const result<picture> read = read_any("pil-grey.png", read_file("pil-grey.png"));
+        ASSERT_TRUE(read.ok()) << words_of(read);
         expect_picture(
-            read.image, [](int x, int y) { return (x + y) % 16; }, greys);
+            *read, [](int x, int y) { return (x + y) % 16; }, greys);
     }
 }
 
 TEST(ImageRead, RefusesWhatItCannotTake) {
     if (png_supported()) {
-        const picture_read translucent = read_any("x.png", read_file("pil-rgba-translucent.png"));
-        EXPECT_NE(translucent.error.find("pixel (3, 2)"), std::string::npos) << translucent.error;
+        const result<picture> translucent = read_any("x.png", read_file("pil-rgba-translucent.png"));
+        EXPECT_NE(words_of(translucent).find("pixel (3, 2)"), std::string::npos) << words_of(translucent);
+        // A palette entry half transparent (tRNS), used by pixel (3, 0).
+        const result<picture> see_through = read_any("x.png", read_file("pil-p-translucent.png"));
+        ASSERT_FALSE(see_through);
+        EXPECT_EQ(see_through.error().code, code::not_opaque);
+        EXPECT_EQ(words_of(see_through), "pixel (3, 0) is not fully opaque");
     }
     // Too large for what the caller needs: refused, with the size known.
-    const picture_read large = read_bmp(read_file("pil-p8.bmp"), width * height - 1);
-    EXPECT_FALSE(large.ok());
-    EXPECT_EQ(large.image.width, width);
-    EXPECT_EQ(large.image.height, height);
+    const result<picture> large = read_bmp(read_file("pil-p8.bmp"), width * height - 1);
+    ASSERT_FALSE(large.ok());
+    EXPECT_EQ(large.error().code, code::image_too_large);
+    ASSERT_TRUE(large.error().size);
+    EXPECT_EQ(large.error().size->width, width);
+    EXPECT_EQ(large.error().size->height, height);
     EXPECT_FALSE(read_bmp(bytes{'B', 'M', 1, 2}, 100).ok());
 
     // A height of -2^31 has no positive 32-bit counterpart: named as it is.
     bytes tallest = read_file("pil-p8.bmp");
     put_u32le(&tallest[22], 0x80000000u);
-    const picture_read read = read_bmp(tallest, 1 << 20);
-    EXPECT_NE(read.error.find("-2147483648"), std::string::npos) << read.error;
-    EXPECT_EQ(read.image.height, 0);
+    const result<picture> read = read_bmp(tallest, 1 << 20);
+    EXPECT_NE(words_of(read).find("-2147483648"), std::string::npos) << words_of(read);
+    EXPECT_FALSE(read.ok() || read.error().size);
+}
+
+// Bit-field masks as a file states them: a colour's mask of 0, a mask beyond
+// the pixel's 16 bits, masks that share bits, a mask of two runs. Each is
+// refused, naming the mask, rather than read as a picture missing a colour.
+TEST(ImageRead, ColourMasksThatCannotBeAreRefused) {
+    const bytes good = read_file("gimp-rgb565.bmp");  // a 56-byte header, its masks at byte 54
+    ASSERT_EQ(le32_at(good, 14), 56u);
+    ASSERT_TRUE(read_bmp(good, 1 << 20));
+    struct wrong {
+        std::array<std::uint32_t, 3> masks;
+        const char* says;
+    };
+    const wrong cases[] = {
+        {{0, 0, 0}, "BMP red mask is 0"},
+        {{0xF800, 0, 0x001F}, "BMP green mask is 0"},
+        {{0x7C0000, 0x07E0, 0x001F}, "BMP red mask 0x7c0000 lies beyond the 16 bits of a pixel"},
+        {{0xF800, 0x0FE0, 0x001F}, "BMP red mask 0xf800 and green mask 0xfe0 overlap"},
+        {{0xF801, 0x07E0, 0x001E}, "BMP red mask 0xf801 is not one run of bits"},
+    };
+    for (const wrong& c : cases) {
+        SCOPED_TRACE(c.says);
+        bytes file = good;
+        for (std::size_t k = 0; k < 3; ++k) put_u32le(&file[54 + 4 * k], c.masks[k]);
+        const result<picture> read = read_bmp(file, 1 << 20);
+        ASSERT_FALSE(read);
+        EXPECT_EQ(read.error().code, code::bad_image);
+        EXPECT_EQ(words_of(read).substr(0, std::string(c.says).size()), c.says);
+    }
 }
 
 // Every cut of every file: refused, or read as the whole picture when only
@@ -143,14 +188,14 @@ TEST(ImageRead, CutOffFilesAreRefusedCleanly) {
         if (std::string(name).ends_with(".png") && !png_supported())
             continue;
         const bytes whole = read_file(name);
-        const picture_read full = read_any(name, whole);
-        ASSERT_TRUE(full.ok()) << name << ": " << full.error;
+        const result<picture> full = read_any(name, whole);
+        ASSERT_TRUE(full.ok()) << name << ": " << words_of(full);
         for (std::size_t size = 0; size < whole.size(); ++size) {
             const bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size));
-            const picture_read read = read_any(name, cut);
+            const result<picture> read = read_any(name, cut);
             if (read.ok()) {
-                ASSERT_EQ(read.image.indices, full.image.indices) << name << " cut to " << size << " bytes";
-                ASSERT_EQ(read.image.colours, full.image.colours) << name << " cut to " << size << " bytes";
+                ASSERT_EQ(read->indices, full->indices) << name << " cut to " << size << " bytes";
+                ASSERT_EQ(read->colours, full->colours) << name << " cut to " << size << " bytes";
             }
         }
     }
@@ -173,9 +218,9 @@ TEST(ImageRead, TopDownBitFieldsAndRle4) {
 
     // Our own file reads back as written.
     const bytes plain = own_bmp(pixels, palette, width, height);
-    const picture_read back = read_bmp(plain, 1 << 20);
-    ASSERT_TRUE(back.ok()) << back.error;
-    EXPECT_EQ(back.image.indices, pixels);
+    const result<picture> back = read_bmp(plain, 1 << 20);
+    ASSERT_TRUE(back.ok()) << words_of(back);
+    EXPECT_EQ(back->indices, pixels);
 
     // Top-down: a negative height and the rows in reading order.
     bytes top_down = plain;
@@ -183,9 +228,9 @@ TEST(ImageRead, TopDownBitFieldsAndRle4) {
     for (int y = 0; y < height; ++y) {
         std::copy_n(pixels.begin() + y * width, width, top_down.begin() + 1078 + y * width);
     }
-    const picture_read read_top = read_bmp(top_down, 1 << 20);
-    ASSERT_TRUE(read_top.ok()) << read_top.error;
-    EXPECT_EQ(read_top.image.indices, pixels);
+    const result<picture> read_top = read_bmp(top_down, 1 << 20);
+    ASSERT_TRUE(read_top.ok()) << words_of(read_top);
+    EXPECT_EQ(read_top->indices, pixels);
 
     // 32-bit with a V4 header and masks in an unusual order: red in the low
     // byte, blue above it, green on top, and no alpha.
@@ -211,9 +256,9 @@ TEST(ImageRead, TopDownBitFieldsAndRle4) {
             p[3] = c.green;
         }
     }
-    const picture_read read_v4 = read_bmp(v4, 1 << 20);
-    ASSERT_TRUE(read_v4.ok()) << read_v4.error;
-    for (std::size_t at = 0; at < pixels.size(); ++at) ASSERT_EQ(read_v4.image.colours[at], expected(at));
+    const result<picture> read_v4 = read_bmp(v4, 1 << 20);
+    ASSERT_TRUE(read_v4.ok()) << words_of(read_v4);
+    for (std::size_t at = 0; at < pixels.size(); ++at) ASSERT_EQ(read_v4->colours[at], expected(at));
 
     // 16 bits with no masks: 5-5-5, the format's own colours exactly.
     bytes plain16(54 + width * height * 2, 0);
@@ -229,9 +274,9 @@ TEST(ImageRead, TopDownBitFieldsAndRle4) {
             put_u16le(&plain16[54 + static_cast<std::size_t>((height - 1 - y) * width + x) * 2], pixel);
         }
     }
-    const picture_read read16 = read_bmp(plain16, 1 << 20);
-    ASSERT_TRUE(read16.ok()) << read16.error;
-    for (std::size_t at = 0; at < pixels.size(); ++at) ASSERT_EQ(read16.image.colours[at], expected(at));
+    const result<picture> read16 = read_bmp(plain16, 1 << 20);
+    ASSERT_TRUE(read16.ok()) << words_of(read16);
+    for (std::size_t at = 0; at < pixels.size(); ++at) ASSERT_EQ(read16->colours[at], expected(at));
 
     // RLE4 of a 4x3 picture: a run of two alternating indices, ends of
     // lines, an absolute run, a delta that skips a pixel, and the end.
@@ -249,9 +294,9 @@ TEST(ImageRead, TopDownBitFieldsAndRle4) {
                           0, 2,    1,    0,           // top row: a delta one pixel right,
                           2, 0x77, 0,    1};          // then 7 7, and the end
     rle.insert(rle.end(), stream.begin(), stream.end());
-    const picture_read read_rle = read_bmp(rle, 1 << 20);
-    ASSERT_TRUE(read_rle.ok()) << read_rle.error;
-    EXPECT_EQ(read_rle.image.indices, (bytes{0, 7, 7, 0, 3, 4, 5, 0, 1, 2, 1, 2}));
+    const result<picture> read_rle = read_bmp(rle, 1 << 20);
+    ASSERT_TRUE(read_rle.ok()) << words_of(read_rle);
+    EXPECT_EQ(read_rle->indices, (bytes{0, 7, 7, 0, 3, 4, 5, 0, 1, 2, 1, 2}));
 }
 
 }  // namespace

@@ -1,28 +1,49 @@
-// Creating a temporary file never follows or reuses an entry that is there:
-// a link planted at its name, pointing at someone's file, fails the creation
-// and leaves that file as it was.
+// Files read and written whole: a temporary file never follows or reuses an
+// entry that is there; its name is never longer than a long final name;
+// bytes already in place are left alone, but links are replaced; only plain
+// files are read, never waited for, and a file that changes while read is
+// refused.
 #include "io/output_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <random>
 
+#include "io/input.h"
+
 namespace torv {
 namespace {
 
 namespace fs = std::filesystem;
 
+struct scratch {
+    fs::path dir = fs::temp_directory_path() / ("torv-out-" + std::to_string(std::random_device{}()));
+    scratch() { fs::create_directories(dir); }
+    ~scratch() { fs::remove_all(dir); }
+};
+
+std::string contents_of(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+result<> write_text(const fs::path& file, const std::string& text) {
+    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    const std::span<const std::uint8_t> parts[] = {bytes.first(2), bytes.subspan(2)};
+    return write_whole_file(file.string(), parts, existing_entry::replace);
+}
+
 TEST(OutputFile, ALinkPlantedAtATemporaryNameIsNeverFollowed) {
-    const fs::path dir = fs::temp_directory_path() / ("torv-out-" + std::to_string(std::random_device{}()));
-    fs::create_directories(dir);
+    scratch at;
+    const fs::path& dir = at.dir;
     std::ofstream(dir / "victim.bin") << "precious";
     std::error_code can_link;
     fs::create_symlink(dir / "victim.bin", dir / "planted.tmp", can_link);
     if (can_link) {
-        fs::remove_all(dir);
         GTEST_SKIP() << "no symbolic links here";
     }
     fs::create_symlink(dir / "nowhere.bin", dir / "dangling.tmp");
@@ -34,7 +55,87 @@ TEST(OutputFile, ALinkPlantedAtATemporaryNameIsNeverFollowed) {
     }
     EXPECT_EQ(fs::file_size(dir / "victim.bin"), 8u);
     EXPECT_FALSE(fs::exists(dir / "nowhere.bin"));
-    fs::remove_all(dir);
+}
+
+// The same bytes again: the file stays (its inode too). Other bytes, a link
+// or a second hard link at the name: replaced, the link's target untouched.
+TEST(OutputFile, BytesAlreadyThereStayAndEverythingElseIsReplaced) {
+    scratch at;
+    const fs::path file = at.dir / "a.bmp";
+    ASSERT_TRUE(write_text(file, "image one"));
+    const auto inode = [](const fs::path& path) {
+        struct stat status {};
+        return lstat(path.c_str(), &status) == 0 ? status.st_ino : 0;
+    };
+    const auto first = inode(file);
+    ASSERT_TRUE(write_text(file, "image one"));
+    EXPECT_EQ(inode(file), first);
+    ASSERT_TRUE(write_text(file, "image two"));
+    EXPECT_NE(inode(file), first);
+    EXPECT_EQ(contents_of(file), "image two");
+
+    std::ofstream(at.dir / "target.bmp") << "image two";
+    fs::remove(file);
+    fs::create_symlink(at.dir / "target.bmp", file);
+    ASSERT_TRUE(write_text(file, "image two"));
+    EXPECT_FALSE(fs::is_symlink(fs::symlink_status(file)));
+    fs::remove(file);
+    fs::create_hard_link(at.dir / "target.bmp", file);
+    ASSERT_TRUE(write_text(file, "image two"));
+    EXPECT_NE(inode(file), inode(at.dir / "target.bmp"));
+    std::ofstream(at.dir / "target.bmp", std::ios::app) << " changed";
+    EXPECT_EQ(contents_of(file), "image two");
+}
+
+// A short file name in a folder whose name is a little below the longest
+// the system takes: its temporary must be no longer than it.
+TEST(OutputFile, ALongNameGetsATemporaryNoLonger) {
+    scratch at;
+    constexpr std::size_t folder_length = 4085;  // and "/x.bin": 4,091 bytes in all
+    fs::path deep = at.dir;
+    while (deep.string().size() + 101 < folder_length) {
+        deep /= std::string(100, 'd');
+    }
+    deep /= std::string(folder_length - deep.string().size() - 1, 'e');
+    fs::create_directories(deep);
+    const fs::path file = deep / "x.bin";
+    ASSERT_EQ(file.string().size(), 4091u);
+    output_file out;
+    ASSERT_TRUE(begin_output(out, file.string(), existing_entry::refuse));
+    EXPECT_LE(out.temp_name.size(), file.string().size());
+    ASSERT_TRUE(finish_output(out));
+    EXPECT_TRUE(fs::exists(file));
+}
+
+TEST(Input, OnlyPlainFilesAreReadAndNeverWaitedFor) {
+    scratch at;
+    const result<input_stream> folder = open_input(at.dir.string());
+    ASSERT_FALSE(folder);
+    EXPECT_EQ(folder.error().code, code::not_a_file);
+    EXPECT_EQ(folder.error().reason, "it is a folder");
+    const result<input_stream> device = open_input("/dev/zero");
+    ASSERT_FALSE(device);
+    EXPECT_EQ(device.error().code, code::not_a_file);
+    ASSERT_EQ(mkfifo((at.dir / "fifo.bin").c_str(), 0600), 0);
+    const result<whole_file> fifo = read_whole_file((at.dir / "fifo.bin").string(), 1 << 20);  // no writer: no wait
+    ASSERT_FALSE(fifo);
+    EXPECT_EQ(fifo.error().code, code::not_a_file);
+    const result<input_stream> missing = open_input((at.dir / "gone.bin").string());
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().code, code::cannot_open);
+    EXPECT_EQ(missing.error().reason, "No such file or directory");
+}
+
+// A file the system calls plain and empty that gives bytes when read (as
+// /proc's do): it grew while it was read.
+TEST(Input, AFileThatGrowsWhileReadIsRefused) {
+    if (!fs::exists("/proc/self/status")) {
+        GTEST_SKIP() << "no /proc here";
+    }
+    const result<whole_file> grown = read_whole_file("/proc/self/status", 1 << 20);
+    ASSERT_FALSE(grown);
+    EXPECT_EQ(grown.error().code, code::changed_while_read);
+    EXPECT_EQ(grown.error().reason, "it grew while it was read (it had 0 bytes when opened)");
 }
 
 }  // namespace

@@ -30,6 +30,7 @@ rgba = p.convert('RGBA')
 rgba.save('pil-rgba.png')                              # Pillow: RGBA PNG, every pixel opaque
 rgba.putpixel((3, 2), (248, 0, 0, 128))
 rgba.save('pil-rgba-translucent.png')                  # one pixel half transparent: refused
+p.save('pil-p-translucent.png', transparency=bytes([255, 255, 255, 128, 255, 255]))  # entry 3 half transparent: refused
 two = Image.new('P', (W, H)); two.putpalette([0, 0, 0, 248, 248, 248])
 two.putdata([(x + y) % 2 for y in range(H) for x in range(W)])
 two.save('pil-two.png', bits=1)                        # a 1-bit picture (checkerboard)

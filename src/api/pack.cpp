@@ -8,113 +8,105 @@
 
 #include "format/layouts.h"
 #include "format/names.h"
-#include "image/bmp_read.h"
-#include "image/png_read.h"
 #include "io/input.h"
+#include "libtorv/unpack.h"
 #include "pack/pack.h"
 
-namespace torv {
+namespace libtorv {
 
 namespace {
 
-// An image file may hold more than its pixels (headers, a colour table, four
-// bytes a pixel, PNG's framing); beyond this much more it is refused unread.
-constexpr std::uint64_t file_bytes_per_pixel = 5;
-constexpr std::uint64_t file_overhead = 1 << 20;
+using torv::failure_of;
+using torv::image_file;
+using torv::layout;
+
+std::string png_name_of(const std::string& bmp_name) {
+    return std::string(image_stem(bmp_name)) + ".png";
+}
 
 struct finder {
     const image_folder& folder;
     std::string prefix;
 
-    // The file of one expected image: its BMP name, or the PNG beside it.
-    struct image_file {
-        std::string path;
-        bool png = false;
-    };
-
-    // Finds the file of the image torv names `bmp_name`; an error if both kinds
-    // are there, nothing if neither.
-    std::optional<image_file> find_image(const std::string& bmp_name, std::string& error) const {
-        const std::string png_name = bmp_name.substr(0, bmp_name.size() - 4) + ".png";
+    // The file of the image torv names `bmp_name`: the BMP, or the PNG beside
+    // it; nothing if neither is there, a failure if both are.
+    result<std::optional<image_file>> find_image(const std::string& bmp_name) const {
+        const std::string png_name = png_name_of(bmp_name);
         const bool bmp = folder.has(bmp_name);
         const bool png = folder.has(png_name);
         if (bmp && png) {
-            error = "both " + bmp_name + " and " + png_name + " are there: remove the one not to pack";
-            return std::nullopt;
+            return failure_of(code::both_kinds,
+                              "both " + bmp_name + " and " + png_name + " are there: remove the one not to pack",
+                              bmp_name);
         }
         if (bmp)
-            return image_file{bmp_name, false};
+            return std::optional<image_file>(image_file{bmp_name, false});
         if (png)
-            return image_file{png_name, true};
-        return std::nullopt;
+            return std::optional<image_file>(image_file{png_name, true});
+        return std::optional<image_file>();
     }
 
-    picture_read read_image(const image_file& file, std::size_t max_pixels) const {
-        picture_read result;
-        const image_file_bytes read = folder.read(file.path, max_pixels * file_bytes_per_pixel + file_overhead);
-        if (!read.failure.empty()) {
-            result.error = read.failure;
-            return result;
-        }
-        return file.png ? read_png(read.bytes, max_pixels) : read_bmp(read.bytes, max_pixels);
-    }
-
-    // What the first image of a layout, if it is there, says about the layout.
+    // Whether the first image of a layout is there: of the layout's size
+    // (fits), or there and not counting, and why.
     struct first_image_probe {
-        bool fits = false;    // there, of the layout's size
-        std::string why_not;  // there (or something of its name is), but it does not count: why
+        bool fits = false;
+        std::string why_not;
     };
 
     first_image_probe probe_first_image(const layout& format) const {
-        std::string error;
-        const image_place& first = format.images[0];
-        const std::optional<image_file> file = find_image(output_name(prefix, first, 0), error);
-        if (!error.empty()) {
-            return {false, error};
+        const torv::image_place& first = format.images[0];
+        const result<std::optional<image_file>> found = find_image(torv::output_name(prefix, first, 0));
+        if (!found) {
+            return {false, found.error().words};
         }
-        if (!file) {
+        if (!*found) {
             return {};
         }
-        const picture_read read = read_image(*file, image_bytes(first));
-        if (read.image.width == first.width && read.image.height == first.height) {
+        const image_file& file = **found;
+        const result<torv::picture> read = torv::read_image_file(folder, file, torv::image_bytes(first));
+        const std::optional<image_size> size = read ? image_size{read->width, read->height} : read.error().size;
+        if (size && size->width == first.width && size->height == first.height) {
             return {true, {}};
         }
-        if (read.image.width > 0 && read.image.height > 0) {
-            return {false, file->path + " is " + std::to_string(read.image.width) + "x" +
-                               std::to_string(read.image.height) + ", the size of no layout's first image"};
+        if (size && size->width > 0 && size->height > 0) {
+            return {false, file.name + " is " + std::to_string(size->width) + "x" + std::to_string(size->height) +
+                               ", the size of no layout's first image"};
         }
-        return {false, file->path + ": " + read.error};
+        return {false, file.name + ": " + read.error().words};
     }
 
-    // Decides the layout from the original, --layout and the images present.
-    const layout* choose_layout(const std::string& layout_name, const original_file* original,
-                                std::string& error) const {
+    // Decides the layout from the original, the one asked for and the
+    // images present.
+    result<const layout*> choose_layout(const std::string& layout_name, const original_file* original) const {
         const layout* by_original = nullptr;
         if (original != nullptr) {
-            const auto original_size = static_cast<std::int64_t>(original->bytes.size());
-            by_original = find_layout(original_size);
+            const std::int64_t original_size =
+                original->size >= 0 ? original->size : static_cast<std::int64_t>(original->bytes.size());
+            by_original = torv::find_layout(original_size);
             if (by_original == nullptr) {
-                error = "the original " + original->name + " is " + std::to_string(original_size) +
-                        " bytes, the size of no layout (--no-like packs without it)";
-                return nullptr;
+                failure why = failure_of(code::no_layout,
+                                         "the original " + original->name + " is " + std::to_string(original_size) +
+                                             " bytes, the size of no layout (--no-like packs without it)",
+                                         original->name);
+                why.needed = original_size;
+                return why;
             }
         }
-        const layout* by_option = layout_name.empty() ? nullptr : layout_named(layout_name);
+        const layout* by_option = layout_name.empty() ? nullptr : torv::layout_named(layout_name);
         if (!layout_name.empty() && by_option == nullptr) {
-            error = "no layout is called '" + layout_name + "'";
-            return nullptr;
+            return failure_of(code::unknown_layout, "no layout is called '" + layout_name + "'");
         }
         if (by_original && by_option && by_original != by_option) {
-            error = "--layout says " + std::string(by_option->name) + ", but the original " + original->name +
-                    " is a " + std::string(by_original->name) + " file";
-            return nullptr;
+            return failure_of(code::layout_conflict, "--layout says " + std::string(by_option->name) +
+                                                         ", but the original " + original->name + " is a " +
+                                                         std::string(by_original->name) + " file");
         }
         if (by_original || by_option) {
             return by_original ? by_original : by_option;
         }
         std::vector<const layout*> found;
         std::vector<std::string> reasons;  // why what was there does not count, each once
-        for (const layout* format : all_layouts) {
+        for (const layout* format : torv::all_layouts) {
             const first_image_probe probe = probe_first_image(*format);
             if (probe.fits) {
                 found.push_back(format);
@@ -126,32 +118,35 @@ struct finder {
         if (found.size() == 1) {
             return found[0];
         }
+        std::string words;
         if (found.empty()) {
-            error = "found no images named " + prefix + "... of any layout (torv names them " + prefix + "0.bmp, " +
+            words = "found no images named " + prefix + "... of any layout (torv names them " + prefix + "0.bmp, " +
                     prefix + ".bmp or " + prefix + "000.bmp)";
             for (const std::string& reason : reasons) {
-                error += "; " + reason;
+                words += "; " + reason;
             }
         } else {
-            error = "the images fit several layouts (";
+            words = "the images fit several layouts (";
             for (std::size_t k = 0; k < found.size(); ++k) {
-                error += (k > 0 ? ", " : "") + std::string(found[k]->name);
+                words += (k > 0 ? ", " : "") + std::string(found[k]->name);
             }
-            error += "): say which with --layout";
+            words += "): say which with --layout";
         }
-        return nullptr;
+        return failure_of(code::layout_undecided, std::move(words));
     }
 
-    // The largest number of a frame image torv would name under the prefix that
-    // the folder holds (as BMP or PNG), or -1. Only the largest is kept, so any
-    // number of files takes the same memory.
-    std::int64_t largest_frame_number(const layout& format) const {
+    std::string frame_name(const layout& format, std::int64_t number) const {
+        return torv::output_name(prefix, format.images[0], static_cast<std::int32_t>(number));
+    }
+
+    // The largest number of a frame image torv would name under the prefix
+    // that the folder holds (as BMP or PNG), or -1. Only the largest is
+    // kept, so any number of files takes the same memory. Where the folder
+    // cannot be listed, every number up to `highest` is tried by name.
+    std::int64_t largest_frame_number(const layout& format, std::int64_t highest) const {
         constexpr std::size_t max_digits = 9;
         std::int64_t largest = -1;
-        if (!folder.each_name) {
-            return largest;
-        }
-        folder.each_name([&](const std::string& name) {
+        auto consider = [&](const std::string& name) {
             if (name.size() <= prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0) {
                 return;
             }
@@ -162,118 +157,213 @@ struct finder {
             }
             const std::int32_t number = std::stoi(digits);
             // Only the names torv writes: "0100" is not frame 100.
-            const std::string bmp = output_name(prefix, format.images[0], number);
-            const std::string png = bmp.substr(0, bmp.size() - 4) + ".png";
-            if ((name == bmp || name == png) && number > largest) {
+            const std::string bmp = frame_name(format, number);
+            if ((name == bmp || name == png_name_of(bmp)) && number > largest) {
                 largest = number;
             }
-        });
+        };
+        if (folder.each_name && folder.each_name(consider)) {
+            return largest;
+        }
+        // A listing that failed is no empty listing: the names are probed.
+        largest = -1;
+        for (std::int64_t number = 0; number <= highest; ++number) {
+            const std::string bmp = frame_name(format, number);
+            if (folder.has(bmp) || folder.has(png_name_of(bmp))) {
+                largest = number;
+            }
+        }
         return largest;
     }
 
     // The frames of a sequence: numbered from 0 without a gap, and no more than
     // the file has records for.
-    std::optional<std::vector<image_file>> collect_frames(const layout& format, std::string& error) const {
+    result<std::vector<image_file>> collect_frames(const layout& format) const {
         const auto max_frames = static_cast<std::size_t>(format.file_size / format.record_alignment);
-        auto frame_name = [&](std::int64_t number) {
-            return output_name(prefix, format.images[0], static_cast<std::int32_t>(number));
-        };
         std::vector<image_file> files;
         for (std::size_t number = 0;; ++number) {
-            const std::string name = frame_name(static_cast<std::int64_t>(number));
-            const std::optional<image_file> file = find_image(name, error);
-            if (!error.empty())
-                return std::nullopt;
+            const std::string name = frame_name(format, static_cast<std::int64_t>(number));
+            result<std::optional<image_file>> file = find_image(name);
             if (!file) {
+                return std::move(file).error();
+            }
+            if (!*file) {
                 break;
             }
             if (number == max_frames) {
-                const std::int64_t last = std::max(largest_frame_number(format), static_cast<std::int64_t>(number));
-                error = "the " + std::to_string(last + 1) + " frames " + frame_name(0) + " to " + frame_name(last) +
-                        " do not fit: a " + std::string(format.name) + " file holds at most " +
-                        std::to_string(max_frames) + " frames";
-                return std::nullopt;
+                const std::int64_t last = std::max(largest_frame_number(format, static_cast<std::int64_t>(number)),
+                                                   static_cast<std::int64_t>(number));
+                failure why =
+                    failure_of(code::too_many_frames,
+                               "the " + std::to_string(last + 1) + " frames " + frame_name(format, 0) + " to " +
+                                   frame_name(format, last) + " do not fit: a " + std::string(format.name) +
+                                   " file holds at most " + std::to_string(max_frames) + " frames");
+                why.needed = last + 1;
+                why.room = static_cast<std::int64_t>(max_frames);
+                return why;
             }
-            files.push_back(*file);
+            files.push_back(**file);
         }
-        const std::string missing = frame_name(static_cast<std::int64_t>(files.size()));
+        const std::string missing = frame_name(format, static_cast<std::int64_t>(files.size()));
         if (files.empty()) {
-            error = "missing image " + missing + " (or its .png)";
-            return std::nullopt;
+            return failure_of(code::missing_image, "missing image " + missing + " (or its .png)", missing);
         }
-        const std::int64_t last = largest_frame_number(format);
+        const std::int64_t last = largest_frame_number(format, static_cast<std::int64_t>(max_frames));
         if (last >= static_cast<std::int64_t>(files.size())) {
-            error = "missing frame " + missing + " (or its .png), though later frames are there, up to " +
-                    frame_name(last) + ": every frame from " + frame_name(0) + " on is needed";
-            return std::nullopt;
+            return failure_of(code::missing_frame,
+                              "missing frame " + missing + " (or its .png), though later frames are there, up to " +
+                                  frame_name(format, last) + ": every frame from " + frame_name(format, 0) +
+                                  " on is needed",
+                              missing);
         }
         return files;
     }
 
     // The image files of the layout, in order.
-    std::optional<std::vector<image_file>> collect_images(const layout& format, std::string& error) const {
-        if (is_record_walk(format)) {
-            return collect_frames(format, error);
+    result<std::vector<image_file>> collect_images(const layout& format) const {
+        if (torv::is_record_walk(format)) {
+            return collect_frames(format);
         }
         std::vector<image_file> files;
-        for (const image_place& place : format.images) {
-            const std::string name = output_name(prefix, place, 0);
-            const std::optional<image_file> file = find_image(name, error);
-            if (!error.empty())
-                return std::nullopt;
+        for (const torv::image_place& place : format.images) {
+            const std::string name = torv::output_name(prefix, place, 0);
+            result<std::optional<image_file>> file = find_image(name);
             if (!file) {
-                error = "missing image " + name + " (or its .png)";
-                return std::nullopt;
+                return std::move(file).error();
             }
-            files.push_back(*file);
+            if (!*file) {
+                return failure_of(code::missing_image, "missing image " + name + " (or its .png)", name);
+            }
+            files.push_back(**file);
         }
         return files;
     }
 };
 
-}  // namespace
-
-std::string image_file_too_large(std::uint64_t size) {
-    return "is " + std::to_string(size) + " bytes, far more than an image of its size needs";
+// " (1)" to " (99)" before the extension: how a browser names a second
+// download of a file of the same name.
+std::optional<std::string> without_download_number(const std::string& name) {
+    const std::string_view stem = image_stem(name);
+    if (stem.size() < 4 || stem.back() != ')') {
+        return std::nullopt;
+    }
+    const std::size_t open = stem.rfind(" (");
+    if (open == std::string_view::npos || open + 2 >= stem.size() - 1 || stem.size() - 1 - (open + 2) > 2) {
+        return std::nullopt;
+    }
+    const std::string_view digits = stem.substr(open + 2, stem.size() - 1 - (open + 2));
+    if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    return std::string(stem.substr(0, open)) + name.substr(stem.size());
 }
+
+bool has_image_extension(const std::string& name) {
+    return name.ends_with(".bmp") || name.ends_with(".png");
+}
+
+}  // namespace
 
 std::vector<std::string> layout_names() {
     std::vector<std::string> names;
-    for (const layout* format : all_layouts) {
+    for (const layout* format : torv::all_layouts) {
         names.emplace_back(format->name);
     }
     return names;
 }
 
-pack_result pack_images(std::string_view prefix, const image_folder& folder, const original_file* original,
-                        const pack_settings& settings, const byte_writer& write) {
-    pack_result result;
-    const finder find{folder, std::string(prefix)};
-    const layout* format = find.choose_layout(settings.layout, original, result.failure);
-    if (format == nullptr) {
-        return result;
+std::string prefix_of_images(const std::vector<std::string>& names) {
+    for (const std::string ending : {"000", "0", ""}) {
+        for (const std::string& name : names) {
+            if (!has_image_extension(name)) {
+                continue;
+            }
+            const std::string_view stem = image_stem(name);
+            if (stem.size() > ending.size() && stem.ends_with(ending) && (!ending.empty() || names.size() == 1)) {
+                return std::string(stem.substr(0, stem.size() - ending.size()));
+            }
+        }
     }
-    result.layout = format->name;
-    const std::optional<std::vector<finder::image_file>> files = find.collect_images(*format, result.failure);
-    if (!files) {
-        return result;
-    }
-    image_source images;
-    images.count = files->size();
-    images.name = [&](std::size_t k) { return (*files)[k].path; };
-    images.load = [&](std::size_t k, std::size_t max_pixels) { return find.read_image((*files)[k], max_pixels); };
-    input_stream original_bytes;
-    if (original != nullptr) {
-        attach_memory(original_bytes, original->bytes);
-    }
-    pack_options options;
-    options.nearest = settings.nearest;
-    options.jobs = std::max(1u, settings.jobs);
-    pack_outcome outcome = pack(*format, images, original != nullptr ? &original_bytes : nullptr, options, write);
-    result.failure = std::move(outcome.error);
-    result.report = std::move(outcome.report);
-    result.notes = std::move(outcome.notes);
-    return result;
+    return {};
 }
 
-}  // namespace torv
+result<image_match> match_images(const std::vector<std::string>& expected, const std::vector<std::string>& given) {
+    if (given.empty()) {
+        return failure_of(code::nothing_to_pack, "no edited images were given: packing would only copy the original");
+    }
+    auto stands_for = [&](const std::string& name) -> std::optional<std::string> {
+        if (!has_image_extension(name)) {
+            return std::nullopt;
+        }
+        for (const std::string& image : expected) {
+            if (image_stem(image) == image_stem(name)) {
+                return name;
+            }
+        }
+        return std::nullopt;
+    };
+    image_match matched;
+    std::vector<std::string> unused;
+    for (const std::string& name : given) {
+        if (std::optional<std::string> same = stands_for(name)) {
+            matched.files.emplace_back(name, *same);
+        } else if (std::optional<std::string> renamed = without_download_number(name);
+                   renamed && stands_for(*renamed)) {
+            matched.files.emplace_back(name, *renamed);
+            matched.notes.push_back(name + " is taken as " + *renamed + " (a browser's name for a second download)");
+        } else {
+            unused.push_back(name);
+        }
+    }
+    // Two files given for one image: the second is of no use either.
+    for (std::size_t k = 0; k < matched.files.size(); ++k) {
+        for (std::size_t j = 0; j < k; ++j) {
+            if (image_stem(matched.files[j].second) == image_stem(matched.files[k].second)) {
+                return failure_of(code::both_kinds,
+                                  matched.files[j].first + " and " + matched.files[k].first + " both stand for " +
+                                      std::string(image_stem(matched.files[k].second)) + ": give one of them",
+                                  matched.files[k].first);
+            }
+        }
+    }
+    if (!unused.empty()) {
+        std::string words = "no image of the original is named ";
+        for (std::size_t k = 0; k < unused.size(); ++k) {
+            words += (k > 0 ? ", " : "") + unused[k];
+        }
+        words += ": its images are ";
+        const std::size_t shown = std::min<std::size_t>(expected.size(), 4);
+        for (std::size_t k = 0; k < shown; ++k) {
+            words += (k > 0 ? ", " : "") + expected[k];
+        }
+        if (expected.size() > shown) {
+            words += " ... " + expected.back() + " (" + std::to_string(expected.size()) + " in all)";
+        }
+        words += ", as BMP or PNG";
+        return failure_of(code::unused_image, std::move(words), unused.front());
+    }
+    return matched;
+}
+
+result<pack_result> pack_images(std::string_view prefix, const image_folder& folder, const original_file* original,
+                                const pack_settings& settings, const byte_writer& write) {
+    const finder find{folder, std::string(prefix)};
+    const result<const layout*> chosen = find.choose_layout(settings.layout, original);
+    if (!chosen) {
+        return chosen.error();
+    }
+    const layout& format = **chosen;
+    const result<std::vector<image_file>> files = find.collect_images(format);
+    if (!files) {
+        return files.error();
+    }
+    torv::input_stream original_bytes;
+    if (original != nullptr) {
+        torv::attach_memory(original_bytes, original->bytes);
+    }
+    pack_settings used = settings;
+    used.jobs = std::max(1u, settings.jobs);
+    return torv::pack(format, *files, folder, original != nullptr ? &original_bytes : nullptr, used, write);
+}
+
+}  // namespace libtorv

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 
 #ifdef _WIN32
 #include <io.h>
@@ -76,6 +77,12 @@ std::u16string utf16_of(std::string_view utf8) {
         at += taken;
     }
     return out;
+}
+
+bool memory_to_start(std::size_t bytes) {
+    void* probe = std::malloc(bytes);
+    std::free(probe);
+    return probe != nullptr;
 }
 
 void write_text(std::FILE* stream, std::string_view text) {

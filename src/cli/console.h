@@ -3,6 +3,7 @@
 // made it so), while pipes and files get the UTF-8 bytes as they are.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -17,5 +18,11 @@ std::u16string utf16_of(std::string_view utf8);
 // Writes `text` to `stream` (stdout or stderr): on a Windows console as
 // UTF-16, elsewhere as it is.
 void write_text(std::FILE* stream, std::string_view text);
+
+// True if the run can have the memory it needs at the least (`bytes`). Under
+// a limit so tight that the runtime could not set aside memory for its own
+// exceptions, no std::bad_alloc could even be thrown: a program asks here
+// first, and says it has no memory without throwing.
+bool memory_to_start(std::size_t bytes);
 
 }  // namespace torv::cli

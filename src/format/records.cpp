@@ -97,7 +97,7 @@ std::optional<record_data> read_record(const layout& format, input_stream& in, s
 
 void for_each_record(const layout& format, input_stream& in,
                      const std::function<bool(const record_data&, std::int32_t)>& visit, std::size_t max_kept,
-                     record_start from) {
+                     record_point from) {
     std::int64_t start = from.offset;
     for (std::int32_t number = from.number;; ++number) {
         const std::optional<record_data> record = read_record(format, in, start, max_kept);

@@ -13,6 +13,7 @@
 #include "codec/lzss_decode.h"
 #include "format/layouts.h"
 #include "io/input.h"
+#include "libtorv/types.h"
 
 namespace torv {
 
@@ -32,17 +33,14 @@ std::optional<record_data> read_record(const layout& format, input_stream& in, s
 
 // Where a record begins, and its number: a walk can start again there
 // without reading the records before it.
-struct record_start {
-    std::int64_t offset = 0;
-    std::int32_t number = 0;
-};
+using libtorv::record_point;
 
 // Calls visit(record, number) for every record of the file in order from
 // `from`: the one record of most layouts, or each record of a walk until it
 // ends or visit returns false. `max_kept` as for read_record.
 void for_each_record(const layout& format, input_stream& in,
                      const std::function<bool(const record_data&, std::int32_t)>& visit, std::size_t max_kept = 0,
-                     record_start from = {});
+                     record_point from = {});
 
 // The stored bytes of `image` (rows or tiles, as the layout keeps them).
 void stored_pixels(const image_place& image, const record_data& record, input_stream& in, std::span<std::uint8_t> dest);

@@ -6,9 +6,9 @@
 
 namespace torv {
 
-file_result unpack_images(const layout& format, input_stream& in, std::string_view prefix,
-                          std::span<std::uint8_t> canvas, const image_sink& sink, record_start from) {
-    file_result failed;
+result<flow> unpack_images(const layout& format, input_stream& in, std::string_view prefix,
+                           std::span<std::uint8_t> canvas, const image_sink& sink, record_point from) {
+    result<flow> last = flow::go_on;
     // Running out of records is the normal end. Frames beyond 999 keep
     // counting in decimal rather than taking the one-character suffixes of
     // the other layouts.
@@ -19,18 +19,27 @@ file_result unpack_images(const layout& format, input_stream& in, std::string_vi
                 const std::span<std::uint8_t> pixels = canvas.first(image_bytes(image));
                 image_pixels(image, record, in, pixels);
                 const std::string name = output_name(prefix, image, number);
-                failed = sink({name,
-                               {pixels, image.width, image.height},
-                               record.palettes[image.palette],
-                               record_start{record.start, number}});
-                if (failed) {
+                last = sink({name, image.width, image.height, pixels, record.palettes[image.palette],
+                             record_point{record.start, number}});
+                if (!last || *last == flow::stop) {
                     return false;
                 }
             }
             return true;
         },
         0, from);
-    return failed;
+    return last;
+}
+
+bool is_record_point(const layout& format, record_point from) {
+    if (!is_record_walk(format)) {
+        return from.offset == 0 && from.number == 0;
+    }
+    const std::int64_t unit = format.record_alignment;
+    // Every record takes at least one unit, so record n starts at n units or
+    // later.
+    return from.offset >= 0 && from.offset < format.file_size && from.offset % unit == 0 && from.number >= 0 &&
+           from.number <= from.offset / unit;
 }
 
 }  // namespace torv

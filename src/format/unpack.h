@@ -11,30 +11,32 @@
 
 #include "format/layouts.h"
 #include "format/records.h"
-#include "image/image.h"
-#include "image/palette.h"
-#include "io/file_failure.h"
 #include "io/input.h"
+#include "io/result.h"
+#include "libtorv/types.h"
 
 namespace torv {
 
-// One image as converting hands it on: valid during the call only.
-struct unpacked_image {
-    std::string_view name;         // the name torv writes it under
-    indexed_image image;           // its palette indices, row-major, top row first
-    const rgb15_palette& palette;  // its palette, entries as stored
-    record_start record;           // where its record begins: unpacking can start there again
-};
+using libtorv::image_view;
 
-// Takes an image; a failure stops the conversion and is handed back.
-using image_sink = std::function<file_result(const unpacked_image&)>;
+// What a sink says after taking an image.
+enum class flow : std::uint8_t { go_on, stop };
+
+// Takes an image (valid during the call only); a failure stops the
+// conversion and is handed back.
+using image_sink = std::function<result<flow>(const image_view&)>;
 
 // Hands every image of the file open as `in`, of layout `format`, to `sink`
 // in order, each assembled in `canvas` (largest_image_bytes() bytes) and
 // named after `prefix`, from the record at `from` on. Bytes the file or a
-// block does not hold read as 0. Returns the sink's first failure. No memory
-// throws std::bad_alloc.
-file_result unpack_images(const layout& format, input_stream& in, std::string_view prefix,
-                          std::span<std::uint8_t> canvas, const image_sink& sink, record_start from = {});
+// block does not hold read as 0. Gives stop if the sink said so, or the
+// sink's first failure. No memory throws std::bad_alloc.
+result<flow> unpack_images(const layout& format, input_stream& in, std::string_view prefix,
+                           std::span<std::uint8_t> canvas, const image_sink& sink, record_point from = {});
+
+// True if `from` can be where a record of a file of `format` begins: the
+// start, or (in a walk of records) an aligned offset inside the file no
+// nearer its start than `from.number` records take.
+bool is_record_point(const layout& format, record_point from);
 
 }  // namespace torv

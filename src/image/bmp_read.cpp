@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstdio>
 #include <limits>
 #include <string>
 
 #include "io/little_endian.h"
+#include "io/result.h"
 
 namespace torv {
 
@@ -87,10 +89,16 @@ std::string describe(std::int64_t value) {
     return std::to_string(value);
 }
 
+using status = result<>;
+
+failure problem(code what, std::string words) {
+    return failure_of(what, std::move(words));
+}
+
 // Reads the headers; on failure returns the reason.
-std::string read_header(const bytes_in& in, bmp_header& header) {
+status read_header(const bytes_in& in, bmp_header& header) {
     if (!in.has(0, file_header_size + 4) || in.data[0] != 'B' || in.data[1] != 'M') {
-        return "not a BMP file";
+        return problem(code::not_an_image, "not a BMP file");
     }
     header.pixels_at = in.u32(10);
     const std::uint32_t header_size = in.u32(file_header_size);
@@ -98,10 +106,10 @@ std::string read_header(const bytes_in& in, bmp_header& header) {
                        header_size == v2_header_size || header_size == v3_header_size ||
                        header_size == v4_header_size || header_size == v5_header_size;
     if (!known) {
-        return "unsupported BMP header of " + describe(header_size) + " bytes";
+        return problem(code::unsupported_image, "unsupported BMP header of " + describe(header_size) + " bytes");
     }
     if (!in.has(file_header_size, header_size)) {
-        return "BMP header cut short";
+        return problem(code::image_cut_short, "BMP header cut short");
     }
     const std::size_t h = file_header_size;
     header.table_at = h + header_size;
@@ -122,7 +130,7 @@ std::string read_header(const bytes_in& in, bmp_header& header) {
             const std::size_t mask_count = header.compression == bi_alphabitfields ? 4 : 3;
             const std::size_t masks_at = h + info_header_size;
             if (!in.has(masks_at, 4 * mask_count)) {
-                return "BMP colour masks cut short";
+                return problem(code::image_cut_short, "BMP colour masks cut short");
             }
             for (std::size_t k = 0; k < mask_count; ++k) {
                 header.masks[k] = in.u32(masks_at + 4 * k);
@@ -139,19 +147,20 @@ std::string read_header(const bytes_in& in, bmp_header& header) {
     }
     if (header.height == std::numeric_limits<std::int32_t>::min()) {
         // Top-down by its sign, but no 32-bit height is this tall.
-        return "BMP height " + describe(header.height) + " is not valid";
+        return problem(code::bad_image, "BMP height " + describe(header.height) + " is not valid");
     }
     if (header.height < 0) {
         header.top_down = true;
         header.height = -header.height;
     }
     if (header.width <= 0 || header.height <= 0) {
-        return "BMP size " + describe(header.width) + "x" + describe(header.height) + " is empty";
+        return problem(code::bad_image,
+                       "BMP size " + describe(header.width) + "x" + describe(header.height) + " is empty");
     }
     return {};
 }
 
-std::string check_format(const bmp_header& header) {
+status check_format(const bmp_header& header) {
     const std::uint32_t c = header.compression;
     switch (header.bits) {
         case 1:
@@ -175,17 +184,19 @@ std::string check_format(const bmp_header& header) {
             if (c == bi_rgb)
                 return {};
             break;
-        default: return "unsupported BMP of " + describe(header.bits) + " bits per pixel";
+        default:
+            return problem(code::unsupported_image, "unsupported BMP of " + describe(header.bits) + " bits per pixel");
     }
-    return "unsupported BMP compression " + describe(c) + " at " + describe(header.bits) + " bits per pixel";
+    return problem(code::unsupported_image,
+                   "unsupported BMP compression " + describe(c) + " at " + describe(header.bits) + " bits per pixel");
 }
 
-std::string read_table(const bytes_in& in, const bmp_header& header, picture& image) {
+status read_table(const bytes_in& in, const bmp_header& header, picture& image) {
     const std::size_t possible = std::size_t{1} << header.bits;
     std::size_t count = header.colours_used == 0 ? possible : header.colours_used;
     count = std::min({count, possible, max_table_entries});
     if (!in.has(header.table_at, count * header.table_entry_size)) {
-        return "BMP colour table cut short";
+        return problem(code::image_cut_short, "BMP colour table cut short");
     }
     image.table.resize(count);
     for (std::size_t k = 0; k < count; ++k) {
@@ -204,11 +215,11 @@ std::size_t row_stride(const bmp_header& header) {
     return (static_cast<std::size_t>(header.width) * header.bits + 31) / 32 * 4;
 }
 
-std::string pixels_cut_short() {
-    return "BMP pixel data cut short";
+failure pixels_cut_short() {
+    return problem(code::image_cut_short, "BMP pixel data cut short");
 }
 
-std::string read_plain_indices(const bytes_in& in, const bmp_header& header, picture& image) {
+status read_plain_indices(const bytes_in& in, const bmp_header& header, picture& image) {
     const auto width = static_cast<std::size_t>(header.width);
     const auto height = static_cast<std::size_t>(header.height);
     const std::size_t stride = row_stride(header);
@@ -235,12 +246,12 @@ std::string read_plain_indices(const bytes_in& in, const bmp_header& header, pic
 // Pixels no run covers keep index 0; runs past the end of a row are dropped.
 // A stream that ends before the end-of-bitmap code with rows missing is cut
 // short.
-std::string read_rle_indices(const bytes_in& in, const bmp_header& header, picture& image) {
+status read_rle_indices(const bytes_in& in, const bmp_header& header, picture& image) {
     const auto width = static_cast<std::size_t>(header.width);
     const auto height = static_cast<std::size_t>(header.height);
     const bool four_bit = header.compression == bi_rle4;
     if (header.top_down) {
-        return "RLE-compressed BMP stored top-down";
+        return problem(code::bad_image, "RLE-compressed BMP stored top-down");
     }
     if (header.pixels_at > in.data.size()) {
         return pixels_cut_short();
@@ -300,6 +311,44 @@ std::string read_rle_indices(const bytes_in& in, const bmp_header& header, pictu
     return {};
 }
 
+std::string hex_mask(std::uint32_t mask) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(mask));
+    return text;
+}
+
+// Colour masks as a file may state them: each colour's non-zero (alpha may
+// be 0), one run of bits, within the pixel's bits, and none sharing a bit
+// with another.
+status check_masks(const std::array<std::uint32_t, 4>& masks, unsigned bits) {
+    static constexpr const char* names[] = {"red", "green", "blue", "alpha"};
+    const std::uint64_t pixel_bits = bits >= 32 ? 0xFFFFFFFFu : (std::uint64_t{1} << bits) - 1;
+    for (std::size_t k = 0; k < masks.size(); ++k) {
+        const std::uint32_t mask = masks[k];
+        const std::string named = std::string("BMP ") + names[k] + " mask";
+        if (mask == 0) {
+            if (k < 3) {
+                return problem(code::bad_image, named + " is 0: the picture would have no " + names[k]);
+            }
+            continue;
+        }
+        if ((mask & ~pixel_bits) != 0) {
+            return problem(code::bad_image, named + " " + hex_mask(mask) + " lies beyond the " + std::to_string(bits) +
+                                                " bits of a pixel");
+        }
+        if (std::popcount(mask) != std::countr_one(mask >> std::countr_zero(mask))) {
+            return problem(code::bad_image, named + " " + hex_mask(mask) + " is not one run of bits");
+        }
+        for (std::size_t other = 0; other < k; ++other) {
+            if ((masks[other] & mask) != 0) {
+                return problem(code::bad_image, std::string("BMP ") + names[other] + " mask " + hex_mask(masks[other]) +
+                                                    " and " + names[k] + " mask " + hex_mask(mask) + " overlap");
+            }
+        }
+    }
+    return {};
+}
+
 channel channel_of(std::uint32_t mask) {
     if (mask == 0) {
         return {};
@@ -307,7 +356,7 @@ channel channel_of(std::uint32_t mask) {
     return {mask, static_cast<unsigned>(std::countr_zero(mask)), static_cast<unsigned>(std::popcount(mask))};
 }
 
-std::string read_true_colour(const bytes_in& in, const bmp_header& header, picture& image) {
+status read_true_colour(const bytes_in& in, const bmp_header& header, picture& image) {
     const auto width = static_cast<std::size_t>(header.width);
     const auto height = static_cast<std::size_t>(header.height);
     const std::size_t stride = row_stride(header);
@@ -321,11 +370,8 @@ std::string read_true_colour(const bytes_in& in, const bmp_header& header, pictu
     } else if (!masked) {
         masks = {0x00FF0000, 0x0000FF00, 0x000000FF, header.bits == 32 ? header.masks[3] : 0};
     }
-    for (const std::uint32_t mask : masks) {
-        // A mask's bits must be one run.
-        if (mask != 0 && std::popcount(mask) != std::countr_one(mask >> std::countr_zero(mask))) {
-            return "BMP colour mask is not one run of bits";
-        }
+    if (status checked = check_masks(masks, header.bits); !checked) {
+        return checked;
     }
     const channel red = channel_of(masks[0]), green = channel_of(masks[1]), blue = channel_of(masks[2]);
     const channel alpha = channel_of(masks[3]);
@@ -340,8 +386,13 @@ std::string read_true_colour(const bytes_in& in, const bmp_header& header, pictu
                 pixel |= static_cast<std::uint32_t>(p[k]) << (8 * k);
             }
             if (alpha.width > 0 && alpha.of(pixel) != 255) {
-                return "pixel (" + describe(static_cast<std::int64_t>(x)) + ", " +
-                       describe(static_cast<std::int64_t>(picture_row(header, row))) + ") is not fully opaque";
+                failure why =
+                    problem(code::not_opaque, "pixel (" + describe(static_cast<std::int64_t>(x)) + ", " +
+                                                  describe(static_cast<std::int64_t>(picture_row(header, row))) +
+                                                  ") is not fully opaque");
+                why.pixel = libtorv::pixel_position{static_cast<std::int32_t>(x),
+                                                    static_cast<std::int32_t>(picture_row(header, row))};
+                return why;
             }
             out[x] = {red.colour_of(pixel), green.colour_of(pixel), blue.colour_of(pixel)};
         }
@@ -349,13 +400,18 @@ std::string read_true_colour(const bytes_in& in, const bmp_header& header, pictu
     return {};
 }
 
-std::string check_indices(const picture& image) {
+status check_indices(const picture& image) {
     const auto width = static_cast<std::size_t>(image.width);
     for (std::size_t at = 0; at < image.indices.size(); ++at) {
         if (image.indices[at] >= image.table.size()) {
-            return "pixel (" + describe(static_cast<std::int64_t>(at % width)) + ", " +
-                   describe(static_cast<std::int64_t>(at / width)) + ") uses colour " + describe(image.indices[at]) +
-                   " of a colour table of " + describe(static_cast<std::int64_t>(image.table.size()));
+            failure why =
+                problem(code::bad_image, "pixel (" + describe(static_cast<std::int64_t>(at % width)) + ", " +
+                                             describe(static_cast<std::int64_t>(at / width)) + ") uses colour " +
+                                             describe(image.indices[at]) + " of a colour table of " +
+                                             describe(static_cast<std::int64_t>(image.table.size())));
+            why.pixel =
+                libtorv::pixel_position{static_cast<std::int32_t>(at % width), static_cast<std::int32_t>(at / width)};
+            return why;
         }
     }
     return {};
@@ -363,45 +419,50 @@ std::string check_indices(const picture& image) {
 
 }  // namespace
 
-picture_read read_bmp(std::span<const std::uint8_t> file, std::size_t max_pixels) {
-    picture_read result;
+result<picture> read_bmp(std::span<const std::uint8_t> file, std::size_t max_pixels) {
     const bytes_in in{file};
     bmp_header header;
-    result.error = read_header(in, header);
-    if (!result.ok()) {
-        return result;
+    if (status read = read_header(in, header); !read) {
+        return read.error();
     }
-    picture& image = result.image;
+    picture image;
     image.width =
         static_cast<std::int32_t>(std::min<std::int64_t>(header.width, std::numeric_limits<std::int32_t>::max()));
     image.height =
         static_cast<std::int32_t>(std::min<std::int64_t>(header.height, std::numeric_limits<std::int32_t>::max()));
-    result.error = check_format(header);
-    if (!result.ok()) {
-        return result;
+    // Whatever fails from here on, the size the file states is known.
+    auto with_size = [&](failure why) {
+        why.size = libtorv::image_size{image.width, image.height};
+        return why;
+    };
+    if (status known = check_format(header); !known) {
+        return with_size(known.error());
     }
     const std::uint64_t pixels = static_cast<std::uint64_t>(header.width) * static_cast<std::uint64_t>(header.height);
     if (pixels > max_pixels) {
-        result.error = "BMP of " + describe(header.width) + "x" + describe(header.height) + " pixels is too large";
-        return result;
+        return with_size(problem(code::image_too_large, "BMP of " + describe(header.width) + "x" +
+                                                            describe(header.height) + " pixels is too large"));
     }
     image.indexed = header.bits <= 8;
+    status read;
     if (image.indexed) {
-        result.error = read_table(in, header, image);
-        if (!result.ok()) {
-            return result;
+        read = read_table(in, header, image);
+        if (read) {
+            image.indices.assign(static_cast<std::size_t>(pixels), 0);
+            read = header.compression == bi_rgb ? read_plain_indices(in, header, image)
+                                                : read_rle_indices(in, header, image);
         }
-        image.indices.assign(static_cast<std::size_t>(pixels), 0);
-        result.error =
-            header.compression == bi_rgb ? read_plain_indices(in, header, image) : read_rle_indices(in, header, image);
-        if (result.ok()) {
-            result.error = check_indices(image);
+        if (read) {
+            read = check_indices(image);
         }
     } else {
         image.colours.resize(static_cast<std::size_t>(pixels));
-        result.error = read_true_colour(in, header, image);
+        read = read_true_colour(in, header, image);
     }
-    return result;
+    if (!read) {
+        return with_size(read.error());
+    }
+    return image;
 }
 
 }  // namespace torv

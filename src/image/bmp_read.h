@@ -9,11 +9,13 @@
 #include <span>
 
 #include "image/picture.h"
+#include "io/result.h"
 
 namespace torv {
 
 // Reads the BMP file held in `file`. Pictures of more than `max_pixels` pixels
 // are refused before any pixel memory is taken. Never reads outside `file`.
-picture_read read_bmp(std::span<const std::uint8_t> file, std::size_t max_pixels);
+// A failure states the picture's size once the header has told it.
+result<picture> read_bmp(std::span<const std::uint8_t> file, std::size_t max_pixels);
 
 }  // namespace torv

@@ -83,7 +83,7 @@ void lay_out_bmp(const indexed_image& image, const rgb15_palette& palette, std::
     }
 }
 
-file_result write_bmp(const std::string& name, const indexed_image& image, const rgb15_palette& palette) {
+result<> write_bmp(const std::string& name, const indexed_image& image, const rgb15_palette& palette) {
     // The header is laid out here; the rows leave straight from the image,
     // last row first.
     std::uint8_t header[bmp_pixel_offset];

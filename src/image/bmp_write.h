@@ -8,8 +8,8 @@
 
 #include "image/image.h"
 #include "image/palette.h"
-#include "io/file_failure.h"
 #include "io/little_endian.h"
+#include "io/result.h"
 
 namespace torv {
 
@@ -35,6 +35,6 @@ void lay_out_bmp(const indexed_image& image, const rgb15_palette& palette, std::
 
 // Writes the BMP as the file `name`, replacing one of that name: the file is
 // complete or, on a failure, left as it was.
-file_result write_bmp(const std::string& name, const indexed_image& image, const rgb15_palette& palette);
+result<> write_bmp(const std::string& name, const indexed_image& image, const rgb15_palette& palette);
 
 }  // namespace torv

@@ -23,13 +23,4 @@ struct picture {
     rgb8 colour_at(std::size_t at) const { return indexed ? table[indices[at]] : colours[at]; }
 };
 
-// What reading an image file gave: the picture, or why it could not be read.
-// The size is filled in as soon as the header is read, even when the rest
-// fails.
-struct picture_read {
-    picture image;
-    std::string error;  // empty on success
-    bool ok() const { return error.empty(); }
-};
-
 }  // namespace torv

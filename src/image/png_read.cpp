@@ -7,6 +7,7 @@
 
 #include <csetjmp>
 #include <cstring>
+#include <new>
 #endif
 
 namespace torv {
@@ -17,10 +18,8 @@ bool png_supported() {
     return false;
 }
 
-picture_read read_png(std::span<const std::uint8_t>, std::size_t) {
-    picture_read result;
-    result.error = "this build of torv-pack reads no PNG files (convert them to BMP)";
-    return result;
+result<picture> read_png(std::span<const std::uint8_t>, std::size_t) {
+    return failure_of(code::unsupported_image, "this build of torv-pack reads no PNG files (convert them to BMP)");
 }
 
 #else
@@ -124,8 +123,83 @@ bool read_rows(png_session& session, png_bytepp rows) {
     return true;
 }
 
-std::string position(std::size_t at, std::size_t width) {
-    return "pixel (" + std::to_string(at % width) + ", " + std::to_string(at / width) + ")";
+failure at_pixel(code what, std::size_t at, std::size_t width, const std::string& what_of_it) {
+    failure why = failure_of(
+        what, "pixel (" + std::to_string(at % width) + ", " + std::to_string(at / width) + ") " + what_of_it);
+    why.pixel = libtorv::pixel_position{static_cast<std::int32_t>(at % width), static_cast<std::int32_t>(at / width)};
+    return why;
+}
+
+// The picture of indexed rows: its table and indices, every index within it
+// and every pixel opaque.
+result<> take_indexed(const png_shape& shape, std::vector<png_byte>& stored, picture& image) {
+    image.indexed = true;
+    for (int k = 0; k < shape.palette_size; ++k) {
+        image.table.push_back({shape.palette[k].red, shape.palette[k].green, shape.palette[k].blue});
+    }
+    image.indices = std::move(stored);
+    for (std::size_t at = 0; at < image.indices.size(); ++at) {
+        const std::uint8_t index = image.indices[at];
+        if (index >= image.table.size()) {
+            return at_pixel(
+                code::bad_image, at, shape.width,
+                "uses colour " + std::to_string(index) + " of a palette of " + std::to_string(image.table.size()));
+        }
+        if (index < shape.transparency_size && shape.transparency[index] != 255) {
+            return at_pixel(code::not_opaque, at, shape.width, "is not fully opaque");
+        }
+    }
+    return {};
+}
+
+// The picture of RGB or RGBA rows, every pixel opaque.
+result<> take_colours(const png_shape& shape, const std::vector<png_byte>& stored, picture& image) {
+    const auto channels = static_cast<std::size_t>(shape.channels);
+    const std::size_t pixels = stored.size() / channels;
+    image.colours.resize(pixels);
+    for (std::size_t at = 0; at < pixels; ++at) {
+        const png_byte* p = stored.data() + at * channels;
+        if (channels == 4 && p[3] != 255) {
+            return at_pixel(code::not_opaque, at, shape.width, "is not fully opaque");
+        }
+        image.colours[at] = {p[0], p[1], p[2]};
+    }
+    return {};
+}
+
+// What libpng said, as a failure.
+failure libpng_failure(const png_session& session) {
+    return failure_of(code::bad_image, std::string("PNG: ") + session.message);
+}
+
+// Reads the picture whose header has been read.
+result<picture> read_picture(png_session& session, const png_shape& shape, std::size_t max_pixels) {
+    picture image;
+    image.width = static_cast<std::int32_t>(std::min<png_uint_32>(shape.width, 0x7FFFFFFF));
+    image.height = static_cast<std::int32_t>(std::min<png_uint_32>(shape.height, 0x7FFFFFFF));
+    auto with_size = [&](failure why) {
+        why.size = libtorv::image_size{image.width, image.height};
+        return why;
+    };
+    if (static_cast<std::uint64_t>(shape.width) * shape.height > max_pixels) {
+        return with_size(failure_of(code::image_too_large, "PNG of " + std::to_string(shape.width) + "x" +
+                                                               std::to_string(shape.height) + " pixels is too large"));
+    }
+    const std::size_t row_bytes = std::size_t{shape.width} * static_cast<std::size_t>(shape.channels);
+    std::vector<png_byte> stored(row_bytes * shape.height);
+    std::vector<png_bytep> rows(shape.height);
+    for (std::size_t y = 0; y < shape.height; ++y) {
+        rows[y] = stored.data() + y * row_bytes;
+    }
+    if (!read_rows(session, rows.data())) {
+        return with_size(libpng_failure(session));
+    }
+    const result<> taken = shape.colour_type == PNG_COLOR_TYPE_PALETTE ? take_indexed(shape, stored, image)
+                                                                       : take_colours(shape, stored, image);
+    if (!taken) {
+        return with_size(taken.error());
+    }
+    return image;
 }
 
 }  // namespace
@@ -134,11 +208,9 @@ bool png_supported() {
     return true;
 }
 
-picture_read read_png(std::span<const std::uint8_t> file, std::size_t max_pixels) {
-    picture_read result;
+result<picture> read_png(std::span<const std::uint8_t> file, std::size_t max_pixels) {
     if (file.size() < signature_size || png_sig_cmp(file.data(), 0, signature_size) != 0) {
-        result.error = "not a PNG file";
-        return result;
+        return failure_of(code::not_an_image, "not a PNG file");
     }
     png_session session;
     session.file = file;
@@ -146,61 +218,14 @@ picture_read read_png(std::span<const std::uint8_t> file, std::size_t max_pixels
     session.info = session.png ? png_create_info_struct(session.png) : nullptr;
     if (session.info == nullptr) {
         png_destroy_read_struct(&session.png, nullptr, nullptr);
-        result.error = "no memory for reading PNG";
-        return result;
+        throw std::bad_alloc();
     }
     png_set_read_fn(session.png, &session, read_from_memory);
-
     png_shape shape;
-    picture& image = result.image;
-    if (!read_shape(session, max_pixels, shape)) {
-        result.error = std::string("PNG: ") + session.message;
-    } else {
-        image.width = static_cast<std::int32_t>(std::min<png_uint_32>(shape.width, 0x7FFFFFFF));
-        image.height = static_cast<std::int32_t>(std::min<png_uint_32>(shape.height, 0x7FFFFFFF));
-        const std::size_t pixels = std::size_t{shape.width} * shape.height;
-        if (static_cast<std::uint64_t>(shape.width) * shape.height > max_pixels) {
-            result.error =
-                "PNG of " + std::to_string(shape.width) + "x" + std::to_string(shape.height) + " pixels is too large";
-        } else {
-            const std::size_t row_bytes = std::size_t{shape.width} * static_cast<std::size_t>(shape.channels);
-            std::vector<png_byte> stored(row_bytes * shape.height);
-            std::vector<png_bytep> rows(shape.height);
-            for (std::size_t y = 0; y < shape.height; ++y) {
-                rows[y] = stored.data() + y * row_bytes;
-            }
-            if (!read_rows(session, rows.data())) {
-                result.error = std::string("PNG: ") + session.message;
-            } else if (shape.colour_type == PNG_COLOR_TYPE_PALETTE) {
-                image.indexed = true;
-                for (int k = 0; k < shape.palette_size; ++k) {
-                    image.table.push_back({shape.palette[k].red, shape.palette[k].green, shape.palette[k].blue});
-                }
-                image.indices.assign(stored.begin(), stored.end());
-                for (std::size_t at = 0; at < pixels && result.ok(); ++at) {
-                    const std::uint8_t index = image.indices[at];
-                    if (index >= image.table.size()) {
-                        result.error = position(at, shape.width) + " uses colour " + std::to_string(index) +
-                                       " of a palette of " + std::to_string(image.table.size());
-                    } else if (index < shape.transparency_size && shape.transparency[index] != 255) {
-                        result.error = position(at, shape.width) + " is not fully opaque";
-                    }
-                }
-            } else {
-                image.colours.resize(pixels);
-                const auto channels = static_cast<std::size_t>(shape.channels);
-                for (std::size_t at = 0; at < pixels && result.ok(); ++at) {
-                    const png_byte* p = stored.data() + at * channels;
-                    if (channels == 4 && p[3] != 255) {
-                        result.error = position(at, shape.width) + " is not fully opaque";
-                    }
-                    image.colours[at] = {p[0], p[1], p[2]};
-                }
-            }
-        }
-    }
+    result<picture> read = read_shape(session, max_pixels, shape) ? read_picture(session, shape, max_pixels)
+                                                                  : result<picture>(libpng_failure(session));
     png_destroy_read_struct(&session.png, &session.info, nullptr);
-    return result;
+    return read;
 }
 
 #endif

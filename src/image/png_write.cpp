@@ -11,8 +11,8 @@ namespace torv {
 
 #ifndef TORV_HAVE_PNG
 
-std::vector<std::uint8_t> write_png(const indexed_image&, const rgb15_palette&) {
-    return {};
+result<std::vector<std::uint8_t>> write_png(const indexed_image&, const rgb15_palette&) {
+    return failure_of(code::unsupported_image, "this build writes no PNG files");
 }
 
 #else
@@ -62,7 +62,7 @@ bool write_rows(png_structp png, png_infop info, const indexed_image& image, con
 
 }  // namespace
 
-std::vector<std::uint8_t> write_png(const indexed_image& image, const rgb15_palette& palette) {
+result<std::vector<std::uint8_t>> write_png(const indexed_image& image, const rgb15_palette& palette) {
     std::vector<std::uint8_t> file;
     png_writing writing{&file};
     png_color colours[palette_entries];

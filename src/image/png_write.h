@@ -9,10 +9,11 @@
 
 #include "image/image.h"
 #include "image/palette.h"
+#include "io/result.h"
 
 namespace torv {
 
-// The whole PNG file; empty in a build without libpng.
-std::vector<std::uint8_t> write_png(const indexed_image& image, const rgb15_palette& palette);
+// The whole PNG file; unsupported_image in a build without libpng.
+result<std::vector<std::uint8_t>> write_png(const indexed_image& image, const rgb15_palette& palette);
 
 }  // namespace torv

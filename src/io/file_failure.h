@@ -1,29 +1,20 @@
-// What went wrong with a file, as a value: the layers below the programs
-// report failures this way and never print or end the run themselves. Each
-// program words them as its users expect.
+// Failures of files (opening, reading, writing, putting in place), worded
+// once for every front end: "cannot open pics.bin: No such file or
+// directory". The code, the file and the system's reason travel with the
+// words, so that a front end can say it its own way.
 #pragma once
 
-#include <cstdint>
-#include <optional>
 #include <string>
+
+#include "io/result.h"
 
 namespace torv {
 
-enum class file_step : std::uint8_t {
-    open,    // the file could not be opened for reading
-    read,    // reading it failed or came up short
-    create,  // the file (or its temporary) could not be created
-    write,   // writing or closing it failed
-    exists,  // an entry of that name is there and may not be replaced
-    place,   // the finished file could not be put in place
-};
+// A failure of the file `name` (one of the file codes of libtorv::code),
+// with the system's `reason` if it gave one.
+failure file_failure(code what, const std::string& name, std::string reason = {});
 
-struct file_failure {
-    file_step step;
-    std::string name;    // the file as the caller named it
-    std::string reason;  // the system's words for the cause, if it gave any
-};
-
-using file_result = std::optional<file_failure>;  // nothing on success
+// The system's words for an errno value.
+std::string system_reason(int error_number);
 
 }  // namespace torv

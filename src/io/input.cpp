@@ -1,5 +1,6 @@
 #include "io/input.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -8,18 +9,17 @@
 #include <cstdio>
 #include <cstring>
 
+#include "io/file_failure.h"
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace torv {
 
 namespace {
-
-std::int64_t measure_size(std::FILE* file) {
-    if (std::fseek(file, 0, SEEK_END) != 0) {
-        return -1;
-    }
-    const long end = std::ftell(file);
-    std::fseek(file, 0, SEEK_SET);
-    return end;
-}
 
 // Positions the underlying file at `offset`; false if it refuses.
 bool seek_file(std::FILE* file, std::int64_t offset) {
@@ -40,31 +40,106 @@ std::size_t refill_from_memory(input_stream& in) {
     return in.len;
 }
 
+#ifdef _WIN32
+using file_status = struct _stat64;
+inline int status_of(int handle, file_status& status) {
+    return _fstat64(handle, &status);
+}
+inline bool is_folder(const file_status& status) {
+    return (status.st_mode & _S_IFMT) == _S_IFDIR;
+}
+inline bool is_plain(const file_status& status) {
+    return (status.st_mode & _S_IFMT) == _S_IFREG;
+}
+inline bool is_fifo(const file_status& status) {
+    return (status.st_mode & _S_IFMT) == _S_IFIFO;
+}
+#else
+using file_status = struct stat;
+inline int status_of(int handle, file_status& status) {
+    return fstat(handle, &status);
+}
+inline bool is_folder(const file_status& status) {
+    return S_ISDIR(status.st_mode);
+}
+inline bool is_plain(const file_status& status) {
+    return S_ISREG(status.st_mode);
+}
+inline bool is_fifo(const file_status& status) {
+    return S_ISFIFO(status.st_mode);
+}
+#endif
+
+std::string kind_of(const file_status& status) {
+    if (is_folder(status))
+        return "it is a folder";
+    if (is_fifo(status))
+        return "it is a FIFO, not a plain file";
+    return "it is a device, not a plain file";
+}
+
+// Opens the file for reading without waiting: a FIFO with no writer would
+// block a plain open for ever.
+int open_without_waiting(const std::string& name) {
+#ifdef _WIN32
+    return _open(name.c_str(), _O_RDONLY | _O_BINARY);
+#else
+    return open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+#endif
+}
+
+// Reads from here on as any file: blocking, buffered by us.
+std::FILE* as_stream(int handle) {
+#ifdef _WIN32
+    return _fdopen(handle, "rb");
+#else
+    const int flags = fcntl(handle, F_GETFL);
+    if (flags >= 0) {
+        fcntl(handle, F_SETFL, flags & ~O_NONBLOCK);
+    }
+    return fdopen(handle, "rb");
+#endif
+}
+
+void close_handle(int handle) {
+#ifdef _WIN32
+    _close(handle);
+#else
+    close(handle);
+#endif
+}
+
 }  // namespace
 
-bool open_input(input_stream& in, const std::string& name) {
-    std::FILE* file = std::fopen(name.c_str(), "rb");
+result<input_stream> open_input(const std::string& name) {
+    const int handle = open_without_waiting(name);
+    if (handle < 0) {
+        return file_failure(code::cannot_open, name, system_reason(errno));
+    }
+    file_status status{};
+    if (status_of(handle, status) != 0) {
+        const int error_number = errno;
+        close_handle(handle);
+        return file_failure(code::cannot_open, name, system_reason(error_number));
+    }
+    if (!is_plain(status)) {
+        close_handle(handle);
+        return file_failure(code::not_a_file, name, kind_of(status));
+    }
+    std::FILE* file = as_stream(handle);
     if (file == nullptr) {
-        return false;
+        const int error_number = errno;
+        close_handle(handle);
+        return file_failure(code::cannot_open, name, system_reason(error_number));
     }
-    // Some systems open a folder for reading; none can be read as a file.
-    struct stat status {};
-    if (fstat(fileno(file), &status) == 0 && S_ISDIR(status.st_mode)) {
-        std::fclose(file);
-        return false;
-    }
+    input_stream in;
     in.file.reset(file);
-    in.memory = {};
     // Our own buffer does the buffering; the library's would only copy twice.
     std::setvbuf(file, nullptr, _IONBF, 0);
     in.storage = std::make_unique<std::uint8_t[]>(input_stream::buffer_size);
     in.window = in.storage.get();
-    in.size = measure_size(file);
-    in.origin = 0;
-    in.file_offset = 0;  // measuring the size went back to the start
-    in.pos = 0;
-    in.len = 0;
-    return true;
+    in.size = static_cast<std::int64_t>(status.st_size);
+    return in;
 }
 
 void attach_memory(input_stream& in, std::span<const std::uint8_t> bytes) {
@@ -79,28 +154,32 @@ void attach_memory(input_stream& in, std::span<const std::uint8_t> bytes) {
     in.len = 0;
 }
 
-file_result read_whole_file(const std::string& name, std::uint64_t limit, whole_file& out) {
-    input_stream in;
-    if (!open_input(in, name)) {
-        return file_failure{file_step::open, name, std::strerror(errno)};
+result<whole_file> read_whole_file(const std::string& name, std::uint64_t limit) {
+    result<input_stream> opened = open_input(name);
+    if (!opened) {
+        return std::move(opened).error();
     }
+    input_stream& in = *opened;
+    whole_file out;
     out.size = in.size;
-    if (in.size < 0) {
-        return file_failure{file_step::read, name, "its size cannot be measured"};
-    }
     if (static_cast<std::uint64_t>(in.size) > limit) {
-        return std::nullopt;
+        return out;
     }
     out.bytes.resize(static_cast<std::size_t>(in.size));
     const std::size_t got = std::fread(out.bytes.data(), 1, out.bytes.size(), in.file.get());
-    const bool failed = std::ferror(in.file.get()) != 0;
-    if (got != out.bytes.size() || std::fgetc(in.file.get()) != EOF) {
-        return file_failure{file_step::read, name,
-                            failed ? std::string(std::strerror(errno))
-                                   : "it changed while it was read (" + std::to_string(got) + " of " +
-                                         std::to_string(in.size) + " bytes came)"};
+    if (std::ferror(in.file.get()) != 0) {
+        return file_failure(code::cannot_read, name, system_reason(errno));
     }
-    return std::nullopt;
+    if (got != out.bytes.size()) {
+        return file_failure(
+            code::changed_while_read, name,
+            "it changed while it was read (" + std::to_string(got) + " of " + std::to_string(in.size) + " bytes came)");
+    }
+    if (std::fgetc(in.file.get()) != EOF) {
+        return file_failure(code::changed_while_read, name,
+                            "it grew while it was read (it had " + std::to_string(in.size) + " bytes when opened)");
+    }
+    return out;
 }
 
 void close_input(input_stream& in) {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "io/file_failure.h"
+#include "io/result.h"
 
 namespace torv {
 
@@ -37,9 +37,10 @@ struct input_stream {
     std::size_t len = 0;                      // bytes at hand
 };
 
-// Opens `name` for binary reading and measures its size. Returns false if the
-// file cannot be opened, or is a folder.
-bool open_input(input_stream& in, const std::string& name);
+// Opens `name` for binary reading and measures its size. Only a plain file
+// is read: a folder, a FIFO or a device is refused (without waiting for a
+// FIFO's writer), as not_a_file.
+result<input_stream> open_input(const std::string& name);
 
 // Reads `bytes` (which must outlive the stream's use) as the input.
 void attach_memory(input_stream& in, std::span<const std::uint8_t> bytes);
@@ -50,10 +51,10 @@ struct whole_file {
     std::int64_t size = -1;  // its size when opened
 };
 
-// Reads the file `name` whole if it holds at most `limit` bytes (a larger one
-// is only measured). A read that fails, or a file that changes size while it
-// is read, is a failure.
-file_result read_whole_file(const std::string& name, std::uint64_t limit, whole_file& out);
+// Reads the plain file `name` whole if it holds at most `limit` bytes (a
+// larger one is only measured: its bytes are left empty). A read that
+// fails, or a file that changes size while it is read, is a failure.
+result<whole_file> read_whole_file(const std::string& name, std::uint64_t limit);
 
 void close_input(input_stream& in);
 

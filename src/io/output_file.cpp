@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "io/file_failure.h"
 #include "io/interrupt.h"
 
 #ifdef _WIN32
@@ -28,12 +29,19 @@ namespace {
 
 constexpr int max_name_tries = 100;
 
-std::string describe_errno(int code) {
-    return std::strerror(code);
-}
+// The longest name the system takes for a file, without its terminating zero.
+#if defined(_WIN32)
+constexpr std::size_t longest_path = 259;  // MAX_PATH
+#elif defined(PATH_MAX)
+constexpr std::size_t longest_path = PATH_MAX - 1;
+#else
+constexpr std::size_t longest_path = 4095;
+#endif
+// ".tv", 8 hex digits, ".tmp".
+constexpr std::size_t usual_temporary_length = 15;
 
-file_failure failure(file_step step, const std::string& name, int code) {
-    return {step, name, code != 0 ? describe_errno(code) : std::string()};
+failure file_failure_of(code what, const std::string& name, int error_number) {
+    return file_failure(what, name, system_reason(error_number));
 }
 
 // The folder part of a name, with its separator: where the temporary goes.
@@ -49,9 +57,11 @@ std::string folder_of(const std::string& name) {
     return cut == std::string::npos ? std::string() : name.substr(0, cut + 1);
 }
 
-// A name no one is likely to have chosen, short enough for any folder that
-// holds the final name: ".tv" and 8 hex digits.
-std::string temporary_name(const std::string& folder) {
+// A name no one is likely to have chosen, in `folder`: ".tv", 8 hex digits
+// and ".tmp", or where that would make a name longer than the system takes
+// while the final name is shorter, a name no longer than the final one's
+// (`final_length` bytes after the folder).
+std::string temporary_name(const std::string& folder, std::size_t final_length) {
     static std::uint64_t counter = 0;
     std::uint64_t x = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
                       (++counter * 0x9E3779B97F4A7C15ULL) ^ reinterpret_cast<std::uintptr_t>(&counter);
@@ -59,9 +69,13 @@ std::string temporary_name(const std::string& folder) {
     x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
     x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
     x ^= x >> 31;
-    char digits[9];
-    std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(x));
-    return folder + ".tv" + digits + ".tmp";
+    char digits[17];
+    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(x));
+    if (folder.size() + usual_temporary_length <= longest_path || final_length >= usual_temporary_length) {
+        return folder + ".tv" + std::string(digits, 8) + ".tmp";
+    }
+    const std::size_t length = std::max<std::size_t>(final_length, 1);
+    return length == 1 ? folder + digits[0] : folder + "." + std::string(digits, length - 1);
 }
 
 #ifdef _WIN32
@@ -96,15 +110,20 @@ std::string describe_last_error(DWORD code) {
     return reason.empty() ? "system error " + std::to_string(code) : reason;
 }
 
-file_result put_in_place(const output_file& out) {
+result<> put_in_place(const output_file& out) {
     const DWORD flags =
         MOVEFILE_WRITE_THROUGH | (out.existing == existing_entry::replace ? MOVEFILE_REPLACE_EXISTING : 0);
     if (MoveFileExA(out.temp_name.c_str(), out.final_name.c_str(), flags)) {
-        return std::nullopt;
+        return {};
     }
-    const DWORD code = GetLastError();
-    const bool exists = code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS;
-    return file_failure{exists ? file_step::exists : file_step::place, out.final_name, describe_last_error(code)};
+    const DWORD error = GetLastError();
+    const bool exists = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+    return file_failure(exists ? code::exists : code::cannot_place, out.final_name, describe_last_error(error));
+}
+
+// Windows: every write goes through the temporary.
+bool holds_same_bytes(const std::string&, std::span<const std::span<const std::uint8_t>>) {
+    return false;
 }
 
 #else
@@ -161,15 +180,47 @@ int rename_no_replace(const char* from, const char* to) {
     return std::rename(from, to);
 }
 
-file_result put_in_place(const output_file& out) {
+result<> put_in_place(const output_file& out) {
     const int done = out.existing == existing_entry::replace
                          ? std::rename(out.temp_name.c_str(), out.final_name.c_str())
                          : rename_no_replace(out.temp_name.c_str(), out.final_name.c_str());
     if (done == 0) {
-        return std::nullopt;
+        return {};
     }
-    const int code = errno;
-    return failure(code == EEXIST ? file_step::exists : file_step::place, out.final_name, code);
+    const int error_number = errno;
+    return file_failure_of(error_number == EEXIST ? code::exists : code::cannot_place, out.final_name, error_number);
+}
+
+// True if `name` is a plain file with no other link that holds exactly the
+// bytes of `parts`. A link at the name is not followed (it is replaced), and
+// a FIFO is not waited for.
+bool holds_same_bytes(const std::string& name, std::span<const std::span<const std::uint8_t>> parts) {
+    std::size_t total = 0;
+    for (const auto part : parts) total += part.size();
+    const int handle = open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (handle < 0) {
+        return false;
+    }
+    struct stat status {};
+    bool same = fstat(handle, &status) == 0 && S_ISREG(status.st_mode) && status.st_nlink == 1 &&
+                static_cast<std::uint64_t>(status.st_size) == total;
+    std::vector<std::uint8_t> held;
+    for (std::size_t k = 0; same && k < parts.size(); ++k) {
+        const auto part = parts[k];
+        held.resize(part.size());
+        std::size_t got = 0;
+        while (got < held.size()) {
+            const ssize_t read_now = read(handle, held.data() + got, held.size() - got);
+            if (read_now < 0 && errno == EINTR)
+                continue;
+            if (read_now <= 0)
+                break;
+            got += static_cast<std::size_t>(read_now);
+        }
+        same = got == part.size() && std::equal(part.begin(), part.end(), held.begin());
+    }
+    close(handle);
+    return same;
 }
 
 #endif
@@ -212,15 +263,15 @@ output_file::~output_file() {
     forget_on_interrupt(cleanup_slot);
 }
 
-file_result begin_output(output_file& out, const std::string& final_name, existing_entry existing) {
+result<> begin_output(output_file& out, const std::string& final_name, existing_entry existing) {
     out.final_name = final_name;
     out.existing = existing;
     if (existing == existing_entry::refuse && entry_exists(final_name)) {
-        return failure(file_step::exists, final_name, EEXIST);
+        return file_failure(code::exists, final_name);
     }
     const std::string folder = folder_of(final_name);
     for (int attempt = 0; attempt < max_name_tries; ++attempt) {
-        const std::string name = temporary_name(folder);
+        const std::string name = temporary_name(folder, final_name.size() - folder.size());
         // Registered before it is created, so that no moment leaves it
         // behind on an interruption. (One that comes just as the name turns
         // out to be taken would remove another's file of the same random
@@ -230,16 +281,16 @@ file_result begin_output(output_file& out, const std::string& final_name, existi
         if (out.handle >= 0) {
             out.temp_name = name;
             close_on_interrupt(out.cleanup_slot, out.handle);
-            return std::nullopt;
+            return {};
         }
-        const int code = errno;
+        const int error_number = errno;
         forget_on_interrupt(out.cleanup_slot);
         out.cleanup_slot = no_cleanup_slot;
-        if (code != EEXIST) {
-            return failure(file_step::create, final_name, code);
+        if (error_number != EEXIST) {
+            return file_failure_of(code::cannot_create, final_name, error_number);
         }
     }
-    return failure(file_step::create, final_name, EEXIST);
+    return file_failure_of(code::cannot_create, final_name, EEXIST);
 }
 
 void write_output(output_file& out, std::span<const std::uint8_t> bytes) {
@@ -299,9 +350,9 @@ void write_output(output_file& out, std::span<const std::span<const std::uint8_t
 
 #endif
 
-file_result finish_output(output_file& out) {
+result<> finish_output(output_file& out) {
     if (out.handle < 0) {
-        return failure(file_step::create, out.final_name, 0);
+        return file_failure(code::cannot_create, out.final_name);
     }
     keep_permissions(out);
     close_on_interrupt(out.cleanup_slot, -1);
@@ -311,10 +362,10 @@ file_result finish_output(output_file& out) {
         out.write_error = errno;
     }
     if (out.write_error != 0) {
-        return failure(file_step::write, out.final_name, out.write_error);
+        return file_failure_of(code::cannot_write, out.final_name, out.write_error);
     }
-    file_result placed = put_in_place(out);
-    if (!placed) {
+    result<> placed = put_in_place(out);
+    if (placed) {
         out.temp_name.clear();
         forget_on_interrupt(out.cleanup_slot);
         out.cleanup_slot = no_cleanup_slot;
@@ -322,11 +373,14 @@ file_result finish_output(output_file& out) {
     return placed;
 }
 
-file_result write_whole_file(const std::string& final_name, std::span<const std::span<const std::uint8_t>> parts,
-                             existing_entry existing) {
+result<> write_whole_file(const std::string& final_name, std::span<const std::span<const std::uint8_t>> parts,
+                          existing_entry existing) {
+    if (existing == existing_entry::replace && holds_same_bytes(final_name, parts)) {
+        return {};
+    }
     output_file out;
-    if (file_result failed = begin_output(out, final_name, existing)) {
-        return failed;
+    if (result<> begun = begin_output(out, final_name, existing); !begun) {
+        return begun;
     }
     write_output(out, parts);
     return finish_output(out);

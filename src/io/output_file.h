@@ -1,9 +1,10 @@
 // Writing a file so that it is either complete under its final name or not
 // there at all. The bytes go to a temporary file beside the final name,
 // created afresh (never an entry that was already there, never through a
-// link), with a short name of its own so that any legal final name works; it
-// is put in place only when complete, and removed on every failure and on
-// interruption (see io/interrupt.h).
+// link), with a short name of its own (never longer than the final name's
+// where that is long) so that any legal final name works; it is put in place
+// only when complete, and removed on every failure and on interruption (see
+// io/interrupt.h).
 #pragma once
 
 #include <cstddef>
@@ -11,15 +12,15 @@
 #include <span>
 #include <string>
 
-#include "io/file_failure.h"
 #include "io/interrupt.h"
+#include "io/result.h"
 
 namespace torv {
 
 // What happens to an entry that already has the final name.
 enum class existing_entry : std::uint8_t {
     refuse,   // any entry (file, link, folder, device...) fails the write, even one that appears meanwhile
-    replace,  // a file is replaced and its permissions kept
+    replace,  // a file is replaced and its permissions kept; a link is replaced, never written through
 };
 
 struct output_file {
@@ -44,17 +45,20 @@ int create_new_file(const std::string& name);
 
 // Creates the temporary file for `final_name`. With `refuse`, an entry of
 // that name already there fails at once.
-file_result begin_output(output_file& out, const std::string& final_name, existing_entry existing);
+result<> begin_output(output_file& out, const std::string& final_name, existing_entry existing);
 
 // Appends bytes; a failure is kept and reported by finish_output.
 void write_output(output_file& out, std::span<const std::uint8_t> bytes);
 void write_output(output_file& out, std::span<const std::span<const std::uint8_t>> parts);
 
 // Completes the file and puts it in place of its final name.
-file_result finish_output(output_file& out);
+result<> finish_output(output_file& out);
 
-// The three steps at once: `parts` written one after the other.
-file_result write_whole_file(const std::string& final_name, std::span<const std::span<const std::uint8_t>> parts,
-                             existing_entry existing);
+// The three steps at once: `parts` written one after the other. With
+// `replace`, a plain file of that name (with no other link) that holds
+// these very bytes already is left as it is: writing it again would change
+// nothing but its inode.
+result<> write_whole_file(const std::string& final_name, std::span<const std::span<const std::uint8_t>> parts,
+                          existing_entry existing);
 
 }  // namespace torv

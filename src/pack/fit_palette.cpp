@@ -113,12 +113,13 @@ int nearest_index(const palette_state& state, rgb8 c) {
 struct mapping_outcome {
     std::vector<std::uint8_t> indices;
     std::size_t nearest_pixels = 0;
-    bool error = false;         // a colour found no place
-    std::size_t failed_at = 0;  // at this pixel
 };
 
-// Maps every pixel to an index by its colour.
-mapping_outcome map_by_colour(const palette_user& user, palette_state& state, bool nearest) {
+failure lacking_colour(std::span<const palette_user> users, const palette_user& user, std::size_t at, bool nearest);
+
+// Maps every pixel to an index by its colour; a colour with no place fails.
+result<mapping_outcome> map_by_colour(std::span<const palette_user> users, const palette_user& user,
+                                      palette_state& state, bool nearest) {
     const picture& image = *user.image;
     const std::size_t count = pixel_count(image.width, image.height);
     mapping_outcome out;
@@ -146,9 +147,7 @@ mapping_outcome map_by_colour(const palette_user& user, palette_state& state, bo
             ++out.nearest_pixels;
         }
         if (index == no_index) {
-            out.error = true;
-            out.failed_at = at;
-            return out;
+            return lacking_colour(users, user, at, nearest);
         }
         out.indices[at] = static_cast<std::uint8_t>(index);
     }
@@ -167,11 +166,11 @@ std::string names_of(std::span<const palette_user> users, const palette_user& ex
     return names;
 }
 
-// The words for a true-colour pixel whose colour has no place.
-std::string lacking_colour(std::span<const palette_user> users, const palette_user& user, std::size_t at,
-                           bool nearest) {
+// A pixel whose colour has no place.
+failure lacking_colour(std::span<const palette_user> users, const palette_user& user, std::size_t at, bool nearest) {
+    const rgb8 colour = user.image->colour_at(at);
     std::string error = std::string(user.name) + ": " + pixel_at(*user.image, at) + " has colour " +
-                        hex_colour(user.image->colour_at(at)) + ", which the palette";
+                        hex_colour(colour) + ", which the palette";
     if (users.size() > 1) {
         error += " it shares with " + names_of(users, user);
     }
@@ -179,12 +178,16 @@ std::string lacking_colour(std::span<const palette_user> users, const palette_us
     if (!nearest) {
         error += " (--nearest maps such colours to the nearest one)";
     }
-    return error;
+    failure why = failure_of(code::colour_lacking, std::move(error), std::string(user.name));
+    const auto width = static_cast<std::size_t>(user.image->width);
+    why.pixel = libtorv::pixel_position{static_cast<std::int32_t>(at % width), static_cast<std::int32_t>(at / width)};
+    why.colour = std::uint32_t{colour.red} << 16 | std::uint32_t{colour.green} << 8 | colour.blue;
+    return why;
 }
 
-void note_low_bits(const palette_user& user, const index_set& used, fitted_palette& result) {
+void note_low_bits(const palette_user& user, const index_set& used, fitted_palette& fitted) {
     if (loses_low_bits(*user.image, used)) {
-        result.notes.push_back(std::string(user.name) +
+        fitted.notes.push_back(std::string(user.name) +
                                ": some colours have channels the format cannot show exactly (it keeps the top "
                                "five bits of each)");
     }
@@ -209,8 +212,9 @@ struct new_colour {
 // With an original: every entry some image still shows keeps its colour and
 // index; the colours indexed images bring go into entries no image shows,
 // at their own index where that one is free.
-fitted_palette fit_to_original(std::span<const palette_user> users, const rgb15_palette& original, bool nearest) {
-    fitted_palette result;
+result<fitted_palette> fit_to_original(std::span<const palette_user> users, const rgb15_palette& original,
+                                       bool nearest) {
+    fitted_palette fitted;
     auto state = std::make_unique<palette_state>();
     for (std::size_t k = 0; k < palette_entries; ++k) {
         state->set(k, static_cast<std::uint16_t>(original[k] & colour_bits));
@@ -226,7 +230,7 @@ fitted_palette fit_to_original(std::span<const palette_user> users, const rgb15_
         const palette_user& user = users[u];
         const picture& image = *user.image;
         const index_set used = image.indexed ? used_indices(image) : index_set{};
-        note_low_bits(user, used, result);
+        note_low_bits(user, used, fitted);
         const std::size_t count = pixel_count(image.width, image.height);
         std::vector<int>& indices = indices_of[u];
         indices.assign(count, no_index);
@@ -242,8 +246,7 @@ fitted_palette fit_to_original(std::span<const palette_user> users, const rgb15_
                 } else if (state->first_index[rgb15] != no_index) {
                     indices[at] = state->first_index[rgb15];
                 } else if (!image.indexed && !nearest) {
-                    result.error = lacking_colour(users, user, at, nearest);
-                    return result;
+                    return lacking_colour(users, user, at, nearest);
                 } else if (image.indexed && !is_brought[rgb15]) {
                     is_brought[rgb15] = true;
                     brought.push_back({rgb15, u, image.indices[at]});
@@ -280,12 +283,16 @@ fitted_palette fit_to_original(std::span<const palette_user> users, const rgb15_
             if (bringers.find(name) == std::string::npos)
                 bringers += (bringers.empty() ? "" : ", ") + name;
         }
-        result.error = bringers + ": " + std::to_string(brought.size()) +
-                       " colours the original palette lacks need entries of their own, and " +
-                       std::to_string(free_entries) + " are free (the others show colours that " +
-                       (users.size() > 1 ? "the images sharing it" : "the image") +
-                       " still use; --nearest maps the colours left over to the nearest one)";
-        return result;
+        failure why = failure_of(code::palette_full,
+                                 bringers + ": " + std::to_string(brought.size()) +
+                                     " colours the original palette lacks need entries of their own, and " +
+                                     std::to_string(free_entries) + " are free (the others show colours that " +
+                                     (users.size() > 1 ? "the images sharing it" : "the image") +
+                                     " still use; --nearest maps the colours left over to the nearest one)",
+                                 std::string(users[brought.front().user].name));
+        why.needed = static_cast<std::int64_t>(brought.size());
+        why.room = static_cast<std::int64_t>(free_entries);
+        return why;
     }
     for (std::size_t u = 0; u < users.size(); ++u) {
         std::vector<std::size_t> entries;
@@ -296,7 +303,7 @@ fitted_palette fit_to_original(std::span<const palette_user> users, const rgb15_
             }
         }
         if (!entries.empty()) {
-            result.notes.push_back(std::string(users[u].name) + ": brings " + std::to_string(entries.size()) +
+            fitted.notes.push_back(std::string(users[u].name) + ": brings " + std::to_string(entries.size()) +
                                    (entries.size() == 1 ? " colour" : " colours") +
                                    " the original palette lacks, now in palette entries no image showed (" +
                                    entry_list(entries) + ")");
@@ -322,22 +329,22 @@ fitted_palette fit_to_original(std::span<const palette_user> users, const rgb15_
             indices[at] = static_cast<std::uint8_t>(index);
         }
         if (nearest_pixels > 0) {
-            result.notes.push_back(std::string(users[u].name) + ": " + std::to_string(nearest_pixels) +
+            fitted.notes.push_back(std::string(users[u].name) + ": " + std::to_string(nearest_pixels) +
                                    " pixels mapped to the nearest palette colour");
         }
-        result.indices.push_back(std::move(indices));
+        fitted.indices.push_back(std::move(indices));
     }
     for (std::size_t k = 0; k < palette_entries; ++k) {
-        result.palette[k] = state->colour[k].value_or(0);
+        fitted.palette[k] = state->colour[k].value_or(0);
     }
-    return result;
+    return fitted;
 }
 
 // Without an original: the first indexed image's colour table is the
 // palette; the other images agree with it or take entries no image has
 // claimed yet.
-fitted_palette merge_without_original(std::span<const palette_user> users, bool nearest) {
-    fitted_palette result;
+result<fitted_palette> merge_without_original(std::span<const palette_user> users, bool nearest) {
+    fitted_palette fitted;
     auto state = std::make_unique<palette_state>();
     std::vector<index_set> used(users.size());
     for (std::size_t u = 0; u < users.size(); ++u) {
@@ -357,35 +364,35 @@ fitted_palette merge_without_original(std::span<const palette_user> users, bool 
     for (std::size_t u = 0; u < users.size(); ++u) {
         const palette_user& user = users[u];
         const picture& image = *user.image;
-        note_low_bits(user, used[u], result);
+        note_low_bits(user, used[u], fitted);
         if (image.indexed && agrees(image, used[u], *state)) {
             for (std::size_t k = 0; k < image.table.size(); ++k) {
                 if (used[u][k] && !state->colour[k])
                     state->set(k, rgb15_of(image.table[k]));
             }
-            result.indices.push_back(image.indices);
+            fitted.indices.push_back(image.indices);
             continue;
         }
-        mapping_outcome mapped = map_by_colour(user, *state, nearest);
-        if (mapped.error) {
-            result.error = lacking_colour(users, user, mapped.failed_at, nearest);
-            return result;
+        result<mapping_outcome> mapping = map_by_colour(users, user, *state, nearest);
+        if (!mapping) {
+            return std::move(mapping).error();
         }
+        mapping_outcome& mapped = *mapping;
         if (mapped.nearest_pixels > 0) {
-            result.notes.push_back(std::string(user.name) + ": " + std::to_string(mapped.nearest_pixels) +
+            fitted.notes.push_back(std::string(user.name) + ": " + std::to_string(mapped.nearest_pixels) +
                                    " pixels mapped to the nearest palette colour");
         }
-        result.indices.push_back(std::move(mapped.indices));
+        fitted.indices.push_back(std::move(mapped.indices));
     }
     for (std::size_t k = 0; k < palette_entries; ++k) {
-        result.palette[k] = state->colour[k].value_or(0);
+        fitted.palette[k] = state->colour[k].value_or(0);
     }
-    return result;
+    return fitted;
 }
 
 }  // namespace
 
-fitted_palette fit_palette(std::span<const palette_user> users, const rgb15_palette* original, bool nearest) {
+result<fitted_palette> fit_palette(std::span<const palette_user> users, const rgb15_palette* original, bool nearest) {
     return original != nullptr ? fit_to_original(users, *original, nearest) : merge_without_original(users, nearest);
 }
 

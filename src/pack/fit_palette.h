@@ -12,6 +12,7 @@
 #include "image/image.h"
 #include "image/palette.h"
 #include "image/picture.h"
+#include "io/result.h"
 
 namespace torv {
 
@@ -28,7 +29,6 @@ struct fitted_palette {
     rgb15_palette palette{};                         // the colours; bit 15 is left to the caller
     std::vector<std::vector<std::uint8_t>> indices;  // per user, row-major
     std::vector<std::string> notes;                  // what a person should know
-    std::string error;                               // empty on success
 };
 
 // Fits the images to one palette:
@@ -46,6 +46,6 @@ struct fitted_palette {
 //   a colour with no place; with `nearest` either takes the nearest colour
 //   of the palette.
 // Colours are compared as stored: the top five bits of each channel.
-fitted_palette fit_palette(std::span<const palette_user> users, const rgb15_palette* original, bool nearest);
+result<fitted_palette> fit_palette(std::span<const palette_user> users, const rgb15_palette* original, bool nearest);
 
 }  // namespace torv

@@ -12,9 +12,9 @@ namespace torv::pack_parts {
 namespace {
 
 // Puts the record's block in `file`: the original's, if the images leave it
-// as it was, or compressed anew. An error message if it does not fit.
-std::string put_block(const layout& format, const fitted_record& fitted, const record_data* old,
-                      const std::vector<std::string>& names, bytes& file, std::vector<std::string>& report) {
+// as it was, or compressed anew; fails if it does not fit.
+result<> put_block(const layout& format, const fitted_record& fitted, const record_data* old,
+                   const std::vector<std::string>& names, bytes& file, pack_result& packed) {
     const std::size_t file_size = file.size();
     const std::size_t block_at = *format.block_offset;
     const std::size_t room = file_size - block_at;
@@ -22,7 +22,8 @@ std::string put_block(const layout& format, const fitted_record& fitted, const r
     bytes content = lay_out_block(format, fitted.palettes, fitted.rows);
     if (old && reads_as(old->block.bytes, content)) {
         const auto used = static_cast<std::size_t>(old->block.end) - block_at;
-        report.push_back("block: " + room_text(used, room) + ", as in the original");
+        packed.report.push_back("block: " + room_text(used, room) + ", as in the original");
+        packed.rooms.push_back({"block", static_cast<std::int64_t>(used), static_cast<std::int64_t>(room)});
         return {};
     }
     // Decoded bytes the original holds past the images stay.
@@ -39,8 +40,14 @@ std::string put_block(const layout& format, const fitted_record& fitted, const r
                 in_block += (in_block.empty() ? "" : ", ") + names[k];
             }
         }
-        return in_block + ": the compressed block needs " + std::to_string(used) + " bytes, the layout has room for " +
-               std::to_string(room) + ": " + std::to_string(used - room) + " bytes over";
+        failure why = failure_of(code::block_too_large,
+                                 in_block + ": the compressed block needs " + std::to_string(used) +
+                                     " bytes, the layout has room for " + std::to_string(room) + ": " +
+                                     std::to_string(used - room) + " bytes over",
+                                 in_block);
+        why.needed = static_cast<std::int64_t>(used);
+        why.room = static_cast<std::int64_t>(room);
+        return why;
     }
     // After the new block: zeros where the old one lay, then whatever
     // followed it.
@@ -48,40 +55,47 @@ std::string put_block(const layout& format, const fitted_record& fitted, const r
     std::fill(file.begin() + static_cast<std::ptrdiff_t>(block_at + used),
               file.begin() + static_cast<std::ptrdiff_t>(std::max(block_at + used, old_end)), 0);
     std::copy(block.begin(), block.end(), file.begin() + static_cast<std::ptrdiff_t>(block_at));
-    report.push_back("block: " + room_text(used, room));
+    packed.report.push_back("block: " + room_text(used, room));
+    packed.rooms.push_back({"block", static_cast<std::int64_t>(used), static_cast<std::int64_t>(room)});
     return {};
 }
 
 // The images whose indices and palette are the original's.
-std::string kept_images(const layout& format, const fitted_record& fitted, const record_data& old,
-                        const std::vector<bytes>& old_rows, const std::vector<std::string>& names) {
-    std::string kept;
+std::vector<std::string> kept_images(const layout& format, const fitted_record& fitted, const record_data& old,
+                                     const std::vector<bytes>& old_rows, const std::vector<std::string>& names) {
+    std::vector<std::string> kept;
     for (std::size_t k = 0; k < format.images.size(); ++k) {
         const std::size_t p = format.images[k].palette;
         if (fitted.rows[k] == old_rows[k] && fitted.palettes[p] == old.palettes[p]) {
-            kept += (kept.empty() ? "" : ", ") + names[k];
+            kept.push_back(names[k]);
         }
     }
-    return kept.empty() ? "none" : kept;
+    return kept;
+}
+
+std::string listed(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
+    return text.empty() ? "none" : text;
 }
 
 }  // namespace
 
 // Layouts of one record: everything in memory at once.
-pack_outcome pack_single(const layout& format, const image_source& images, input_stream* original,
-                         const pack_options& options, const byte_sink& out) {
-    pack_outcome outcome;
+result<pack_result> pack_single(const layout& format, std::span<const image_file> files, const image_folder& folder,
+                                input_stream* original, const pack_settings& settings, const byte_writer& out) {
     const std::size_t count = format.images.size();
     const auto file_size = static_cast<std::size_t>(format.file_size);
 
     std::vector<picture> pictures(count);
     std::vector<std::string> names(count);
     for (std::size_t k = 0; k < count; ++k) {
-        names[k] = images.name(k);
-        outcome.error = load_image(images, k, format.images[k], pictures[k]);
-        if (!outcome.error.empty()) {
-            return outcome;
+        names[k] = files[k].name;
+        result<picture> loaded = load_image(folder, files[k], format.images[k]);
+        if (!loaded) {
+            return std::move(loaded).error();
         }
+        pictures[k] = std::move(*loaded);
     }
 
     std::optional<record_data> old;
@@ -96,41 +110,44 @@ pack_outcome pack_single(const layout& format, const image_source& images, input
         read_at(*original, 0, file);
     }
 
-    fitted_record fitted;
-    outcome.error =
-        fit_record(format, pictures, names, old ? &*old : nullptr, old_rows, options.nearest, fitted, outcome.notes);
-    if (!outcome.error.empty()) {
-        return outcome;
+    result<fitted_record> fitting =
+        fit_record(format, pictures, names, old ? &*old : nullptr, old_rows, settings.nearest);
+    if (!fitting) {
+        return std::move(fitting).error();
     }
+    const fitted_record& fitted = *fitting;
+    pack_result packed;
+    packed.layout = format.name;
+    packed.notes = fitted.notes;
 
     // The plain parts, in place.
     lay_out_plain(format, fitted.palettes, fitted.rows, std::span(file).first(header_extent(format)));
 
-    outcome.report.push_back("layout " + std::string(format.name) + ": " + std::to_string(count) +
-                             (count == 1 ? " image" : " images"));
+    packed.report.push_back("layout " + std::string(format.name) + ": " + std::to_string(count) +
+                            (count == 1 ? " image" : " images"));
     if (format.block_offset) {
-        outcome.error = put_block(format, fitted, old ? &*old : nullptr, names, file, outcome.report);
-        if (!outcome.error.empty()) {
-            return outcome;
+        if (result<> placed = put_block(format, fitted, old ? &*old : nullptr, names, file, packed); !placed) {
+            return std::move(placed).error();
         }
     }
     if (old) {
-        outcome.report.push_back("kept as in the original: " + kept_images(format, fitted, *old, old_rows, names));
+        packed.kept = kept_images(format, fitted, *old, old_rows, names);
+        packed.report.push_back("kept as in the original: " + listed(packed.kept));
     }
     out(file);
-    return outcome;
+    return packed;
 }
 
 }  // namespace torv::pack_parts
 
 namespace torv {
 
-pack_outcome pack(const layout& format, const image_source& images, input_stream* original, const pack_options& options,
-                  const byte_sink& out) {
+result<pack_result> pack(const layout& format, std::span<const image_file> files, const image_folder& folder,
+                         input_stream* original, const pack_settings& settings, const byte_writer& out) {
     if (is_record_walk(format)) {
-        return pack_parts::pack_frames(format, images, original, options, out);
+        return pack_parts::pack_frames(format, files, folder, original, settings, out);
     }
-    return pack_parts::pack_single(format, images, original, options, out);
+    return pack_parts::pack_single(format, files, folder, original, settings, out);
 }
 
 }  // namespace torv

@@ -4,42 +4,39 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
-#include <functional>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "format/layouts.h"
 #include "image/picture.h"
 #include "io/input.h"
+#include "io/result.h"
+#include "libtorv/types.h"
 
 namespace torv {
 
-struct pack_options {
-    bool nearest = false;  // colours the palette lacks go to the nearest one
-    unsigned jobs = 0;     // threads for compressing; 0: one per core
+using libtorv::byte_writer;
+using libtorv::image_folder;
+using libtorv::pack_result;
+using libtorv::pack_settings;
+
+// One image's file, as found in the folder: its name, and whether it is a
+// PNG (else a BMP).
+struct image_file {
+    std::string name;
+    bool png = false;
 };
 
-// The images to pack, in the layout's order (for a frame sequence: frame 0,
-// 1, ...). load(k, max_pixels) reads image k, refusing larger pictures.
-struct image_source {
-    std::size_t count = 0;
-    std::function<std::string(std::size_t)> name;
-    std::function<picture_read(std::size_t, std::size_t)> load;
-};
+// Reads the picture in `file` from `folder`, refusing one of more than
+// `max_pixels` pixels and a file far larger than such a picture needs.
+result<picture> read_image_file(const image_folder& folder, const image_file& file, std::size_t max_pixels);
 
-using byte_sink = std::function<void(std::span<const std::uint8_t>)>;
-
-struct pack_outcome {
-    std::vector<std::string> report;  // on success: what went where, and the room used
-    std::vector<std::string> notes;   // what a person should know even on success
-    std::string error;                // empty on success; nothing was written then
-};
-
-// Packs the images as a file of layout `format`, written front to back to
-// `out`. `original` (or nullptr) is the file they came from.
-pack_outcome pack(const layout& format, const image_source& images, input_stream* original, const pack_options& options,
-                  const byte_sink& out);
+// Packs the images in `files` (in the layout's order; for a frame sequence
+// frame 0, 1, ...) as a file of layout `format`, written front to back to
+// `out`. `original` (or nullptr) is the file they came from. settings.jobs
+// is the number of threads for compressing (at least 1); the file is the
+// same for every number. settings.layout is not looked at.
+result<pack_result> pack(const layout& format, std::span<const image_file> files, const image_folder& folder,
+                         input_stream* original, const pack_settings& settings, const byte_writer& out);
 
 }  // namespace torv

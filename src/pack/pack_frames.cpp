@@ -1,8 +1,9 @@
 // Packing a walk of records (the frame sequence): frames are read, fitted and
-// compressed a batch at a time, each on a thread of its own; once every frame
-// is ready, a plan says where each record goes (see pack/frame_plan.h) and
-// the records are written front to back. What is held is the compressed
-// blocks, which together cannot exceed the file's size.
+// compressed a batch at a time, each on a thread of its own; each is then one
+// kind of frame (see frame_kind). Once every frame is ready, a plan says
+// where each record goes (see pack/frame_plan.h) and the records are written
+// front to back. What is held is the compressed blocks, which together
+// cannot exceed the file's size.
 #include <algorithm>
 #include <functional>
 #include <optional>
@@ -30,19 +31,34 @@ struct old_record {
     std::int64_t span() const { return next - start; }
 };
 
+// What a frame is, decided once when it is prepared; the planner and the
+// writer go by it.
+enum class frame_kind : std::uint8_t {
+    // The original's record (one that is not padding), unchanged: its bytes
+    // are copied, wherever it lands; given more room its block is
+    // stretched. With a block re-encoded (`shrunk`) it can give up room.
+    kept,
+    // Changed: a block compressed anew. Where its original record stood, it
+    // may keep that span in place, so that the records after it keep theirs.
+    edited,
+    // Colour 0 everywhere with an all-zero palette, standing for no record
+    // of the original that must stay: zero padding at the end of the file,
+    // else a record of the zero block.
+    zero,
+};
+
 struct frame {
     std::size_t number = 0;
-    const old_record* old = nullptr;
-    bool last_of_original = false;        // the original's last record that is not padding
+    frame_kind kind = frame_kind::edited;
+    const old_record* old = nullptr;      // the original's record of this number, if any
+    bool shrink_ready = false;            // a kept frame whose block should be re-encoded when prepared
+    bool re_encoded = false;              // a kept frame whose block was re-encoded (kept if smaller)
     std::optional<record_data> old_data;  // the original's record, while the frame is prepared
     std::vector<bytes> old_rows;          // and its image
-    std::string error;
     std::vector<std::string> notes;
-    bool zero = false;       // colour 0 everywhere and an all-zero palette
-    bool unchanged = false;  // the same palette and pixels as the original's record
-    bytes header;            // the record's plain part: its palette, as stored
-    // The block compressed anew: for a changed frame its block; for an
-    // unchanged one the smaller block it may shrink to (or empty).
+    bytes header;  // the record's plain part: its palette, as stored
+    // An edited frame's block; a kept frame's block re-encoded, to shrink
+    // to (empty unless it was needed and is smaller).
     bytes block;
 };
 
@@ -72,19 +88,21 @@ std::vector<old_record> walk_original(const layout& format, input_stream& in) {
     return records;
 }
 
-// A zero frame may end the file as padding unless it stands for an
-// original record that is kept and is not padding.
-bool may_be_padding(const frame& f) {
-    return f.zero && !(f.unchanged && !f.old->padding);
+// The kind of a prepared frame.
+frame_kind kind_of(bool unchanged, bool zero, const old_record* old) {
+    if (unchanged && !old->padding) {
+        return frame_kind::kept;
+    }
+    return zero ? frame_kind::zero : frame_kind::edited;
 }
 
 struct frame_packer {
     const layout& format;
-    const image_source& images;
+    std::span<const image_file> files;
+    const image_folder& folder;
     input_stream* original;
-    const pack_options& options;
-    const byte_sink& out;
-    pack_outcome& outcome;
+    const pack_settings& settings;
+    const byte_writer& out;
 
     std::vector<old_record> olds{};
     std::vector<frame> frames{};
@@ -96,15 +114,11 @@ struct frame_packer {
         return next_record_start(format, static_cast<std::int64_t>(bytes_taken));
     }
 
-    // What the original holds for frame `k`: read one frame after the other,
+    // What the original holds for frame `f`: read one frame after the other,
     // as the original is one stream.
-    void read_old(std::size_t k, frame& f) {
-        f.number = k;
-        f.old = k < olds.size() ? &olds[k] : nullptr;
+    void read_old(frame& f) {
         if (f.old != nullptr) {
             const image_place& place = format.images[0];
-            f.last_of_original = std::none_of(olds.begin() + static_cast<std::ptrdiff_t>(k) + 1, olds.end(),
-                                              [](const old_record& r) { return !r.padding; });
             f.old_data = read_record(format, *original, f.old->start);
             f.old_rows.assign(1, bytes(image_bytes(place)));
             image_pixels(place, *f.old_data, *original, f.old_rows[0]);
@@ -113,51 +127,79 @@ struct frame_packer {
 
     // Reads, fits, compares and (if it changed) compresses a frame: work of
     // its own, done on any thread.
-    void prepare(frame& f) const {
+    result<> prepare(frame& f) const {
         std::vector<picture> pictures(1);
-        f.error = load_image(images, f.number, format.images[0], pictures[0]);
-        if (!f.error.empty()) {
-            return;
+        result<picture> loaded = load_image(folder, files[f.number], format.images[0]);
+        if (!loaded) {
+            return std::move(loaded).error();
         }
-        fitted_record fitted;
+        pictures[0] = std::move(*loaded);
         const record_data* old = f.old_data ? &*f.old_data : nullptr;
-        f.error =
-            fit_record(format, pictures, {images.name(f.number)}, old, f.old_rows, options.nearest, fitted, f.notes);
-        if (!f.error.empty()) {
-            return;
+        result<fitted_record> fitting =
+            fit_record(format, pictures, {files[f.number].name}, old, f.old_rows, settings.nearest);
+        if (!fitting) {
+            return std::move(fitting).error();
         }
+        const fitted_record& fitted = *fitting;
+        f.notes = fitted.notes;
         f.header.assign(header_extent(format), 0);
         lay_out_plain(format, fitted.palettes, fitted.rows, f.header);
         const bytes content = lay_out_block(format, fitted.palettes, fitted.rows);
-        f.unchanged = old && fitted.palettes == old->palettes && reads_as(old->block.bytes, content);
+        const bool unchanged = old && fitted.palettes == old->palettes && reads_as(old->block.bytes, content);
         auto is_zero = [](std::uint8_t b) { return b == 0; };
-        f.zero = std::all_of(f.header.begin(), f.header.end(), is_zero) &&
-                 std::all_of(content.begin(), content.end(), is_zero);
+        const bool zero = std::all_of(f.header.begin(), f.header.end(), is_zero) &&
+                          std::all_of(content.begin(), content.end(), is_zero);
+        f.kind = kind_of(unchanged, zero, f.old);
         f.old_data.reset();
         f.old_rows.clear();
-        // The original's last record often stretches over the room after
-        // it; unchanged, it may have to give that room up to frames added
-        // after it.
-        if ((!f.unchanged && !f.zero) || (f.unchanged && f.last_of_original)) {
+        if (f.kind == frame_kind::edited) {
             f.block = lzss_encode(content);
             f.block.shrink_to_fit();  // held until every frame is ready: no more than it needs
+        } else if (f.kind == frame_kind::kept && f.shrink_ready) {
+            keep_if_smaller(f, lzss_encode(content));
         }
+        return {};
+    }
+
+    // A kept frame's re-encoded block, held only if its record would take
+    // less room than the original's.
+    void keep_if_smaller(frame& f, bytes block) const {
+        f.re_encoded = true;
+        if (rounded(f.header.size() + block.size()) < f.old->span()) {
+            f.block = std::move(block);
+            f.block.shrink_to_fit();
+        }
+    }
+
+    // A kept frame's block re-encoded from the original: the frame is the
+    // original's, so its content is what the original's record reads as.
+    void shrink(frame& f) const {
+        keep_if_smaller(f, lzss_encode(lay_out_block(format, f.old_data->palettes, f.old_rows)));
+        f.old_data.reset();
+        f.old_rows.clear();
     }
 
     // The least span a frame takes as a record of its own.
     std::int64_t least_span(const frame& f) const {
-        if (f.unchanged) {
-            const std::int64_t copied = f.old->span();
-            return f.block.empty() ? copied : std::min(copied, rounded(f.header.size() + f.block.size()));
+        switch (f.kind) {
+            case frame_kind::kept:
+                return f.block.empty() ? f.old->span()
+                                       : std::min(f.old->span(), rounded(f.header.size() + f.block.size()));
+            case frame_kind::edited: return rounded(f.header.size() + f.block.size());
+            case frame_kind::zero: break;
         }
-        return rounded(f.header.size() + (f.zero ? zero_block.size() : f.block.size()));
+        return rounded(f.header.size() + zero_block.size());
     }
+
+    // The least a frame adds to the file: a zero frame may be padding, one
+    // unit (as long as it turns out to be at the end).
+    std::int64_t least_share(const frame& f) const { return f.kind == frame_kind::zero ? unit() : least_span(f); }
 
     record_need need_of(const frame& f) const {
         record_need need;
         need.min_span = least_span(f);
-        need.preferred_span = f.unchanged ? f.old->span() : need.min_span;
-        if (!f.unchanged && f.old != nullptr) {
+        need.preferred_span = f.kind == frame_kind::kept ? f.old->span() : need.min_span;
+        if (f.kind == frame_kind::edited && f.old != nullptr) {
             need.old_start = f.old->start;
             need.old_span = f.old->span();
         }
@@ -226,22 +268,28 @@ struct frame_packer {
 
     void emit(const frame& f, std::int64_t at, std::int64_t span) {
         const std::int64_t goal = at + span;
-        if (f.unchanged && span >= f.old->span()) {
-            kept.push_back(f.number);
-            if (span == f.old->span()) {
-                copy_original(f.old->start, f.old->next);
+        switch (f.kind) {
+            case frame_kind::kept:
+                if (span >= f.old->span()) {
+                    kept.push_back(f.number);
+                    if (span == f.old->span()) {
+                        copy_original(f.old->start, f.old->next);
+                        return;
+                    }
+                    // The original's own block, stretched.
+                    const std::int64_t block_at = f.old->start + static_cast<std::int64_t>(f.header.size());
+                    write_record(read_original(f.old->start, block_at), read_original(block_at, f.old->end), at, goal);
+                    return;
+                }
+                write_record(f.header, f.block, at, goal);  // shrunk: the block re-encoded
                 return;
-            }
-            // The original's own block, stretched.
-            const std::int64_t block_at = f.old->start + static_cast<std::int64_t>(f.header.size());
-            write_record(read_original(f.old->start, block_at), read_original(block_at, f.old->end), at, goal);
-            return;
+            case frame_kind::edited: write_record(f.header, f.block, at, goal); return;
+            case frame_kind::zero: write_record(f.header, zero_block, at, goal); return;
         }
-        write_record(f.header, f.zero && !f.unchanged ? zero_block : f.block, at, goal);
     }
 
-    std::string overflow_error(const record_plan& plan, std::size_t padding) const {
-        std::string text = "the " + std::to_string(images.count) + " frames do not fit: their records need " +
+    failure overflow(const record_plan& plan, std::size_t padding) const {
+        std::string text = "the " + std::to_string(files.size()) + " frames do not fit: their records need " +
                            std::to_string(plan.needed) + " bytes, the file has room for " + std::to_string(plan.room);
         if (padding > 0) {
             text += " before the " + std::to_string(padding) + " frames of zero padding at its end";
@@ -249,104 +297,169 @@ struct frame_packer {
         text += ": " + std::to_string(plan.needed - plan.room) + " bytes over";
         std::vector<std::size_t> grown;
         for (const frame& f : frames) {
-            if (f.old != nullptr && !f.unchanged && least_span(f) > f.old->span()) {
+            if (f.kind == frame_kind::edited && f.old != nullptr && least_span(f) > f.old->span()) {
                 grown.push_back(f.number);
             }
         }
         if (!grown.empty()) {
             text += " (edited frames that grew: " + frame_ranges(grown) + ")";
         }
-        return text;
+        failure why = failure_of(code::frames_do_not_fit, std::move(text));
+        why.needed = plan.needed;
+        why.room = plan.room;
+        return why;
     }
 
-    // Reads and prepares every frame; false (and the error set) if one fails
-    // or the frames so far cannot fit whatever follows.
-    bool prepare_all() {
-        const unsigned jobs = options.jobs;
+    // Gives every kept frame from `first` on a re-encoded block, so that it
+    // can give up room: the original's records are read a batch at a time,
+    // and encoded on as many threads as packing has.
+    void shrink_kept(std::size_t first) {
+        const std::size_t batch = std::max(min_batch, frames_per_job * std::max(1u, settings.jobs));
+        std::vector<frame*> waiting;
+        for (std::size_t k = first; k < frames.size(); ++k) {
+            if (frames[k].kind == frame_kind::kept && !frames[k].re_encoded) {
+                waiting.push_back(&frames[k]);
+            }
+        }
+        for (std::size_t from = 0; from < waiting.size(); from += batch) {
+            const std::size_t to = std::min(waiting.size(), from + batch);
+            for (std::size_t k = from; k < to; ++k) {
+                read_old(*waiting[k]);
+            }
+            parallel_for(to - from, settings.jobs, [&](std::size_t k) { shrink(*waiting[from + k]); });
+        }
+    }
+
+    // The least the frames so far take together.
+    std::int64_t least_so_far() const {
+        std::int64_t least = 0;
+        for (const frame& f : frames) least += least_share(f);
+        return least;
+    }
+
+    // Reads and prepares every frame; fails if one fails or the frames so
+    // far cannot fit whatever follows, even with every kept frame shrunk.
+    result<> prepare_all(std::vector<std::string>& notes) {
+        const unsigned jobs = settings.jobs;
         const std::size_t batch = std::max(min_batch, frames_per_job * std::max(1u, jobs));
-        std::int64_t least_so_far = 0;  // every frame at its least, zero frames as padding
-        for (std::size_t first = 0; first < images.count; first += batch) {
-            const std::size_t last = std::min(images.count, first + batch);
+        std::int64_t least = 0;  // every frame at its least, zero frames as padding
+        bool shrinking = false;  // kept frames are re-encoded as they come, once room ran short
+        for (std::size_t first = 0; first < files.size(); first += batch) {
+            const std::size_t last = std::min(files.size(), first + batch);
             std::vector<frame> ready(last - first);
             for (std::size_t k = first; k < last; ++k) {
-                read_old(k, ready[k - first]);
+                frame& f = ready[k - first];
+                f.number = k;
+                f.old = k < olds.size() ? &olds[k] : nullptr;
+                // The original's last real record often stretches over the
+                // room after it: unchanged, it may have to give that room up
+                // to frames added after it.
+                const bool last_of_original =
+                    f.old != nullptr && std::none_of(olds.begin() + static_cast<std::ptrdiff_t>(k) + 1, olds.end(),
+                                                     [](const old_record& r) { return !r.padding; });
+                f.shrink_ready = shrinking || last_of_original;
+                read_old(f);
             }
-            parallel_for(ready.size(), jobs, [&](std::size_t k) { prepare(ready[k]); });
-            for (frame& f : ready) {
-                if (!f.error.empty()) {
-                    outcome.error = f.error;
-                    return false;
+            std::vector<result<>> prepared(ready.size());
+            parallel_for(ready.size(), jobs, [&](std::size_t k) { prepared[k] = prepare(ready[k]); });
+            for (std::size_t k = 0; k < ready.size(); ++k) {
+                if (!prepared[k]) {
+                    return prepared[k].error();
                 }
-                outcome.notes.insert(outcome.notes.end(), f.notes.begin(), f.notes.end());
-                least_so_far += may_be_padding(f) ? unit() : least_span(f);
-                if (least_so_far > format.file_size) {
-                    outcome.error = "the " + std::to_string(images.count) + " frames do not fit: the first " +
-                                    std::to_string(f.number + 1) + " need at least " + std::to_string(least_so_far) +
-                                    " bytes, the file has " + std::to_string(format.file_size) + ", so at most " +
-                                    std::to_string(f.number) + " of them fit";
-                    return false;
-                }
+                frame& f = ready[k];
+                notes.insert(notes.end(), f.notes.begin(), f.notes.end());
                 frames.push_back(std::move(f));
+                least += least_share(frames.back());
+                if (least > format.file_size && !shrinking) {
+                    // Keeping the original's bytes takes room that
+                    // re-encoding might give back: from here on, kept frames
+                    // can shrink.
+                    shrinking = true;
+                    shrink_kept(0);
+                    least = least_so_far();
+                }
+                if (least > format.file_size) {
+                    const std::size_t count = frames.size();
+                    failure why = failure_of(code::frames_do_not_fit,
+                                             "the " + std::to_string(files.size()) + " frames do not fit: the first " +
+                                                 std::to_string(count) + " need at least " + std::to_string(least) +
+                                                 " bytes, the file has " + std::to_string(format.file_size) +
+                                                 ", so at most " + std::to_string(count - 1) + " of them fit");
+                    why.needed = least;
+                    why.room = format.file_size;
+                    return why;
+                }
             }
         }
-        return true;
+        return {};
     }
 
-    void run() {
-        if (original != nullptr) {
-            olds = walk_original(format, *original);
-        }
-        if (!prepare_all()) {
-            return;
-        }
-        // Zero frames at the end are padding; padding alone would read as
-        // more frames than there are, so the first frame is a record always.
-        std::size_t padding = 0;
-        while (padding + 1 < frames.size() && may_be_padding(frames[frames.size() - 1 - padding])) {
-            ++padding;
-        }
+    // The plan of the records before `padding` zero frames at the end.
+    record_plan plan(std::size_t padding) {
         const std::size_t records = frames.size() - padding;
         std::vector<record_need> needs;
         for (std::size_t k = 0; k < records; ++k) {
-            if (frames[k].zero && !frames[k].unchanged && zero_block.empty()) {
+            if (frames[k].kind == frame_kind::zero && zero_block.empty()) {
                 zero_block = lzss_encode(bytes(block_extent(format), 0));
             }
             needs.push_back(need_of(frames[k]));
         }
-        const record_plan plan = plan_records(needs, format.file_size - static_cast<std::int64_t>(padding) * unit());
-        if (!plan.fits) {
-            outcome.error = overflow_error(plan, padding);
-            return;
+        return plan_records(needs, format.file_size - static_cast<std::int64_t>(padding) * unit());
+    }
+
+    result<pack_result> run() {
+        pack_result packed;
+        packed.layout = format.name;
+        if (original != nullptr) {
+            olds = walk_original(format, *original);
         }
+        if (result<> ready = prepare_all(packed.notes); !ready) {
+            return std::move(ready).error();
+        }
+        // Zero frames at the end are padding; padding alone would read as
+        // more frames than there are, so the first frame is a record always.
+        std::size_t padding = 0;
+        while (padding + 1 < frames.size() && frames[frames.size() - 1 - padding].kind == frame_kind::zero) {
+            ++padding;
+        }
+        record_plan placed = plan(padding);
+        if (!placed.fits) {
+            // Kept frames give up the room their original bytes take.
+            shrink_kept(0);
+            placed = plan(padding);
+        }
+        if (!placed.fits) {
+            return overflow(placed, padding);
+        }
+        const std::size_t records = frames.size() - padding;
         for (std::size_t k = 0; k < records; ++k) {
-            emit(frames[k], plan.starts[k], plan.spans[k]);
+            emit(frames[k], placed.starts[k], placed.spans[k]);
         }
         write_zeros(static_cast<std::int64_t>(padding) * unit());
 
-        outcome.report.push_back("layout " + std::string(format.name) + ": " + std::to_string(frames.size()) +
-                                 " frames, " + std::to_string(padding) +
-                                 " of them zero padding at the end of the file");
-        outcome.report.push_back("records: " +
-                                 room_text(static_cast<std::size_t>(plan.needed), static_cast<std::size_t>(plan.room)));
+        packed.report.push_back("layout " + std::string(format.name) + ": " + std::to_string(frames.size()) +
+                                " frames, " + std::to_string(padding) + " of them zero padding at the end of the file");
+        packed.report.push_back(
+            "records: " + room_text(static_cast<std::size_t>(placed.needed), static_cast<std::size_t>(placed.room)));
+        packed.rooms.push_back({"records", placed.needed, placed.room});
         if (original != nullptr) {
-            outcome.report.push_back("kept as in the original: " +
-                                     (kept.empty() ? std::string("none") : "frames " + frame_ranges(kept)));
+            packed.report.push_back("kept as in the original: " +
+                                    (kept.empty() ? std::string("none") : "frames " + frame_ranges(kept)));
+            for (const std::size_t number : kept) packed.kept.push_back(files[number].name);
         }
+        return packed;
     }
 };
 
 }  // namespace
 
-pack_outcome pack_frames(const layout& format, const image_source& images, input_stream* original,
-                         const pack_options& options, const byte_sink& out) {
-    pack_outcome outcome;
-    if (images.count == 0) {
-        outcome.error = "no frames to pack";
-        return outcome;
+result<pack_result> pack_frames(const layout& format, std::span<const image_file> files, const image_folder& folder,
+                                input_stream* original, const pack_settings& settings, const byte_writer& out) {
+    if (files.empty()) {
+        return failure_of(code::missing_image, "no frames to pack");
     }
-    frame_packer packer{format, images, original, options, out, outcome};
-    packer.run();
-    return outcome;
+    frame_packer packer{format, files, folder, original, settings, out};
+    return packer.run();
 }
 
 }  // namespace torv::pack_parts

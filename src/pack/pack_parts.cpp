@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
+
+#include "image/bmp_read.h"
+#include "image/png_read.h"
 
 namespace torv::pack_parts {
 
@@ -16,19 +20,25 @@ std::string size_text(std::int64_t width, std::int64_t height) {
 
 }  // namespace
 
-std::string load_image(const image_source& images, std::size_t k, const image_place& place, picture& out) {
-    const std::string name = images.name(k);
-    picture_read read = images.load(k, image_bytes(place));
-    const bool size_known = read.image.width > 0 && read.image.height > 0;
-    if (size_known && (read.image.width != place.width || read.image.height != place.height)) {
-        return name + ": the image is " + size_text(read.image.width, read.image.height) + ", it must be " +
-               size_text(place.width, place.height);
+result<picture> load_image(const image_folder& folder, const image_file& file, const image_place& place) {
+    result<picture> read = read_image_file(folder, file, image_bytes(place));
+    const std::optional<libtorv::image_size> size =
+        read ? libtorv::image_size{read->width, read->height} : read.error().size;
+    if (size && size->width > 0 && size->height > 0 && (size->width != place.width || size->height != place.height)) {
+        failure why = failure_of(code::wrong_size,
+                                 file.name + ": the image is " + size_text(size->width, size->height) +
+                                     ", it must be " + size_text(place.width, place.height),
+                                 file.name);
+        why.size = size;
+        return why;
     }
-    if (!read.ok()) {
-        return name + ": " + read.error;
+    if (!read) {
+        failure why = std::move(read).error();
+        why.words = file.name + ": " + why.words;
+        why.file = file.name;
+        return why;
     }
-    out = std::move(read.image);
-    return {};
+    return read;
 }
 
 // The palette as stored: the fitted colours, with bit 15 of each entry as the
@@ -81,10 +91,10 @@ std::string frame_ranges(const std::vector<std::size_t>& frames) {
 
 // Fits the pictures of one record to its palettes; `old` is the original's
 // record (or nullptr) and `old_rows` its images' indices.
-std::string fit_record(const layout& format, const std::vector<picture>& pictures,
-                       const std::vector<std::string>& names, const record_data* old,
-                       const std::vector<bytes>& old_rows, bool nearest, fitted_record& fitted,
-                       std::vector<std::string>& notes) {
+result<fitted_record> fit_record(const layout& format, const std::vector<picture>& pictures,
+                                 const std::vector<std::string>& names, const record_data* old,
+                                 const std::vector<bytes>& old_rows, bool nearest) {
+    fitted_record fitted;
     fitted.rows.resize(pictures.size());
     for (std::size_t p = 0; p < format.palettes.size(); ++p) {
         std::vector<palette_user> users;
@@ -97,17 +107,44 @@ std::string fit_record(const layout& format, const std::vector<picture>& picture
             }
         }
         const rgb15_palette* old_palette = old ? &old->palettes[p] : nullptr;
-        fitted_palette fit = fit_palette(users, old_palette, nearest);
-        if (!fit.error.empty()) {
-            return fit.error;
+        result<fitted_palette> fit = fit_palette(users, old_palette, nearest);
+        if (!fit) {
+            return std::move(fit).error();
         }
-        notes.insert(notes.end(), fit.notes.begin(), fit.notes.end());
-        fitted.palettes[p] = with_flags(fit.palette, old_palette);
+        fitted.notes.insert(fitted.notes.end(), fit->notes.begin(), fit->notes.end());
+        fitted.palettes[p] = with_flags(fit->palette, old_palette);
         for (std::size_t u = 0; u < which.size(); ++u) {
-            fitted.rows[which[u]] = std::move(fit.indices[u]);
+            fitted.rows[which[u]] = std::move(fit->indices[u]);
         }
     }
-    return {};
+    return fitted;
 }
 
 }  // namespace torv::pack_parts
+
+namespace torv {
+
+namespace {
+
+// An image file may hold more than its pixels (headers, a colour table, four
+// bytes a pixel, PNG's framing); beyond this much more it is refused unread.
+constexpr std::uint64_t file_bytes_per_pixel = 5;
+constexpr std::uint64_t file_overhead = 1 << 20;
+
+}  // namespace
+
+result<picture> read_image_file(const image_folder& folder, const image_file& file, std::size_t max_pixels) {
+    result<libtorv::bytes> read = folder.read(file.name, max_pixels * file_bytes_per_pixel + file_overhead);
+    if (!read) {
+        // The folder says what it could not do; the words are the same
+        // whoever the folder is.
+        failure why = std::move(read).error();
+        why.words = why.code == code::file_too_large
+                        ? "is " + std::to_string(why.needed) + " bytes, far more than an image of its size needs"
+                        : "cannot be read";
+        return why;
+    }
+    return file.png ? read_png(*read, max_pixels) : read_bmp(*read, max_pixels);
+}
+
+}  // namespace torv

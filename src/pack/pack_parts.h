@@ -18,9 +18,8 @@ namespace torv::pack_parts {
 
 using bytes = std::vector<std::uint8_t>;
 
-// Reads image `k`, which must be the size of `place`; an error message, or
-// empty.
-std::string load_image(const image_source& images, std::size_t k, const image_place& place, picture& out);
+// Reads the picture of `file`, which must be the size of `place`.
+result<picture> load_image(const image_folder& folder, const image_file& file, const image_place& place);
 
 // The palette as stored: the fitted colours, with bit 15 of each entry as the
 // original had it.
@@ -40,20 +39,19 @@ std::string frame_ranges(const std::vector<std::size_t>& frames);
 struct fitted_record {
     std::array<rgb15_palette, max_palettes> palettes{};  // as stored
     std::vector<bytes> rows;                             // per image, row-major indices
+    std::vector<std::string> notes;                      // what a person should know
 };
 
 // Fits the pictures of one record to its palettes; `old` is the original's
-// record (or nullptr) and `old_rows` its images' indices. An error message,
-// or empty; notes are added to `notes`.
-std::string fit_record(const layout& format, const std::vector<picture>& pictures,
-                       const std::vector<std::string>& names, const record_data* old,
-                       const std::vector<bytes>& old_rows, bool nearest, fitted_record& fitted,
-                       std::vector<std::string>& notes);
+// record (or nullptr) and `old_rows` its images' indices.
+result<fitted_record> fit_record(const layout& format, const std::vector<picture>& pictures,
+                                 const std::vector<std::string>& names, const record_data* old,
+                                 const std::vector<bytes>& old_rows, bool nearest);
 
 // Packs a layout of one record, or a walk of records.
-pack_outcome pack_single(const layout& format, const image_source& images, input_stream* original,
-                         const pack_options& options, const byte_sink& out);
-pack_outcome pack_frames(const layout& format, const image_source& images, input_stream* original,
-                         const pack_options& options, const byte_sink& out);
+result<pack_result> pack_single(const layout& format, std::span<const image_file> files, const image_folder& folder,
+                                input_stream* original, const pack_settings& settings, const byte_writer& out);
+result<pack_result> pack_frames(const layout& format, std::span<const image_file> files, const image_folder& folder,
+                                input_stream* original, const pack_settings& settings, const byte_writer& out);
 
 }  // namespace torv::pack_parts

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <new>
+#include <optional>
 #include <string>
 
+#include "cli/console.h"
 #include "format/names.h"
 #include "image/bmp_write.h"
 #include "io/interrupt.h"
@@ -16,11 +18,11 @@ namespace torv {
 namespace {
 
 // A file that could not be written, in the words users' scripts match on.
-[[noreturn]] void fail_file(const file_failure& failure) {
-    if (failure.step == file_step::write) {
-        fail_write(failure.name);
+[[noreturn]] void fail_file(const libtorv::failure& failure) {
+    if (failure.code == libtorv::code::cannot_write) {
+        fail_write(failure.file);
     }
-    fail_create(failure.name);
+    fail_create(failure.file);
 }
 
 int convert_file(int argc, const char* const* argv) {
@@ -29,15 +31,19 @@ int convert_file(int argc, const char* const* argv) {
     }
     const std::string input_name = derive_input_name(argv[1]);
     const std::string prefix = name_prefix(argv[1], argv[2]);
-    file_result failed;
-    auto write_file = [&](const image_view& image) {
+    std::optional<libtorv::failure> failed;
+    auto write_file = [&](const libtorv::image_view& image) {
         rgb15_palette palette;
         std::copy(image.palette.begin(), image.palette.end(), palette.begin());
-        failed = write_bmp(std::string(image.name), {image.indices, image.width, image.height}, palette);
+        result<> written = write_bmp(std::string(image.name), {image.indices, image.width, image.height}, palette);
+        if (!written) {
+            failed = std::move(written).error();
+        }
         return !failed;
     };
-    // A file of a size no layout has is left alone.
-    if (!unpack_file(input_name, prefix, write_file)) {
+    // A file of a size no layout has is left alone; a file that is not
+    // there, or not a plain file, cannot be opened.
+    if (!libtorv::unpack_file(input_name, prefix, write_file)) {
         fail_open(input_name);
     }
     if (failed) {
@@ -50,6 +56,11 @@ int convert_file(int argc, const char* const* argv) {
 }  // namespace
 
 int run(int argc, const char* const* argv) {
+    // A canvas, an input buffer and a BMP's header at the least.
+    constexpr std::size_t least_memory = 1 << 20;
+    if (!cli::memory_to_start(least_memory)) {
+        fail(no_memory_message);
+    }
     install_interrupt_cleanup();
     try {
         return convert_file(argc, argv);

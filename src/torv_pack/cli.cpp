@@ -6,12 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <new>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -19,10 +17,12 @@
 #include "format/layouts.h"
 #include "format/names.h"
 #include "image/png_read.h"
+#include "io/file_failure.h"
 #include "io/input.h"
 #include "io/interrupt.h"
 #include "io/output_file.h"
 #include "libtorv/pack.h"
+#include "libtorv/types.h"
 
 #ifndef TORV_VERSION
 #define TORV_VERSION "unknown"
@@ -173,38 +173,24 @@ bool is_file(const std::string& name) {
     return stat(name.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
-std::optional<std::uintmax_t> file_size_of(const std::string& name) {
-    struct stat status {};
-    if (stat(name.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        return std::nullopt;
-    }
-    return static_cast<std::uintmax_t>(status.st_size);
-}
-
 // The images as files in the folders their names say.
-image_folder files_on_disk(const std::string& prefix) {
-    image_folder folder;
+libtorv::image_folder files_on_disk(const std::string& prefix) {
+    libtorv::image_folder folder;
     folder.has = is_file;
-    folder.read = [](const std::string& name, std::uint64_t max_bytes) {
-        image_file_bytes read;
-        const std::optional<std::uintmax_t> size = file_size_of(name);
-        if (!size) {
-            read.failure = "cannot be read";
-            return read;
+    folder.read = [](const std::string& name, std::uint64_t max_bytes) -> result<libtorv::bytes> {
+        result<whole_file> read = read_whole_file(name, max_bytes);
+        if (!read) {
+            return std::move(read).error();
         }
-        if (*size > max_bytes) {
-            read.failure = image_file_too_large(*size);
-            return read;
+        if (static_cast<std::uint64_t>(read->size) > max_bytes) {
+            failure why = file_failure(code::file_too_large, name);
+            why.needed = read->size;
+            return why;
         }
-        read.bytes.resize(static_cast<std::size_t>(*size));
-        std::ifstream in(name, std::ios::binary);
-        if (!in.read(reinterpret_cast<char*>(read.bytes.data()), static_cast<std::streamsize>(read.bytes.size()))) {
-            read.failure = "cannot be read";
-        }
-        return read;
+        return std::move(read->bytes);
     };
     // The folder the prefix names, each entry spelt as the prefix spells it.
-    folder.each_name = [prefix](const std::function<void(const std::string&)>& visit) {
+    folder.each_name = [prefix](const std::function<void(const std::string&)>& visit) -> result<> {
         namespace fs = std::filesystem;
         const fs::path pattern(prefix);
         const std::string stem = pattern.filename().string();
@@ -214,22 +200,18 @@ image_folder files_on_disk(const std::string& prefix) {
         for (fs::directory_iterator entry(where, failed), end; !failed && entry != end; entry.increment(failed)) {
             visit(spelt + entry->path().filename().string());
         }
+        if (failed) {
+            return file_failure(code::cannot_list, where.string(), failed.message());
+        }
+        return {};
     };
     return folder;
 }
 
-// A file that could not be read or written, in torv-pack's words.
-std::string describe(const file_failure& failure) {
-    const std::string because = failure.reason.empty() ? "" : ": " + failure.reason;
-    switch (failure.step) {
-        case file_step::open: return "cannot open " + failure.name + because;
-        case file_step::read: return "cannot read " + failure.name + because;
-        case file_step::create: return "cannot create " + failure.name + because;
-        case file_step::write: return "cannot write " + failure.name + because;
-        case file_step::exists: return failure.name + " exists (-f replaces it)";
-        case file_step::place: break;
-    }
-    return "cannot put " + failure.name + " in place" + because;
+// A failure in torv-pack's words: the library's, and for an output that is
+// there, how to replace it.
+std::string describe(const failure& why) {
+    return why.code == code::exists ? why.file + " exists (-f replaces it)" : why.words;
 }
 
 int fail_with(const std::string& text) {
@@ -247,6 +229,21 @@ std::uint64_t largest_layout_size() {
     return static_cast<std::uint64_t>(largest);
 }
 
+// The original, read once, whole, so that what is packed is what it held at
+// that moment; one larger than any layout's files is only measured (and
+// then refused by its size).
+result<whole_file> read_original(const std::string& name) {
+    result<whole_file> read = read_whole_file(name, largest_layout_size());
+    if (!read) {
+        failure why = std::move(read).error();
+        const bool opening = why.code == code::cannot_open || why.code == code::not_a_file;
+        why.words = (opening ? "cannot open the original " : "cannot read the original ") + name +
+                    (why.reason.empty() ? "" : ": " + why.reason);
+        return why;
+    }
+    return read;
+}
+
 int pack_files(int argc, char** argv) {
     command cmd;
     if (const std::optional<int> status = parse(argc, argv, cmd)) {
@@ -255,53 +252,56 @@ int pack_files(int argc, char** argv) {
     // Created first: an output that is there already ends the run before any
     // work, and one that appears meanwhile is still never replaced.
     output_file output;
-    if (const file_result failed =
-            begin_output(output, cmd.output, cmd.force ? existing_entry::replace : existing_entry::refuse)) {
-        return fail_with(describe(*failed));
+    if (const result<> begun =
+            begin_output(output, cmd.output, cmd.force ? existing_entry::replace : existing_entry::refuse);
+        !begun) {
+        return fail_with(describe(begun.error()));
     }
     const std::string prefix = name_prefix(cmd.filename, cmd.drive);
 
-    // The original: named, or the file torv reads if it is there. It is read
-    // once, whole, so that what is packed is what it held at that moment.
+    // The original: named, or the file torv reads if it is there.
+    const std::string torvs_input = derive_input_name(cmd.filename);
     std::optional<std::string> original_name;
     if (cmd.like) {
         original_name = cmd.like;
-    } else if (!cmd.no_like && is_file(derive_input_name(cmd.filename))) {
-        original_name = derive_input_name(cmd.filename);
+    } else if (!cmd.no_like && is_file(torvs_input)) {
+        original_name = torvs_input;
+    } else if (!cmd.no_like) {
+        // Said even with -q: the file then differs from the game's outside
+        // the images too, and nothing else would show it.
+        say("note: no original: " + torvs_input +
+            " is not there, so the file is packed without one and differs from the game's outside the images too"
+            " (--like FILE names the original, --no-like says there is none)");
     }
     whole_file original_bytes;
     if (original_name) {
-        if (const file_result failed = read_whole_file(*original_name, largest_layout_size(), original_bytes)) {
-            return fail_with(
-                (failed->step == file_step::open ? "cannot open the original " : "cannot read the original ") +
-                *original_name + (failed->reason.empty() ? "" : ": " + failed->reason));
+        result<whole_file> read = read_original(*original_name);
+        if (!read) {
+            return fail_with(read.error().words);
         }
-        if (find_layout(original_bytes.size) == nullptr) {
-            return fail_with("the original " + *original_name + " is " + std::to_string(original_bytes.size) +
-                             " bytes, the size of no layout (--no-like packs without it)");
-        }
+        original_bytes = std::move(*read);
     }
 
-    const original_file original{original_name.value_or(""), original_bytes.bytes};
-    pack_settings settings;
+    const libtorv::original_file original{original_name.value_or(""), original_bytes.bytes, original_bytes.size};
+    libtorv::pack_settings settings;
     settings.layout = cmd.layout_name;
     settings.nearest = cmd.nearest;
     settings.jobs = cmd.jobs != 0 ? cmd.jobs : std::max(1u, std::thread::hardware_concurrency());
-    const pack_result outcome =
-        pack_images(prefix, files_on_disk(prefix), original_name ? &original : nullptr, settings,
-                    [&](std::span<const std::uint8_t> bytes) { write_output(output, bytes); });
-    if (!outcome.ok()) {
-        return fail_with(outcome.failure);
+    const result<libtorv::pack_result> packed =
+        libtorv::pack_images(prefix, files_on_disk(prefix), original_name ? &original : nullptr, settings,
+                             [&](std::span<const std::uint8_t> bytes) { write_output(output, bytes); });
+    if (!packed) {
+        return fail_with(packed.error().words);
     }
-    if (const file_result failed = finish_output(output)) {
-        return fail_with(describe(*failed));
+    if (const result<> placed = finish_output(output); !placed) {
+        return fail_with(describe(placed.error()));
     }
     if (!cmd.quiet) {
-        for (const std::string& note : outcome.notes) {
+        for (const std::string& note : packed->notes) {
             say(note);
         }
         print_line(cmd.output + " written" + (original_name ? " (original: " + *original_name + ")" : ""));
-        for (const std::string& line : outcome.report) {
+        for (const std::string& line : packed->report) {
             print_line(line);
         }
     }
@@ -311,6 +311,11 @@ int pack_files(int argc, char** argv) {
 }  // namespace
 
 int run_pack(int argc, char** argv) {
+    // An original and a few images at the least.
+    constexpr std::size_t least_memory = 4 << 20;
+    if (!cli::memory_to_start(least_memory)) {
+        return fail_with("out of memory");
+    }
     install_interrupt_cleanup();
     // Whatever the run had under way (its temporary file above all) is
     // cleaned up on the way out here.
@@ -318,8 +323,6 @@ int run_pack(int argc, char** argv) {
         return pack_files(argc, argv);
     } catch (const std::bad_alloc&) {
         return fail_with("out of memory");
-    } catch (const std::system_error& failure) {
-        return fail_with(std::string("the system refused: ") + failure.what());
     }
 }
 

@@ -3,15 +3,21 @@
 // size, where its record begins) and each is made again on demand as a BMP,
 // a PNG or its indices and colours, so that a frame sequence never holds all
 // its frames. Images and an original in, the packed file, report and notes
-// out, or torv-pack's words for a failure.
+// out.
+//
+// Every function gives its value, or throws one kind of thing: an Error whose
+// message is the failure's words, with the failure's code ("colour_lacking",
+// ..., or "out_of_memory") and its facts (file, x, y, colour, needed, room)
+// as fields.
 #include <emscripten/bind.h>
 #include <emscripten/val.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <new>
-#include <stdexcept>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,13 +28,86 @@
 namespace {
 
 using emscripten::val;
-using bytes = std::vector<std::uint8_t>;
+using libtorv::bytes;
+using libtorv::code;
+using libtorv::failure;
+using libtorv::result;
 
 // Images of held files are named as `torv file ""` names them: no drive.
 constexpr std::string_view no_drive;
 
-bytes bytes_of(const val& array) {
+// A failure as the script sees it.
+[[noreturn]] void throw_failure(const failure& why) {
+    val error = val::global("Error").new_(why.words);
+    error.set("code", std::string(libtorv::code_name(why.code)));
+    if (!why.file.empty())
+        error.set("file", why.file);
+    if (why.pixel) {
+        error.set("x", why.pixel->x);
+        error.set("y", why.pixel->y);
+    }
+    if (why.colour)
+        error.set("colour", static_cast<double>(*why.colour));
+    if (why.needed >= 0)
+        error.set("needed", static_cast<double>(why.needed));
+    if (why.room >= 0)
+        error.set("room", static_cast<double>(why.room));
+    error.throw_();
+}
+
+[[noreturn]] void refuse(const std::string& words) {
+    failure why;
+    why.code = code::bad_argument;
+    why.words = words;
+    throw_failure(why);
+}
+
+template <class T>
+T value_of(result<T> made) {
+    if (!made) {
+        throw_failure(made.error());
+    }
+    return std::move(*made);
+}
+
+void check(const result<>& done) {
+    if (!done) {
+        throw_failure(done.error());
+    }
+}
+
+// Runs the work of an exported function. Memory that runs out is the one
+// exception C++ throws here; it reaches the script as the others do.
+template <typename Work>
+auto guarded(Work&& work) -> decltype(work()) {
+    try {
+        return work();
+    } catch (const std::bad_alloc&) {
+        val error = val::global("Error").new_(std::string("out of memory"));
+        error.set("code", std::string("out_of_memory"));
+        error.throw_();
+    }
+}
+
+bool is_bytes(const val& value) {
+    return value.instanceof (val::global("Uint8Array"));
+}
+
+bytes bytes_of(const val& array, const char* what) {
+    if (!is_bytes(array)) {
+        refuse(std::string(what) + " must be a Uint8Array");
+    }
     return emscripten::convertJSArrayToNumberVector<std::uint8_t>(array);
+}
+
+std::string text_of(const val& value, const char* what) {
+    if (value.isUndefined() || value.isNull()) {
+        return {};
+    }
+    if (!value.isString()) {
+        refuse(std::string(what) + " must be text");
+    }
+    return value.as<std::string>();
 }
 
 // A Uint8Array of its own (not a view of the module's memory, which moves
@@ -37,25 +116,17 @@ val array_of(std::span<const std::uint8_t> data) {
     return val::global("Uint8Array").new_(emscripten::typed_memory_view(data.size(), data.data())).call<val>("slice");
 }
 
-// Runs the work of an exported function; a C++ exception reaches the page's
-// script as an Error with its words (it would otherwise arrive as a bare
-// number).
-template <typename Work>
-auto with_js_errors(Work&& work) -> decltype(work()) {
-    try {
-        return work();
-    } catch (const std::bad_alloc&) {
-        val::global("Error").new_(std::string("out of memory")).throw_();
-    } catch (const std::exception& failure) {
-        val::global("Error").new_(std::string(failure.what())).throw_();
-    }
+val texts_of(const std::vector<std::string>& lines) {
+    val out = val::array();
+    for (const std::string& line : lines) out.call<void>("push", line);
+    return out;
 }
 
 struct listed_image {
     std::string name;
     std::int32_t width = 0;
     std::int32_t height = 0;
-    torv::record_point record;
+    libtorv::record_point record;
     std::size_t in_record = 0;  // its place among its record's images
 };
 
@@ -63,6 +134,7 @@ struct held_file {
     std::string name;  // as opened, for messages
     bytes data;
     std::string prefix;
+    std::string layout;  // empty for a size of no layout
     std::vector<listed_image> images;
 };
 
@@ -72,66 +144,68 @@ int next_handle = 1;
 held_file& file_of(int handle) {
     const auto found = held.find(handle);
     if (found == held.end()) {
-        throw std::invalid_argument("no file is held as " + std::to_string(handle));
+        refuse("no file is held as " + std::to_string(handle));
     }
     return *found->second;
 }
 
-// Hands image `index` of the held file to `take`, decoding its record alone.
-// False if there is no such image.
-bool with_image(const held_file& file, std::size_t index, const std::function<void(const torv::image_view&)>& take) {
-    if (index >= file.images.size()) {
-        return false;
+const listed_image& image_of(const held_file& file, int index) {
+    if (index < 0 || static_cast<std::size_t>(index) >= file.images.size()) {
+        refuse(file.name + " has no image " + std::to_string(index));
     }
-    const listed_image& wanted = file.images[index];
+    return file.images[static_cast<std::size_t>(index)];
+}
+
+// Hands image `wanted` of the held file to `take`, decoding its record alone.
+void with_image(const held_file& file, const listed_image& wanted,
+                const std::function<void(const libtorv::image_view&)>& take) {
     std::size_t seen = 0;
-    bool found = false;
-    torv::unpack_bytes(
+    value_of(libtorv::unpack_bytes(
         file.data, file.prefix,
-        [&](const torv::image_view& image) {
+        [&](const libtorv::image_view& image) {
             if (seen++ < wanted.in_record) {
                 return true;
             }
             take(image);
-            found = true;
             return false;
         },
-        wanted.record);
-    return found;
+        wanted.record));
 }
 
 // {width, height, palette, indices} of an image: its colours as the BMP's
 // colour table shows them (red, green, blue of each entry) and its indices.
-val pixels_of(const torv::image_view& image) {
+val pixels_of(const libtorv::image_view& image) {
     val out = val::object();
     out.set("width", image.width);
     out.set("height", image.height);
-    out.set("palette", array_of(torv::palette_colours(image.palette)));
+    out.set("palette", array_of(libtorv::palette_colours(image.palette)));
     out.set("indices", array_of(image.indices));
     return out;
 }
 
 // Holds the file and lists its images, calling onImage(index, name, pixels,
 // offset) for each as it is decoded, with the pixels of the first (null for
-// the others) and where its record begins: {handle, layout, images: [{name, width, height}]}, the layout null
-// (and no image) for a size of no layout. A file of no layout is held too: as
-// an original, packing says what is wrong with it.
-val open_file(const val& contents, const std::string& name, const val& on_image) {
+// the others) and where its record begins: {handle, layout, images: [{name,
+// width, height}], reason}, the layout null (and no image) for a size of no
+// layout, with the reason in words. A file of no layout is held too: as an
+// original, packing says what is wrong with it.
+val open_file(const val& contents, const val& name_given, const val& on_image) {
     auto file = std::make_unique<held_file>();
-    file->name = name;
-    file->data = bytes_of(contents);
-    file->prefix = torv::image_prefix(name, no_drive);
-    torv::record_point last_record{-1, 0};
+    file->name = text_of(name_given, "a file's name");
+    file->data = bytes_of(contents, "a file's contents");
+    file->prefix = libtorv::image_prefix(file->name, no_drive);
+    libtorv::record_point last_record{-1, 0};
     std::size_t in_record = 0;
-    const torv::unpack_result result = torv::unpack_bytes(file->data, file->prefix, [&](const torv::image_view& image) {
-        in_record = image.record.offset == last_record.offset ? in_record + 1 : 0;
-        last_record = image.record;
-        file->images.push_back({std::string(image.name), image.width, image.height, image.record, in_record});
-        const std::size_t index = file->images.size() - 1;
-        on_image(index, std::string(image.name), index == 0 ? pixels_of(image) : val::null(),
-                 static_cast<double>(image.record.offset));
-        return true;
-    });
+    const libtorv::unpack_result unpacked =
+        value_of(libtorv::unpack_bytes(file->data, file->prefix, [&](const libtorv::image_view& image) {
+            in_record = image.record.offset == last_record.offset ? in_record + 1 : 0;
+            last_record = image.record;
+            file->images.push_back({std::string(image.name), image.width, image.height, image.record, in_record});
+            const std::size_t index = file->images.size() - 1;
+            on_image(index, std::string(image.name), index == 0 ? pixels_of(image) : val::null(),
+                     static_cast<double>(image.record.offset));
+            return true;
+        }));
     val out = val::object();
     val images = val::array();
     for (const listed_image& image : file->images) {
@@ -142,7 +216,11 @@ val open_file(const val& contents, const std::string& name, const val& on_image)
         images.call<void>("push", entry);
     }
     out.set("images", images);
-    out.set("layout", result.layout.empty() ? val::null() : val(result.layout));
+    file->layout = unpacked.layout;
+    out.set("layout", unpacked.layout.empty() ? val::null() : val(unpacked.layout));
+    out.set("reason", unpacked.layout.empty()
+                          ? val(libtorv::size_of_no_layout(file->name, static_cast<std::int64_t>(file->data.size())))
+                          : val::null());
     const int handle = next_handle++;
     held[handle] = std::move(file);
     out.set("handle", handle);
@@ -153,15 +231,15 @@ void close_file(int handle) {
     held.erase(handle);
 }
 
-// Image `index` as "bmp" or "png" file bytes, or "pixels" (as pixels_of);
-// null if there is no such image.
+// Image `index` as "bmp" or "png" file bytes, or "pixels" (as pixels_of).
 val image_file(int handle, int index, const std::string& kind) {
+    const held_file& file = file_of(handle);
     val out = val::null();
-    with_image(file_of(handle), static_cast<std::size_t>(index), [&](const torv::image_view& image) {
+    with_image(file, image_of(file, index), [&](const libtorv::image_view& image) {
         if (kind == "pixels") {
             out = pixels_of(image);
         } else {
-            out = array_of(kind == "png" ? torv::png_bytes(image) : torv::bmp_bytes(image));
+            out = array_of(value_of(kind == "png" ? libtorv::png_bytes(image) : libtorv::bmp_bytes(image)));
         }
     });
     return out;
@@ -170,10 +248,11 @@ val image_file(int handle, int index, const std::string& kind) {
 // Image `index` made smaller by keeping every `step`-th pixel of every
 // `step`-th row, as RGBA for a canvas: {width, height, rgba}.
 val thumbnail(int handle, int index, int step) {
+    const held_file& file = file_of(handle);
     val out = val::null();
     step = std::max(1, step);
-    with_image(file_of(handle), static_cast<std::size_t>(index), [&](const torv::image_view& image) {
-        const auto colours = torv::palette_colours(image.palette);
+    with_image(file, image_of(file, index), [&](const libtorv::image_view& image) {
+        const auto colours = libtorv::palette_colours(image.palette);
         const std::int32_t width = (image.width + step - 1) / step;
         const std::int32_t height = (image.height + step - 1) / step;
         bytes rgba;
@@ -200,12 +279,12 @@ val zip_images(int handle, const std::string& kind, const val& on_image) {
     const held_file& file = file_of(handle);
     torv::web::zip_archive zip;
     for (std::size_t k = 0; k < file.images.size(); ++k) {
-        with_image(file, k, [&](const torv::image_view& image) {
-            const std::string name(image.name);
+        with_image(file, file.images[k], [&](const libtorv::image_view& image) {
+            const std::string stem(libtorv::image_stem(image.name));
             if (kind == "png") {
-                torv::web::add_to_zip(zip, name.substr(0, name.size() - 4) + ".png", torv::png_bytes(image));
+                check(torv::web::add_to_zip(zip, stem + ".png", value_of(libtorv::png_bytes(image))));
             } else {
-                torv::web::add_to_zip(zip, name, torv::bmp_bytes(image));
+                check(torv::web::add_to_zip(zip, std::string(image.name), value_of(libtorv::bmp_bytes(image))));
             }
         });
         on_image(k + 1, file.images.size());
@@ -213,46 +292,79 @@ val zip_images(int handle, const std::string& kind, const val& on_image) {
     return array_of(torv::web::finish_zip(zip));
 }
 
-// The prefix that image file names were written under: that of the first
-// frame (name000), of a first digit-named image (name0) or of a single
-// picture (name), tried in that order.
-std::string prefix_of_images(const std::map<std::string, bytes>& files) {
-    for (const std::string ending : {"000", "0", ""}) {
-        for (const auto& [name, contents] : files) {
-            const std::size_t dot = name.rfind('.');
-            if (dot == std::string::npos) {
-                continue;
-            }
-            const std::string stem = name.substr(0, dot);
-            if (stem.size() > ending.size() && stem.ends_with(ending) && (!ending.empty() || files.size() == 1)) {
-                return stem.substr(0, stem.size() - ending.size());
-            }
-        }
+// True if `name` is a frame that a frame sequence of more frames than the
+// held one would hold after its last: its prefix, then a number of three
+// digits or more past the last frame's, as torv numbers them.
+bool is_added_frame(const held_file& file, const std::string& name) {
+    if (file.layout != "frame_sequence") {
+        return false;
     }
-    return {};
+    const std::string_view stem = libtorv::image_stem(name);
+    const std::string_view extension = std::string_view(name).substr(stem.size());
+    if ((extension != ".bmp" && extension != ".png") || !stem.starts_with(file.prefix)) {
+        return false;
+    }
+    const std::string_view digits = stem.substr(file.prefix.size());
+    if (digits.size() < 3 || digits.size() > 4 || (digits.size() == 4 && digits[0] == '0') ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return false;
+    }
+    return std::stoul(std::string(digits)) >= file.images.size();
 }
 
-std::string stem_of(const std::string& name) {
-    return name.size() > 4 ? name.substr(0, name.size() - 4) : name;
-}
-
-// Packs `images` ({name: bytes}) with the held file `original` (0 for none)
-// as the original. The original's images that no edited image (BMP or PNG)
-// replaces are made from it, as torv would have written them. onRead(done,
-// total) after each image read. {bytes, report, notes, name} or {failure}.
-val pack_files(const val& images, int original, const std::string& layout, bool nearest, const val& on_read) {
+// The edited images the script gave: {name: bytes}.
+std::map<std::string, bytes> edited_images(const val& images) {
+    if (!images.isArray() && images.typeOf().as<std::string>() != "object") {
+        refuse("the edited images must be given as {name: bytes}");
+    }
     std::map<std::string, bytes> edited;
     const val names = val::global("Object").call<val>("keys", images);
     for (int k = 0; k < names["length"].as<int>(); ++k) {
         const std::string name = names[k].as<std::string>();
-        edited[name] = bytes_of(images[name]);
+        edited[name] = bytes_of(images[name], "an edited image");
     }
+    return edited;
+}
+
+// Packs `images` ({name: bytes}) with the held file `original` (0 for none)
+// as the original. With an original, every image given must be one of its
+// images (a browser's " (1)" for a second download is understood), and
+// those not given are made from it, as torv would have written them.
+// options: {layout, nearest}, either left out, null or undefined.
+// onRead(done, total) after each image read. {bytes, report, notes, rooms,
+// kept, name}.
+val pack_files(const val& images, int original, const val& options, const val& on_read) {
+    const std::map<std::string, bytes> given = edited_images(images);
+    const bool given_options = !options.isUndefined() && !options.isNull();
+    const std::string layout = given_options ? text_of(options["layout"], "the layout") : std::string();
+    const bool nearest = given_options && options["nearest"].isTrue();
     const held_file* from = original != 0 ? &file_of(original) : nullptr;
+
+    // What each file given stands for, under the name packing looks for.
+    std::map<std::string, const bytes*> edited;
+    std::vector<std::string> notes;
+    if (from != nullptr) {
+        std::vector<std::string> expected;
+        for (const listed_image& image : from->images) expected.push_back(image.name);
+        std::vector<std::string> names;
+        for (const auto& [name, contents] : given) {
+            if (is_added_frame(*from, name)) {
+                edited[name] = &contents;  // frames after the original's last
+            } else {
+                names.push_back(name);
+            }
+        }
+        const libtorv::image_match matched = value_of(libtorv::match_images(expected, names));
+        for (const auto& [given_name, as_name] : matched.files) edited[as_name] = &given.at(given_name);
+        notes = matched.notes;
+    } else {
+        for (const auto& [name, contents] : given) edited[name] = &contents;
+    }
     // The original's images that stay as they are, by name.
     std::map<std::string, std::size_t> kept;
     if (from != nullptr) {
         for (std::size_t k = 0; k < from->images.size(); ++k) {
-            const std::string stem = stem_of(from->images[k].name);
+            const std::string stem(libtorv::image_stem(from->images[k].name));
             if (!edited.contains(stem + ".bmp") && !edited.contains(stem + ".png")) {
                 kept[from->images[k].name] = k;
             }
@@ -260,60 +372,90 @@ val pack_files(const val& images, int original, const std::string& layout, bool 
     }
     const std::size_t total = from != nullptr ? from->images.size() : edited.size();
     std::size_t done = 0;
-    torv::image_folder folder;
+    std::set<std::string> read;
+    libtorv::image_folder folder;
     folder.has = [&](const std::string& name) { return edited.contains(name) || kept.contains(name); };
-    folder.read = [&](const std::string& name, std::uint64_t max_bytes) {
-        torv::image_file_bytes read;
-        if (const auto found = edited.find(name); found != edited.end()) {
-            if (found->second.size() > max_bytes) {
-                read.failure = torv::image_file_too_large(found->second.size());
-            } else {
-                read.bytes = found->second;
-            }
-        } else if (const auto same = kept.find(name); same != kept.end()) {
-            with_image(*from, same->second,
-                       [&](const torv::image_view& image) { read.bytes = torv::bmp_bytes(image); });
-        } else {
-            read.failure = "cannot be read";
-        }
+    folder.read = [&](const std::string& name, std::uint64_t max_bytes) -> result<bytes> {
         on_read(++done, std::max(done, total));
-        return read;
+        if (const auto found = edited.find(name); found != edited.end()) {
+            read.insert(name);
+            if (found->second->size() > max_bytes) {
+                failure why;
+                why.code = code::file_too_large;
+                why.file = name;
+                why.needed = static_cast<std::int64_t>(found->second->size());
+                return why;
+            }
+            return *found->second;
+        }
+        if (const auto same = kept.find(name); same != kept.end()) {
+            bytes made;
+            with_image(*from, from->images[same->second],
+                       [&](const libtorv::image_view& image) { made = value_of(libtorv::bmp_bytes(image)); });
+            return made;
+        }
+        failure why;
+        why.code = code::cannot_read;
+        why.file = name;
+        return why;
     };
-    folder.each_name = [&](const std::function<void(const std::string&)>& visit) {
+    folder.each_name = [&](const std::function<void(const std::string&)>& visit) -> result<> {
         for (const auto& [name, contents] : edited) visit(name);
         for (const auto& [name, index] : kept) visit(name);
+        return {};
     };
-    const std::string prefix = from != nullptr ? from->prefix : prefix_of_images(edited);
-    const torv::original_file original_file{
+    std::vector<std::string> names;
+    for (const auto& [name, contents] : edited) names.push_back(name);
+    const std::string prefix = from != nullptr ? from->prefix : libtorv::prefix_of_images(names);
+    const libtorv::original_file original_file{
         from != nullptr ? from->name : "",
         from != nullptr ? std::span<const std::uint8_t>(from->data) : std::span<const std::uint8_t>()};
-    torv::pack_settings settings;
+    libtorv::pack_settings settings;
     settings.layout = layout;
     settings.nearest = nearest;
     bytes packed;
-    const torv::pack_result result = torv::pack_images(
+    libtorv::pack_result result = value_of(libtorv::pack_images(
         prefix, folder, from != nullptr ? &original_file : nullptr, settings,
-        [&](std::span<const std::uint8_t> part) { packed.insert(packed.end(), part.begin(), part.end()); });
-    val out = val::object();
-    if (!result.ok()) {
-        out.set("failure", result.failure);
-        return out;
+        [&](std::span<const std::uint8_t> part) { packed.insert(packed.end(), part.begin(), part.end()); }));
+    // An image given that packing never looked at went nowhere: say so
+    // rather than hand back a file without it.
+    std::vector<std::string> unused;
+    for (const auto& [name, contents] : edited) {
+        if (!read.contains(name))
+            unused.push_back(name);
     }
+    if (!unused.empty()) {
+        failure why;
+        why.code = code::unused_image;
+        why.file = unused.front();
+        why.words = "no image of the layout is named ";
+        for (std::size_t k = 0; k < unused.size(); ++k) why.words += (k > 0 ? ", " : "") + unused[k];
+        why.words += " (the images packed are named " + prefix + "...)";
+        throw_failure(why);
+    }
+    notes.insert(notes.end(), result.notes.begin(), result.notes.end());
+    val out = val::object();
     out.set("bytes", array_of(packed));
     out.set("name", prefix + ".bin");
-    val report = val::array();
-    for (const std::string& line : result.report) report.call<void>("push", line);
-    val notes = val::array();
-    for (const std::string& line : result.notes) notes.call<void>("push", line);
-    out.set("report", report);
-    out.set("notes", notes);
+    out.set("report", texts_of(result.report));
+    out.set("notes", texts_of(notes));
+    out.set("kept", texts_of(result.kept));
+    val rooms = val::array();
+    for (const libtorv::room_use& room : result.rooms) {
+        val entry = val::object();
+        entry.set("part", room.part);
+        entry.set("used", static_cast<double>(room.used));
+        entry.set("room", static_cast<double>(room.room));
+        rooms.call<void>("push", entry);
+    }
+    out.set("rooms", rooms);
     return out;
 }
 
 // [{name, size}] of every layout, in the order sizes are tried.
 val sizes_of_layouts() {
     val out = val::array();
-    for (const torv::layout_size& layout : torv::layout_sizes()) {
+    for (const libtorv::layout_size& layout : libtorv::layout_sizes()) {
         val entry = val::object();
         entry.set("name", layout.name);
         entry.set("size", static_cast<double>(layout.file_size));
@@ -326,27 +468,26 @@ val sizes_of_layouts() {
 
 EMSCRIPTEN_BINDINGS(torv) {
     emscripten::function(
-        "layoutSizes", +[] { return with_js_errors(sizes_of_layouts); });
+        "layoutSizes", +[] { return guarded(sizes_of_layouts); });
     emscripten::function(
-        "openFile", +[](const val& contents, const std::string& name, const val& on_image) {
-            return with_js_errors([&] { return open_file(contents, name, on_image); });
+        "openFile", +[](const val& contents, const val& name, const val& on_image) {
+            return guarded([&] { return open_file(contents, name, on_image); });
         });
     emscripten::function(
         "closeFile", +[](int handle) { close_file(handle); });
     emscripten::function(
         "imageFile", +[](int handle, int index, const std::string& kind) {
-            return with_js_errors([&] { return image_file(handle, index, kind); });
+            return guarded([&] { return image_file(handle, index, kind); });
         });
     emscripten::function(
-        "thumbnail", +[](int handle, int index, int step) {
-            return with_js_errors([&] { return thumbnail(handle, index, step); });
-        });
+        "thumbnail",
+        +[](int handle, int index, int step) { return guarded([&] { return thumbnail(handle, index, step); }); });
     emscripten::function(
         "zipImages", +[](int handle, const std::string& kind, const val& on_image) {
-            return with_js_errors([&] { return zip_images(handle, kind, on_image); });
+            return guarded([&] { return zip_images(handle, kind, on_image); });
         });
     emscripten::function(
-        "packFiles", +[](const val& images, int original, const std::string& layout, bool nearest, const val& on_read) {
-            return with_js_errors([&] { return pack_files(images, original, layout, nearest, on_read); });
+        "packFiles", +[](const val& images, int original, const val& options, const val& on_read) {
+            return guarded([&] { return pack_files(images, original, options, on_read); });
         });
 }

@@ -36,9 +36,9 @@
             } else {
                 pending.delete(answer.id);
                 jobEnded(waiting);
-                if (answer.error !== undefined) waiting.reject(new Error(answer.error));
+                if (answer.error !== undefined) waiting.reject(Object.assign(new Error(answer.error.message), answer.error));
                 else waiting.resolve(answer.result);
-                if (answer.broken) restartWorker(answer.error);
+                if (answer.broken) restartWorker(answer.error.message);
             }
         };
         worker.onerror = (event) => {
@@ -109,17 +109,8 @@
 
     // ---- Files held by the worker -------------------------------------------
 
-    const sizeOfNoLayout = (name, size, sizes) =>
-        `${name} is ${size.toLocaleString('en')} bytes, the size of no file torv knows (` +
-        sizes.map((layout) => `${layout.name} ${layout.size.toLocaleString('en')}`).join(', ') + ' bytes)';
     const tooLarge = (name, size) =>
         `${name} is ${size.toLocaleString('en')} bytes: files over 64 MB are not read here`;
-
-    let layoutSizes = null;
-    async function sizes() {
-        if (!layoutSizes) layoutSizes = await ask('sizes', {});
-        return layoutSizes;
-    }
 
     // The worker's handle of a file, opening it again in a new worker (after
     // a cancel) when needed.
@@ -153,7 +144,7 @@
             layout: opened.layout,
             generation: startedIn,
             handlePromise: Promise.resolve(opened.handle),
-            reason: opened.layout ? '' : sizeOfNoLayout(name, bytes.length, await sizes()),
+            reason: opened.reason || '',
         };
         held.images = opened.images.map((image, index) => ({
             name: image.name,
@@ -179,6 +170,8 @@
     }
 
     async function packWith(held, images, { nearest = false, layout = '', onProgress } = {}) {
+        // A script may say "not given" with null as well as by leaving it out.
+        const options = { layout: layout == null ? '' : String(layout), nearest: Boolean(nearest) };
         const named = {};
         const transfer = [];
         for (const image of images) {
@@ -188,10 +181,9 @@
             transfer.push(copy.buffer);
         }
         const original = held ? await handleOf(held) : 0;
-        const result = await ask('pack', { images: named, original, layout, nearest: Boolean(nearest) }, {
+        const result = await ask('pack', { images: named, original, options }, {
             transfer, onProgress, job: 'Packing ' + (held ? held.name : 'the images'),
         });
-        if (result.failure !== undefined) throw new Error(result.failure);
         return result;
     }
 
@@ -626,10 +618,10 @@
         const box = document.getElementById('message');
         const lines = [element('p', { class: 'done', text: `${result.name} packed${held ? ' (original: ' + held.name + ')' : ''} and downloaded` })];
         for (const line of result.report) {
-            const room = /: (\d+) of (\d+) bytes/.exec(line);
             const paragraph = element('p', { text: line });
+            const room = result.rooms.find((entry) => line.startsWith(entry.part + ': '));
             if (room) {
-                paragraph.append(element('meter', { min: 0, max: room[2], value: room[1], high: room[2] * 0.95, title: line }));
+                paragraph.append(element('meter', { min: 0, max: room.room, value: room.used, high: room.room * 0.95, title: line }));
             }
             lines.push(paragraph);
         }

@@ -1,8 +1,9 @@
 // The page's worker: runs the WebAssembly module (createTorv, placed before
 // this script) so that the page never waits on it. Each request is
-// {id, op, ...}; each answer {id, result} or {id, error}, with
-// {id, progress: {done, total}} and {id, first: pixels} on the way. Long work
-// is cancelled by ending the worker: the page starts another.
+// {id, op, ...}; each answer {id, result} or {id, error: {message, code,
+// ...facts}}, with {id, progress: {done, total}} and {id, first: pixels} on
+// the way. Long work is cancelled by ending the worker: the page starts
+// another.
 'use strict';
 
 const modulePromise = createTorv();
@@ -30,10 +31,16 @@ function progressTeller(id) {
     };
 }
 
-// What went wrong in the module, as words.
+// What went wrong in the module: its words, its code and its facts.
 function describe(error) {
-    if (error instanceof WebAssembly.RuntimeError) return 'the page\'s WebAssembly failed: ' + error.message;
-    return error && error.message ? error.message : String(error);
+    if (error instanceof WebAssembly.RuntimeError) {
+        return { message: 'the page\'s WebAssembly failed: ' + error.message, code: 'broken' };
+    }
+    const described = { message: error && error.message ? error.message : String(error), code: 'failed' };
+    for (const fact of ['code', 'file', 'x', 'y', 'colour', 'needed', 'room']) {
+        if (error && error[fact] !== undefined) described[fact] = error[fact];
+    }
+    return described;
 }
 
 const operations = {
@@ -53,7 +60,7 @@ const operations = {
     thumbnail: (torv, request) => torv.thumbnail(request.handle, request.index, request.step),
     zip: (torv, request) => torv.zipImages(request.handle, request.kind, progressTeller(request.id)),
     pack: (torv, request) =>
-        torv.packFiles(request.images, request.original, request.layout, request.nearest, progressTeller(request.id)),
+        torv.packFiles(request.images, request.original, request.options, progressTeller(request.id)),
 };
 
 self.onmessage = async (event) => {
@@ -62,7 +69,8 @@ self.onmessage = async (event) => {
     try {
         torv = await modulePromise;
     } catch (error) {
-        self.postMessage({ id: request.id, error: 'the page could not start its WebAssembly: ' + describe(error) });
+        const why = describe(error);
+        self.postMessage({ id: request.id, error: { message: 'the page could not start its WebAssembly: ' + why.message, code: 'broken' } });
         return;
     }
     try {

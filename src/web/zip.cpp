@@ -2,10 +2,10 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <ctime>
 #include <limits>
 #include <new>
-#include <stdexcept>
 
 namespace torv::web {
 
@@ -30,11 +30,13 @@ void put32(std::vector<std::uint8_t>& out, std::uint32_t value) {
     put16(out, value >> 16);
 }
 
-std::uint32_t fits_32(std::size_t value) {
-    if (value > std::numeric_limits<std::uint32_t>::max()) {
-        throw std::length_error("a zip archive without zip64 holds less than 4 GiB");
-    }
-    return static_cast<std::uint32_t>(value);
+constexpr std::size_t largest_32 = std::numeric_limits<std::uint32_t>::max();
+
+libtorv::failure too_large(std::string words) {
+    libtorv::failure why;
+    why.code = libtorv::code::file_too_large;
+    why.words = std::move(words);
+    return why;
 }
 
 // The moment of packing in the MS-DOS form zip keeps: time, then date.
@@ -55,7 +57,7 @@ std::vector<std::uint8_t> deflated(std::span<const std::uint8_t> contents) {
     if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, raw_deflate_window, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
         throw std::bad_alloc();
     }
-    std::vector<std::uint8_t> out(deflateBound(&stream, fits_32(contents.size())));
+    std::vector<std::uint8_t> out(deflateBound(&stream, static_cast<uLong>(contents.size())));
     stream.next_in = const_cast<Bytef*>(contents.data());  // zlib only reads it
     stream.avail_in = static_cast<uInt>(contents.size());
     stream.next_out = out.data();
@@ -71,20 +73,26 @@ std::vector<std::uint8_t> deflated(std::span<const std::uint8_t> contents) {
 
 }  // namespace
 
-void add_to_zip(zip_archive& zip, const std::string& name, std::span<const std::uint8_t> contents) {
+libtorv::result<> add_to_zip(zip_archive& zip, const std::string& name, std::span<const std::uint8_t> contents) {
     if (zip.count == std::numeric_limits<std::uint16_t>::max()) {
-        throw std::length_error("a zip archive without zip64 holds fewer than 65535 files");
+        return too_large("a zip archive without zip64 holds fewer than 65535 files");
     }
     if (name.size() > std::numeric_limits<std::uint16_t>::max()) {
-        throw std::length_error("a name in a zip archive is shorter than 64 KiB");
+        return too_large("a name in a zip archive is shorter than 64 KiB");
+    }
+    // Every offset and size, and the archive's own, must be 32-bit numbers;
+    // the directory and its end take what a name and 64 bytes more need.
+    const std::size_t room_left = largest_32 - std::min(largest_32, zip.bytes.size() + zip.directory.size());
+    if (contents.size() + 2 * name.size() + 256 > room_left) {
+        return too_large("a zip archive without zip64 holds less than 4 GiB");
     }
     const std::vector<std::uint8_t> packed = deflated(contents);
     const bool stored = packed.empty();
     const std::span<const std::uint8_t> data = stored ? contents : std::span<const std::uint8_t>(packed);
-    const auto crc = static_cast<std::uint32_t>(
-        crc32(crc32(0, nullptr, 0), contents.data(), static_cast<uInt>(fits_32(contents.size()))));
+    const auto crc =
+        static_cast<std::uint32_t>(crc32(crc32(0, nullptr, 0), contents.data(), static_cast<uInt>(contents.size())));
     const std::pair<std::uint16_t, std::uint16_t> moment = dos_now();
-    const std::uint32_t offset = fits_32(zip.bytes.size());
+    const auto offset = static_cast<std::uint32_t>(zip.bytes.size());
 
     // The fields a local header and a directory entry share, from the
     // version needed to the name's length.
@@ -95,8 +103,8 @@ void add_to_zip(zip_archive& zip, const std::string& name, std::span<const std::
         put16(out, moment.first);
         put16(out, moment.second);
         put32(out, crc);
-        put32(out, fits_32(data.size()));
-        put32(out, fits_32(contents.size()));
+        put32(out, static_cast<std::uint32_t>(data.size()));
+        put32(out, static_cast<std::uint32_t>(contents.size()));
         put16(out, static_cast<std::uint32_t>(name.size()));
     };
     put32(zip.bytes, local_header_signature);
@@ -104,7 +112,6 @@ void add_to_zip(zip_archive& zip, const std::string& name, std::span<const std::
     put16(zip.bytes, 0);  // no extra field
     zip.bytes.insert(zip.bytes.end(), name.begin(), name.end());
     zip.bytes.insert(zip.bytes.end(), data.begin(), data.end());
-    fits_32(zip.bytes.size());
 
     put32(zip.directory, directory_signature);
     put16(zip.directory, version_needed);  // made by: MS-DOS attributes, version 2.0
@@ -117,21 +124,21 @@ void add_to_zip(zip_archive& zip, const std::string& name, std::span<const std::
     put32(zip.directory, offset);
     zip.directory.insert(zip.directory.end(), name.begin(), name.end());
     ++zip.count;
+    return {};
 }
 
 std::vector<std::uint8_t> finish_zip(zip_archive& zip) {
     std::vector<std::uint8_t> out = std::move(zip.bytes);
-    const std::uint32_t directory_offset = fits_32(out.size());
+    const auto directory_offset = static_cast<std::uint32_t>(out.size());
     out.insert(out.end(), zip.directory.begin(), zip.directory.end());
     put32(out, end_signature);
     put16(out, 0);  // this disk
     put16(out, 0);  // the directory's disk
     put16(out, zip.count);
     put16(out, zip.count);
-    put32(out, fits_32(zip.directory.size()));
+    put32(out, static_cast<std::uint32_t>(zip.directory.size()));
     put32(out, directory_offset);
     put16(out, 0);  // no comment
-    fits_32(out.size());
     zip = {};
     return out;
 }

@@ -6,13 +6,15 @@
 //   end of central directory
 //
 // All numbers little-endian; no zip64, so the archive stays below 4 GiB
-// (what does not fit throws std::length_error).
+// (what would not fit is a file_too_large failure).
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
+
+#include "libtorv/result.h"
 
 namespace torv::web {
 
@@ -22,7 +24,7 @@ struct zip_archive {
     std::uint16_t count = 0;
 };
 
-void add_to_zip(zip_archive& zip, const std::string& name, std::span<const std::uint8_t> contents);
+libtorv::result<> add_to_zip(zip_archive& zip, const std::string& name, std::span<const std::uint8_t> contents);
 
 // The whole archive; `zip` is left empty.
 std::vector<std::uint8_t> finish_zip(zip_archive& zip);

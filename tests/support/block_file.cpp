@@ -15,9 +15,11 @@ block_reader::block_reader(const std::vector<std::uint8_t>& file_bytes) {
         std::ofstream out(path_, std::ios::binary);
         out.write(reinterpret_cast<const char*>(file_bytes.data()), static_cast<std::streamsize>(file_bytes.size()));
     }
-    if (!open_input(in_, path_.string())) {
-        throw std::runtime_error("cannot open " + path_.string());
+    result<input_stream> opened = open_input(path_.string());
+    if (!opened) {
+        throw std::runtime_error(opened.error().words);
     }
+    in_ = std::move(*opened);
 }
 
 block_reader::~block_reader() {

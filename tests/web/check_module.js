@@ -39,24 +39,44 @@ function fail(what) {
             named[image.name] = written;
             images += 1;
         });
-        for (const given of [named, {}]) {
-            const result = torv.packFiles(given, opened.handle, "", false, () => {});
-            if (result.failure) fail(file + ': ' + result.failure);
+        // All the images given, and one: the original back.
+        const first = opened.images[0].name;
+        for (const given of [named, { [first]: named[first] }]) {
+            const result = torv.packFiles(given, opened.handle, { layout: null }, () => {});
             if (!Buffer.from(result.bytes).equals(bytes)) fail(file + ': packed back, not the original');
             if (result.name !== stem + '.bin') fail(file + ': packed as ' + result.name);
+            if (!result.rooms.every((room) => room.used <= room.room)) fail(file + ': rooms ' + JSON.stringify(result.rooms));
             packed += 1;
+        }
+        // None given, and one the original has no image of: refused, by code.
+        const refusals = [[{}, 'nothing_to_pack'], [{ ['x' + first]: named[first] }, 'unused_image']];
+        for (const [given, code] of refusals) {
+            try {
+                torv.packFiles(given, opened.handle, undefined, () => {});
+                fail(file + ': packed ' + Object.keys(given));
+            } catch (error) {
+                if (!(error instanceof Error) || error.code !== code) fail(file + ': ' + error + ' (' + error.code + ')');
+            }
         }
         torv.closeFile(opened.handle);
     }
     if (torv.openFile(new Uint8Array(1000), 'x', () => {}).layout !== null) fail('a file of no known size has a layout');
-    const refused = torv.packFiles({ 'none0.bmp': new Uint8Array(3) }, 0, 'raw_triple', false, () => {});
-    if (!refused.failure || !refused.failure.includes('missing image none1.bmp')) fail('no images, no failure');
-    try {
-        torv.imageFile(999, 0, 'bmp');
-        fail('an image of a file not held');
-    } catch (error) {
-        if (!(error instanceof Error) || error.message !== 'no file is held as 999') fail('a failure as ' + error);
-    }
+    const refusedAs = (work, code, words) => {
+        try {
+            work();
+        } catch (error) {
+            if (!(error instanceof Error) || error.code !== code || !error.message.includes(words)) {
+                fail('a failure as ' + error + ' (' + error.code + ')');
+            }
+            return;
+        }
+        fail('no failure for ' + words);
+    };
+    refusedAs(() => torv.packFiles({ 'none0.bmp': new Uint8Array(3) }, 0, { layout: 'raw_triple' }, () => {}),
+        'missing_image', 'missing image none1.bmp');
+    refusedAs(() => torv.imageFile(999, 0, 'bmp'), 'bad_argument', 'no file is held as 999');
+    refusedAs(() => torv.packFiles({ 'none0.bmp': new Uint8Array(3) }, 0, { layout: 7 }, () => {}),
+        'bad_argument', 'the layout must be text');
     fs.rmSync(work, { recursive: true });
     console.log(images + ' images and ' + packed + ' packed files from the module, byte-identical to the native ones');
 })().catch((error) => fail(String(error)));

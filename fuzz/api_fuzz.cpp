@@ -1,0 +1,115 @@
+// The public headers given what a careless or hostile caller builds: image
+// views whose sizes disagree with their indices, record points anywhere,
+// names of any bytes. A call gives a value or a failure; it never reads or
+// writes outside what it was given (the sanitizers watch), and never gives a
+// file of the wrong size.
+//
+// Input: 4 bytes of width, 4 of height, 8 of record offset, 4 of record
+// number (all little-endian, signed), one byte that picks a sample file;
+// the rest is the view's indices, and also names, one a line.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "libtorv/pack.h"
+#include "libtorv/unpack.h"
+#include "samples.h"
+
+namespace {
+
+[[noreturn]] void finding(const char* what) {
+    std::fprintf(stderr, "api_fuzz: %s\n", what);
+    std::abort();
+}
+
+template <class T>
+T take(const std::uint8_t*& data, std::size_t& size) {
+    T value{};
+    if (size >= sizeof value) {
+        std::memcpy(&value, data, sizeof value);
+        data += sizeof value;
+        size -= sizeof value;
+    }
+    return value;
+}
+
+const std::vector<std::uint8_t>& sample(std::uint8_t pick) {
+    static const std::vector<std::uint8_t> files[] = {torv::samples::make_four_image_block(),
+                                                      torv::samples::make_three_panel_block(),
+                                                      torv::samples::make_frame_sequence(3)};
+    return files[pick % std::size(files)];
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const auto width = take<std::int32_t>(data, size);
+    const auto height = take<std::int32_t>(data, size);
+    const libtorv::record_point point{take<std::int64_t>(data, size), take<std::int32_t>(data, size)};
+    const auto pick = take<std::uint8_t>(data, size);
+    const std::span<const std::uint8_t> rest(data, size);
+
+    // A view as a caller may build it.
+    static const std::array<std::uint16_t, 256> palette = [] {
+        std::array<std::uint16_t, 256> entries{};
+        for (std::size_t k = 0; k < entries.size(); ++k) entries[k] = static_cast<std::uint16_t>(k * 97);
+        return entries;
+    }();
+    const libtorv::image_view view{"x.bmp", width, height, rest, palette, point};
+    const libtorv::result<libtorv::bytes> bmp = libtorv::bmp_bytes(view);
+    if (bmp) {
+        const std::size_t stride = (static_cast<std::size_t>(width) + 3) / 4 * 4;
+        if (bmp->size() != 1078 + stride * static_cast<std::size_t>(height)) {
+            finding("a BMP of another size than its view's");
+        }
+    } else if (bmp.error().code != libtorv::code::bad_argument) {
+        finding("a BMP refused for another reason than its view");
+    }
+    const libtorv::result<libtorv::bytes> png = libtorv::png_bytes(view);
+    if (png && bmp.ok() != png.ok()) {
+        finding("a PNG made of a view the BMP writer refused");
+    }
+
+    // Unpacking from a point of the caller's: images, or a refusal.
+    int images = 0;
+    const libtorv::result<libtorv::unpack_result> unpacked = libtorv::unpack_bytes(
+        sample(pick), "s",
+        [&](const libtorv::image_view& image) {
+            if (image.indices.size() !=
+                static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height)) {
+                finding("an image whose indices disagree with its size");
+            }
+            if (image.record.number < point.number) {
+                finding("a record numbered before the point it started from");
+            }
+            return ++images < 3;
+        },
+        point);
+    if (!unpacked && unpacked.error().code != libtorv::code::bad_argument) {
+        finding("unpacking refused for another reason than its point");
+    }
+
+    // Names of any bytes.
+    std::vector<std::string> names;
+    std::string line;
+    for (const std::uint8_t byte : rest) {
+        if (byte == '\n') {
+            names.push_back(line);
+            line.clear();
+        } else {
+            line += static_cast<char>(byte);
+        }
+    }
+    names.push_back(line);
+    const std::string prefix = libtorv::prefix_of_images(names);
+    const std::vector<std::string> expected = {"four0.bmp", "four1.bmp", "four2.bmp", "four3.bmp"};
+    const libtorv::result<libtorv::image_match> matched = libtorv::match_images(expected, names);
+    if (matched && matched->files.size() != names.size()) {
+        finding("a match that lost a file");
+    }
+    (void)libtorv::image_stem(line);
+    (void)libtorv::image_prefix(line, prefix);
+    return 0;
+}

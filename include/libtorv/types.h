@@ -1,0 +1,109 @@
+// The values libtorv's functions take and give (libtorv/unpack.h and
+// libtorv/pack.h declare the functions): images as views, where their
+// records begin, the settings and the result of packing, and the folder
+// that packing takes its image files from.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "libtorv/result.h"
+
+namespace libtorv {
+
+using bytes = std::vector<std::uint8_t>;
+
+// Where an image's record begins in the file, and the record's number:
+// unpacking can start there again without decoding the records before it
+// (a frame sequence's frame k alone, on demand).
+struct record_point {
+    std::int64_t offset = 0;
+    std::int32_t number = 0;
+};
+
+// One image: `width` x `height` palette indices, row-major, top row first,
+// and its palette of 256 rgb15 entries as stored:
+//
+//   bit  15 | 14..10 | 9..5  | 4..0
+//        --   blue     green   red
+//
+// A view handed over by unpacking is valid during the call only.
+struct image_view {
+    std::string_view name;  // the name torv writes it under: "e:pic0.bmp"
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::span<const std::uint8_t> indices;
+    std::span<const std::uint16_t, 256> palette;
+    record_point record;  // where its record begins: unpacking can start there again
+};
+
+// Takes an image; false stops the unpacking.
+using image_taker = std::function<bool(const image_view&)>;
+
+struct unpack_result {
+    std::string layout;    // the layout's name; empty if no layout has the file's size (nothing was unpacked)
+    bool stopped = false;  // the taker said stop
+};
+
+// A layout's name and the size of its files.
+struct layout_size {
+    std::string name;
+    std::int64_t file_size = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Packing.
+
+// Where packing finds the image files, by the names torv gives the images
+// ("e:pic0.bmp", or the PNG in its place): files on disk for torv-pack,
+// anything else for another front end.
+struct image_folder {
+    // True if a file of that name is there.
+    std::function<bool(const std::string& name)> has;
+    // The bytes of the file of that name; one larger than `max_bytes` is
+    // refused unread (file_too_large).
+    std::function<result<bytes>(const std::string& name, std::uint64_t max_bytes)> read;
+    // Calls its argument with every name there, so that frames beyond a gap
+    // are found; a failure (cannot_list) or an empty function means the
+    // names are probed one by one instead.
+    std::function<result<>(const std::function<void(const std::string&)>&)> each_name;
+};
+
+// The file the images came from.
+struct original_file {
+    std::string name;  // for messages
+    std::span<const std::uint8_t> bytes;
+    // Its size, where that is more than `bytes` holds: a file measured but
+    // not read, being larger than any layout's (-1: the size of `bytes`).
+    std::int64_t size = -1;
+};
+
+struct pack_settings {
+    std::string layout;    // "frame_sequence", ...: needed only when neither the original nor the images decide it
+    bool nearest = false;  // colours the palette lacks go to the nearest one instead of failing
+    unsigned jobs = 1;     // threads for compressing; the file is the same for every number
+};
+
+// How much of the room a layout gives a part of the file its data takes.
+struct room_use {
+    std::string part;  // "block", "records"
+    std::int64_t used = 0;
+    std::int64_t room = 0;
+};
+
+struct pack_result {
+    std::string layout;               // the layout packed
+    std::vector<std::string> report;  // what went where: one line each
+    std::vector<std::string> notes;   // what a person should know even on success
+    std::vector<room_use> rooms;      // the room used, as numbers
+    std::vector<std::string> kept;    // the images kept as in the original
+};
+
+// Takes the packed file's bytes, front to back.
+using byte_writer = std::function<void(std::span<const std::uint8_t>)>;
+
+}  // namespace libtorv

@@ -26,17 +26,6 @@ struct scratch {
     ~scratch() { fs::remove_all(dir); }
 };
 
-std::string contents_of(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-result<> write_text(const fs::path& file, const std::string& text) {
-    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-    const std::span<const std::uint8_t> parts[] = {bytes.first(2), bytes.subspan(2)};
-    return write_whole_file(file.string(), parts, existing_entry::replace);
-}
-
 TEST(OutputFile, ALinkPlantedAtATemporaryNameIsNeverFollowed) {
     scratch at;
     const fs::path& dir = at.dir;
@@ -56,6 +45,21 @@ TEST(OutputFile, ALinkPlantedAtATemporaryNameIsNeverFollowed) {
     EXPECT_EQ(fs::file_size(dir / "victim.bin"), 8u);
     EXPECT_FALSE(fs::exists(dir / "nowhere.bin"));
 }
+
+#ifndef _WIN32
+// POSIX's: inodes, links, FIFOs, devices and /proc.
+
+std::string contents_of(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+result<> write_text(const fs::path& file, const std::string& text) {
+    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    const std::span<const std::uint8_t> parts[] = {bytes.first(2), bytes.subspan(2)};
+    return write_whole_file(file.string(), parts, existing_entry::replace);
+}
+
 
 // The same bytes again: the file stays (its inode too). Other bytes, a link
 // or a second hard link at the name: replaced, the link's target untouched.
@@ -137,6 +141,8 @@ TEST(Input, AFileThatGrowsWhileReadIsRefused) {
     EXPECT_EQ(grown.error().code, code::changed_while_read);
     EXPECT_EQ(grown.error().reason, "it grew while it was read (it had 0 bytes when opened)");
 }
+
+#endif
 
 }  // namespace
 }  // namespace torv

@@ -13,6 +13,7 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -115,16 +116,13 @@ result<input_stream> open_input(const std::string& name) {
     const int handle = open_without_waiting(name);
     if (handle < 0) {
         const int error_number = errno;
-        // Windows refuses to open a folder at all: say what it is.
-        file_status status{};
 #ifdef _WIN32
-        const bool known = _stat64(name.c_str(), &status) == 0;
-#else
-        const bool known = stat(name.c_str(), &status) == 0;
-#endif
-        if (known && !is_plain(status)) {
-            return file_failure(code::not_a_file, name, kind_of(status));
+        // Windows refuses to open a folder at all: say what it is.
+        const DWORD attributes = GetFileAttributesA(name.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            return file_failure(code::not_a_file, name, "it is a folder");
         }
+#endif
         return file_failure(code::cannot_open, name, system_reason(error_number));
     }
     file_status status{};

@@ -1,7 +1,9 @@
 // Whole-run benchmark: converts a dense full-size frame sequence with torv
 // and compares its wall time with a floor program that only writes the same
-// number of BMP-sized files. Runs the two alternately, several times each, and
-// prints the medians, the median ratio and torv's peak resident memory.
+// number of BMP-sized files, both ways a person runs it: into an empty folder,
+// and over the files of the run before (where the floor truncates and
+// rewrites its own). Runs the two alternately, several times each, and
+// prints the medians, the median ratios and torv's peak resident memory.
 //
 // Usage: whole_run [rounds] [folder]   (the programs are found beside this
 // one; the files are written in a new folder inside `folder`, by default the
@@ -106,6 +108,7 @@ int main(int argc, char** argv) {
     std::printf("%zu frames, %.1f MB of BMP files per run, %d rounds\n", files,
                 static_cast<double>(files) * 72'758 / 1e6, rounds);
 
+    // Into an empty folder: each run's files are removed before the next.
     std::vector<double> torv_times, floor_times, ratios;
     long peak_rss = warm.peak_rss_kib;
     for (int round = 0; round < rounds; ++round) {
@@ -122,6 +125,24 @@ int main(int argc, char** argv) {
         ratios.push_back(a.seconds / b.seconds);
         peak_rss = std::max(peak_rss, a.peak_rss_kib);
     }
+
+    // Over the run before: the files of the last run stay for the next.
+    run_in(folder, {torv.string(), "dense.bin", ""});
+    run_in(folder, {floor.string(), count, "72758"});
+    std::vector<double> torv_again, floor_again, ratios_again;
+    for (int round = 0; round < rounds; ++round) {
+        const run_figures a = run_in(folder, {torv.string(), "dense.bin", ""});
+        const run_figures b = run_in(folder, {floor.string(), count, "72758"});
+        if (a.status != 0 || b.status != 0) {
+            std::fprintf(stderr, "a run failed (torv %d, floor %d)\n", a.status, b.status);
+            return 1;
+        }
+        torv_again.push_back(a.seconds);
+        floor_again.push_back(b.seconds);
+        ratios_again.push_back(a.seconds / b.seconds);
+        peak_rss = std::max(peak_rss, a.peak_rss_kib);
+    }
+    remove_bmps(folder);
 
     // The way back: the unpacked frames packed again without the original, so
     // every frame is compressed, alternately with the unpacking.
@@ -142,9 +163,10 @@ int main(int argc, char** argv) {
         pack_rss = std::max(pack_rss, p.peak_rss_kib);
     }
 
-    std::printf("torv  median %.1f ms\n", median(torv_times) * 1e3);
-    std::printf("floor median %.1f ms\n", median(floor_times) * 1e3);
-    std::printf("median ratio torv/floor %.2f\n", median(ratios));
+    std::printf("into an empty folder: torv median %.1f ms, floor median %.1f ms, median ratio torv/floor %.2f\n",
+                median(torv_times) * 1e3, median(floor_times) * 1e3, median(ratios));
+    std::printf("over the run before:  torv median %.1f ms, floor median %.1f ms, median ratio torv/floor %.2f\n",
+                median(torv_again) * 1e3, median(floor_again) * 1e3, median(ratios_again));
     std::printf("torv peak resident memory %.2f MiB\n", static_cast<double>(peak_rss) / 1024.0);
     std::printf("torv-pack median %.1f ms (%u threads), torv median %.1f ms in the same rounds\n",
                 median(pack_times) * 1e3, std::thread::hardware_concurrency(), median(unpack_times) * 1e3);

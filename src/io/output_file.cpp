@@ -29,6 +29,13 @@ namespace {
 
 constexpr int max_name_tries = 100;
 
+// What the final name holds before a write.
+enum class name_holds : std::uint8_t {
+    nothing,     // no entry of that name
+    same_bytes,  // a plain file of one link, with the very bytes to write
+    other,       // anything else
+};
+
 // The longest name the system takes for a file, without its terminating zero.
 #if defined(_WIN32)
 constexpr std::size_t longest_path = 259;  // MAX_PATH
@@ -122,8 +129,8 @@ result<> put_in_place(const output_file& out) {
 }
 
 // Windows: every write goes through the temporary.
-bool holds_same_bytes(const std::string&, std::span<const std::span<const std::uint8_t>>) {
-    return false;
+name_holds holds_same_bytes(const std::string&, std::span<const std::span<const std::uint8_t>>) {
+    return name_holds::other;
 }
 
 #else
@@ -145,7 +152,7 @@ int close_handle(int handle) {
 // A replaced file keeps who may read and write it.
 void keep_permissions(const output_file& out) {
     struct stat status {};
-    if (out.existing == existing_entry::replace && stat(out.final_name.c_str(), &status) == 0 &&
+    if (out.existing == existing_entry::replace && !out.name_was_free && stat(out.final_name.c_str(), &status) == 0 &&
         S_ISREG(status.st_mode)) {
         fchmod(out.handle, status.st_mode & 07777);
     }
@@ -194,33 +201,36 @@ result<> put_in_place(const output_file& out) {
 // True if `name` is a plain file with no other link that holds exactly the
 // bytes of `parts`. A link at the name is not followed (it is replaced), and
 // a FIFO is not waited for.
-bool holds_same_bytes(const std::string& name, std::span<const std::span<const std::uint8_t>> parts) {
+name_holds holds_same_bytes(const std::string& name, std::span<const std::span<const std::uint8_t>> parts) {
     std::size_t total = 0;
     for (const auto part : parts) total += part.size();
     const int handle = open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (handle < 0) {
-        return false;
+        return errno == ENOENT ? name_holds::nothing : name_holds::other;
     }
     struct stat status {};
     bool same = fstat(handle, &status) == 0 && S_ISREG(status.st_mode) && status.st_nlink == 1 &&
                 static_cast<std::uint64_t>(status.st_size) == total;
-    std::vector<std::uint8_t> held;
-    for (std::size_t k = 0; same && k < parts.size(); ++k) {
-        const auto part = parts[k];
-        held.resize(part.size());
+    // The file in one read, into a buffer kept from one file to the next.
+    thread_local std::vector<std::uint8_t> held;
+    if (same) {
+        held.resize(total);
         std::size_t got = 0;
-        while (got < held.size()) {
-            const ssize_t read_now = read(handle, held.data() + got, held.size() - got);
+        while (got < total) {
+            const ssize_t read_now = read(handle, held.data() + got, total - got);
             if (read_now < 0 && errno == EINTR)
                 continue;
             if (read_now <= 0)
                 break;
             got += static_cast<std::size_t>(read_now);
         }
-        same = got == part.size() && std::equal(part.begin(), part.end(), held.begin());
+        same = got == total;
+    }
+    for (std::size_t k = 0, at = 0; same && k < parts.size(); at += parts[k].size(), ++k) {
+        same = std::equal(parts[k].begin(), parts[k].end(), held.begin() + static_cast<std::ptrdiff_t>(at));
     }
     close(handle);
-    return same;
+    return same ? name_holds::same_bytes : name_holds::other;
 }
 
 #endif
@@ -375,10 +385,13 @@ result<> finish_output(output_file& out) {
 
 result<> write_whole_file(const std::string& final_name, std::span<const std::span<const std::uint8_t>> parts,
                           existing_entry existing) {
-    if (existing == existing_entry::replace && holds_same_bytes(final_name, parts)) {
+    const name_holds held =
+        existing == existing_entry::replace ? holds_same_bytes(final_name, parts) : name_holds::other;
+    if (held == name_holds::same_bytes) {
         return {};
     }
     output_file out;
+    out.name_was_free = held == name_holds::nothing;
     if (result<> begun = begin_output(out, final_name, existing); !begun) {
         return begun;
     }

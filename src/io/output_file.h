@@ -28,7 +28,8 @@ struct output_file {
     std::string temp_name;  // empty once put in place
     existing_entry existing = existing_entry::refuse;
     int handle = -1;
-    int write_error = 0;  // the first failed write's errno; later writes are skipped
+    int write_error = 0;         // the first failed write's errno; later writes are skipped
+    bool name_was_free = false;  // nothing had the final name just before: no permissions to keep
     std::size_t cleanup_slot = no_cleanup_slot;
 
     output_file() = default;

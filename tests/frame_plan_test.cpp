@@ -1,5 +1,8 @@
-// Where the records of a frame sequence go: every plan fits whenever the
-// least spans do, and records stay in place while that leaves room.
+// Where the records of a frame sequence go. Whatever the records need, a
+// plan holds together: records follow each other without overlapping, each
+// starts on its boundary and takes at least its least span, the last ends
+// within the file, and a plan exists whenever the least spans fit. Then the
+// cases people reason about, as tables.
 #include "pack/frame_plan.h"
 
 #include <gtest/gtest.h>
@@ -12,12 +15,16 @@ namespace {
 
 constexpr std::int64_t unit = 2048;
 
-TEST(FramePlan, FitsWheneverTheLeastSpansFitAndKeepsOldSpansWhileThereIsRoom) {
+std::int64_t least_of(const std::vector<record_need>& needs) {
+    return std::accumulate(needs.begin(), needs.end(), std::int64_t{0},
+                           [](std::int64_t sum, const record_need& need) { return sum + need.min_span; });
+}
+
+TEST(FramePlan, APlanHoldsTogetherWheneverTheLeastSpansFit) {
     std::mt19937 random(7);
     auto draw = [&](std::uint32_t below) { return static_cast<std::int64_t>(random() % below); };
     for (int trial = 0; trial < 2000; ++trial) {
-        const auto count = static_cast<std::size_t>(1 + draw(12));
-        std::vector<record_need> needs(count);
+        std::vector<record_need> needs(static_cast<std::size_t>(1 + draw(12)));
         std::int64_t old_at = 0;
         for (record_need& need : needs) {
             need.min_span = unit * (1 + draw(6));
@@ -28,57 +35,78 @@ TEST(FramePlan, FitsWheneverTheLeastSpansFitAndKeepsOldSpansWhileThereIsRoom) {
                 old_at += need.old_span;
             }
         }
-        const std::int64_t least =
-            std::accumulate(needs.begin(), needs.end(), std::int64_t{0},
-                            [](std::int64_t sum, const record_need& need) { return sum + need.min_span; });
         const std::int64_t room = unit * draw(40);
         const record_plan plan = plan_records(needs, room);
-        ASSERT_EQ(plan.needed, least);
-        ASSERT_EQ(plan.fits, least <= room);
+        ASSERT_EQ(plan.needed, least_of(needs));
+        ASSERT_EQ(plan.fits, least_of(needs) <= room) << "a plan exists exactly when the least spans fit";
         if (!plan.fits) {
             continue;
         }
-        std::int64_t at = 0;
-        for (std::size_t k = 0; k < count; ++k) {
-            ASSERT_EQ(plan.starts[k], at);
-            ASSERT_GE(plan.spans[k], needs[k].min_span);
-            // Before the last record, a record takes its old span where it
-            // stands in place, else its preferred one, if the rest still fits.
-            const bool in_place = needs[k].old_start == at && needs[k].old_span >= needs[k].min_span;
-            const std::int64_t wanted = in_place ? needs[k].old_span : needs[k].preferred_span;
-            std::int64_t rest = 0;
-            for (std::size_t j = k + 1; j < count; ++j) rest += needs[j].min_span;
-            if (k + 1 < count) {
-                ASSERT_EQ(plan.spans[k], at + wanted + rest <= room ? wanted : needs[k].min_span);
-            }
-            at += plan.spans[k];
+        ASSERT_EQ(plan.starts.size(), needs.size());
+        std::int64_t end = 0;
+        for (std::size_t k = 0; k < needs.size(); ++k) {
+            ASSERT_EQ(plan.starts[k] % unit, 0) << "on its boundary";
+            ASSERT_GE(plan.starts[k], end) << "no overlap";
+            ASSERT_GE(plan.spans[k], needs[k].min_span) << "room for what it holds";
+            ASSERT_EQ(plan.spans[k] % unit, 0);
+            end = plan.starts[k] + plan.spans[k];
         }
-        ASSERT_EQ(at, room);  // the last record takes all that is left
+        ASSERT_LE(end, room) << "within the file";
     }
 }
 
-// The last record of the original ran to the end of the file; edited, it
-// stays in place only as long as a frame added after it still fits.
-TEST(FramePlan, AnEditedLastRecordGivesUpItsStretchToAFrameAddedAfterIt) {
-    const std::int64_t room = 100 * unit;
-    std::vector<record_need> needs = {
-        {.min_span = 60 * unit, .preferred_span = 60 * unit, .old_start = -1, .old_span = 0},  // kept, copied
-        {.min_span = 5 * unit, .preferred_span = 5 * unit, .old_start = 60 * unit, .old_span = 40 * unit},
-        {.min_span = 5 * unit, .preferred_span = 5 * unit},  // added
+struct example {
+    const char* what;
+    std::vector<record_need> needs;
+    std::int64_t room;
+    std::vector<std::int64_t> spans;  // in units; empty: it does not fit
+};
+
+record_need kept(std::int64_t units) {
+    return {.min_span = units * unit, .preferred_span = units * unit};
+}
+record_need edited(std::int64_t units, std::int64_t old_start_units = -1, std::int64_t old_units = 0) {
+    return {.min_span = units * unit,
+            .preferred_span = units * unit,
+            .old_start = old_start_units < 0 ? -1 : old_start_units * unit,
+            .old_span = old_units * unit};
+}
+
+TEST(FramePlan, TheCasesPeopleReasonAbout) {
+    const example examples[] = {
+        {"an edited record that still fits its old span stays in it, so the next keeps its offset",
+         {kept(10), edited(3, 10, 5), kept(4)},
+         100,
+         {10, 5, 85}},
+        {"an edited record that grew takes what it needs and moves the ones after it",
+         {kept(10), edited(7, 10, 5), kept(4)},
+         100,
+         {10, 7, 83}},
+        {"the original's last record ran to the end: edited, it gives up that stretch to a frame added after it",
+         {kept(60), edited(5, 60, 40), edited(5)},
+         100,
+         {60, 5, 35}},
+        {"without the added frame it keeps its stretch", {kept(60), edited(5, 60, 40)}, 100, {60, 40}},
+        {"a record kept in place only while the records after it still fit at their least",
+         {edited(2, 0, 50), edited(30), edited(30)},
+         70,
+         {2, 30, 38}},
+        {"a record that moved takes its preferred span wherever it lands",
+         {{.min_span = 3 * unit, .preferred_span = 3 * unit, .old_start = 0, .old_span = 2 * unit},
+          {.min_span = 4 * unit, .preferred_span = 6 * unit},
+          kept(1)},
+         100,
+         {3, 6, 91}},
+        {"the least spans together are more than the file has: no plan", {kept(50), edited(51)}, 100, {}},
     };
-    const record_plan plan = plan_records(needs, room);
-    ASSERT_TRUE(plan.fits);
-    EXPECT_EQ(plan.spans, (std::vector<std::int64_t>{60 * unit, 5 * unit, 35 * unit}));
-
-    // Without the added frame it keeps its span, and is the last.
-    needs.pop_back();
-    EXPECT_EQ(plan_records(needs, room).spans, (std::vector<std::int64_t>{60 * unit, 40 * unit}));
-
-    // A kept record that moved takes its span wherever it lands.
-    needs = {{.min_span = 3 * unit, .preferred_span = 3 * unit, .old_start = 0, .old_span = 2 * unit},
-             {.min_span = 4 * unit, .preferred_span = 6 * unit},
-             {.min_span = unit, .preferred_span = unit}};
-    EXPECT_EQ(plan_records(needs, room).spans, (std::vector<std::int64_t>{3 * unit, 6 * unit, 91 * unit}));
+    for (const example& e : examples) {
+        SCOPED_TRACE(e.what);
+        const record_plan plan = plan_records(e.needs, e.room * unit);
+        ASSERT_EQ(plan.fits, !e.spans.empty());
+        std::vector<std::int64_t> units;
+        for (const std::int64_t span : plan.spans) units.push_back(span / unit);
+        EXPECT_EQ(units, e.spans);
+    }
 }
 
 }  // namespace

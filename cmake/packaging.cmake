@@ -40,10 +40,24 @@ elseif(NOT EMSCRIPTEN)
   install(FILES docs/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME torv
           COMPONENT deb EXCLUDE_FROM_ALL)
 endif()
-install(TARGETS torv_core EXPORT torvTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library)
+# The library as a CMake package: find_package(torv 1.1) gives torv::libtorv,
+# asking for libpng only where the library was built with it.
+include(CMakePackageConfigHelpers)
+set(TORV_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/torv)
+if(PNG_FOUND)
+  set(TORV_PNG_DEPENDENCY "find_dependency(PNG)")
+else()
+  set(TORV_PNG_DEPENDENCY "# (built without libpng: PNG files are neither read nor written)")
+endif()
+configure_package_config_file(cmake/torvConfig.cmake.in ${CMAKE_CURRENT_BINARY_DIR}/torvConfig.cmake
+                              INSTALL_DESTINATION ${TORV_PACKAGE_DIR})
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/torvConfigVersion.cmake
+                                 COMPATIBILITY SameMajorVersion)
+install(TARGETS libtorv EXPORT torvTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library)
 install(DIRECTORY include/libtorv DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT library)
-install(EXPORT torvTargets NAMESPACE torv:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/torv COMPONENT library)
-install(FILES cmake/torvConfig.cmake DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/torv COMPONENT library)
+install(EXPORT torvTargets NAMESPACE torv:: DESTINATION ${TORV_PACKAGE_DIR} COMPONENT library)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/torvConfig.cmake ${CMAKE_CURRENT_BINARY_DIR}/torvConfigVersion.cmake
+        DESTINATION ${TORV_PACKAGE_DIR} COMPONENT library)
 
 # The packages CPack makes: the zip of the Windows build and the Debian
 # package of the Linux one (tools/make_release.sh makes the tarball).

@@ -10,10 +10,16 @@ int main(int argc, char** argv) {
         return 2;
     }
     int images = 0;
-    const auto result = torv::unpack_file(argv[1], "x", [&](const torv::image_view& image) {
-        images += torv::bmp_bytes(image).size() == 1078 + static_cast<std::size_t>(image.width) * image.height;
-        return true;
-    });
-    std::printf("%s: %d images\n", result ? result->layout.c_str() : "cannot open", images);
-    return result ? 0 : 1;
+    const libtorv::result<libtorv::unpack_result> unpacked =
+        libtorv::unpack_file(argv[1], "x", [&](const libtorv::image_view& image) {
+            const libtorv::result<libtorv::bytes> bmp = libtorv::bmp_bytes(image);
+            images += bmp && bmp->size() == 1078 + static_cast<std::size_t>(image.width) * image.height;
+            return true;
+        });
+    if (!unpacked) {
+        std::printf("%s\n", unpacked.error().words.c_str());
+        return 1;
+    }
+    std::printf("%s: %d images\n", unpacked->layout.c_str(), images);
+    return 0;
 }

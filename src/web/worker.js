@@ -1,9 +1,8 @@
 // The page's worker: runs the WebAssembly module (createTorv, placed before
-// this script) so that the page never waits on it. Each request is
-// {id, op, ...}; each answer {id, result} or {id, error: {message, code,
-// ...facts}}, with {id, progress: {done, total}} and {id, first: pixels} on
-// the way. Long work is cancelled by ending the worker: the page starts
-// another.
+// this script) so that the page never waits on it. The messages are those
+// client.js describes: {type: 'request', id, op, ...} in; 'progress',
+// 'first', then 'result' or 'error' out. Long work is cancelled by ending the
+// worker: the page starts another.
 'use strict';
 
 const modulePromise = createTorv();
@@ -26,12 +25,13 @@ function progressTeller(id) {
         const now = Date.now();
         if (now - last >= progressInterval || done === total) {
             last = now;
-            self.postMessage({ id, progress: { done, total } });
+            self.postMessage({ type: 'progress', id, done, total });
         }
     };
 }
 
-// What went wrong in the module: its words, its code and its facts.
+// What went wrong in the module: its words, its code and its facts. A trap
+// (memory out of bounds, an abort) leaves the module unusable.
 function describe(error) {
     if (error instanceof WebAssembly.RuntimeError) {
         return { message: 'the page\'s WebAssembly failed: ' + error.message, code: 'broken' };
@@ -49,7 +49,7 @@ const operations = {
         const tell = progressTeller(request.id);
         const size = request.bytes.length;
         const opened = torv.openFile(request.bytes, request.name, (index, name, pixels, offset) => {
-            if (pixels) self.postMessage({ id: request.id, first: pixels }, transferables(pixels));
+            if (pixels) self.postMessage({ type: 'first', id: request.id, pixels }, transferables(pixels));
             tell(offset, size);
         });
         tell(size, size);
@@ -59,27 +59,24 @@ const operations = {
     image: (torv, request) => torv.imageFile(request.handle, request.index, request.kind),
     thumbnail: (torv, request) => torv.thumbnail(request.handle, request.index, request.step),
     zip: (torv, request) => torv.zipImages(request.handle, request.kind, progressTeller(request.id)),
-    pack: (torv, request) =>
-        torv.packFiles(request.images, request.original, request.options, progressTeller(request.id)),
+    pack: (torv, request) => torv.packFiles(request.images, request.original, request.options, progressTeller(request.id)),
 };
 
 self.onmessage = async (event) => {
     const request = event.data;
+    if (request.type !== 'request' || !operations[request.op]) return;
     let torv;
     try {
         torv = await modulePromise;
     } catch (error) {
         const why = describe(error);
-        self.postMessage({ id: request.id, error: { message: 'the page could not start its WebAssembly: ' + why.message, code: 'broken' } });
+        self.postMessage({ type: 'error', id: request.id, error: { message: 'the page could not start its WebAssembly: ' + why.message, code: 'broken' } });
         return;
     }
     try {
-        const result = operations[request.op](torv, request);
-        self.postMessage({ id: request.id, result }, transferables(result));
+        const value = operations[request.op](torv, request);
+        self.postMessage({ type: 'result', id: request.id, value }, transferables(value));
     } catch (error) {
-        // A trap (memory out of bounds, an abort) leaves the module unusable:
-        // the page is told to start another worker.
-        const broken = error instanceof WebAssembly.RuntimeError;
-        self.postMessage({ id: request.id, error: describe(error), broken });
+        self.postMessage({ type: 'error', id: request.id, error: describe(error), broken: error instanceof WebAssembly.RuntimeError });
     }
 };

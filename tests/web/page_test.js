@@ -7,6 +7,7 @@
 // build/torv-pack's file; bad inputs give torv-pack's words and
 // no download; cancelling; keyboard use.
 //   usage: node tests/web/page_test.js build-web/torv.html build
+/* global torv */
 'use strict';
 const assert = require('assert');
 const fs = require('fs');
@@ -284,6 +285,47 @@ function readIndexedPng(file) {
     }
     await packBoth('panels.bin', cases[3][2], { nearest: true });
     console.log('the same colours with nearest colours: packed as torv-pack --nearest packs them');
+
+    // Images that stand for nothing are refused by name, with nothing
+    // downloaded; a browser's second download "four1 (1).bmp" is four1.bmp.
+    async function packGiven(source, files) {
+        const given = fs.mkdtempSync(path.join(work, 'given-'));
+        for (const [name, contents] of Object.entries(files)) fs.writeFileSync(path.join(given, name), contents);
+        await page.selectOption('#target', { label: source });
+        await page.click('#clear-edited');
+        if (Object.keys(files).length) await page.setInputFiles('#images-in', Object.keys(files).map((name) => path.join(given, name)));
+        await page.evaluate(() => document.getElementById('message').replaceChildren());
+        const before = downloads.length;
+        await page.click('#pack');
+        await page.waitForFunction(() => document.getElementById('message').textContent.length > 0, null, { timeout: 60000 });
+        await page.waitForTimeout(300);
+        return { shown: await messageText(), downloads: downloads.length - before };
+    }
+    const four1 = edit('four1.bmp', scribble);
+    for (const [name, says] of [['Four1.bmp', /^no image of the original is named Four1\.bmp: its images are four0\.bmp/],
+        ['four1 (x).bmp', /^no image of the original is named four1 \(x\)\.bmp/]]) {
+        const refused = await packGiven('four.bin', { [name]: four1 });
+        assert.match(refused.shown, says);
+        assert.strictEqual(refused.downloads, 0, name + ' gave a download');
+    }
+    const none = await packGiven('four.bin', {});
+    assert.match(none.shown, /^no edited images were given/);
+    assert.strictEqual(none.downloads, 0);
+    const renamed = await packGiven('four.bin', { 'four1 (1).bmp': four1 });
+    assert.strictEqual(renamed.downloads, 1);
+    assert.ok(renamed.shown.includes('four1 (1).bmp is taken as four1.bmp'), renamed.shown);
+    const { failure: cliFailure } = await packBoth('four.bin', { 'four1.bmp': four1 });
+    assert.strictEqual(cliFailure, null);
+    assert.ok((await saved(downloads[downloads.length - 1], 'four.bin'))
+        .equals(await saved(downloads[downloads.length - 2], 'four.bin')), 'four1 (1).bmp packed as four1.bmp');
+    // A script says "no layout" with null as with nothing.
+    const byScript = await page.evaluate(async ([original, image]) => {
+        const packed = await torv.pack({ name: 'four.bin', bytes: new Uint8Array(original) },
+            [{ name: 'four1.bmp', bytes: new Uint8Array(image) }], { layout: null, nearest: undefined });
+        return packed.bytes.length;
+    }, [[...fs.readFileSync(path.join(samples, 'four.bin'))], [...four1]]);
+    assert.strictEqual(byScript, 57652);
+    console.log('images that stand for nothing refused by name, none refused, "four1 (1).bmp" taken as four1.bmp, a layout of null taken as none');
 
     const odd = path.join(work, 'odd.bin');
     fs.writeFileSync(odd, Buffer.alloc(1000));

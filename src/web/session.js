@@ -1,0 +1,120 @@
+// The page's session: the files it holds and the edits waiting to be packed: each source
+// file opened (held by the worker, opened again in a fresh worker after a
+// cancel), the edited images chosen, and the original they go into.
+/* global client, limits */
+/* exported session */
+'use strict';
+
+const session = (() => {
+    // Each file opened: {held, ...what the views keep of it}.
+    const opened = [];
+    let edited = []; // File objects, one a name
+    let target = null; // the held file edited images go into, or null
+
+    // The worker's handle of a file, opening it again in a new worker (after
+    // a cancel) when needed.
+    async function handleOf(held) {
+        if (held.generation !== client.generation()) {
+            const copy = held.bytes.slice();
+            const again = client.ask('open', { name: held.name, bytes: copy },
+                { transfer: [copy.buffer], job: 'Reading ' + held.name + ' again' });
+            held.generation = client.generation();
+            held.handlePromise = again.then((reopened) => reopened.handle);
+            held.handlePromise.catch(() => { held.generation = 0; });
+        }
+        return held.handlePromise;
+    }
+
+    const pixelsOf = async (held, index) => client.ask('image', { handle: await handleOf(held), index, kind: 'pixels' });
+
+    function pixelsAsTriples(pixels) {
+        const palette = [];
+        for (let k = 0; k < 256; k++) palette.push([pixels.palette[3 * k], pixels.palette[3 * k + 1], pixels.palette[3 * k + 2]]);
+        return { palette, indices: pixels.indices };
+    }
+
+    // Opens a source file: {name, bytes, layout, reason, images}. onFirst
+    // gets the first image's pixels as soon as they are decoded.
+    async function open(name, bytes, { onFirst, onProgress } = {}) {
+        limits.checkSize(name, bytes.length);
+        const copy = bytes.slice();
+        const startedIn = client.generation();
+        const got = await client.ask('open', { name, bytes: copy }, { transfer: [copy.buffer], onFirst, onProgress, job: 'Opening ' + name });
+        const held = {
+            name,
+            bytes,
+            layout: got.layout,
+            generation: startedIn,
+            handlePromise: Promise.resolve(got.handle),
+            reason: got.reason || '',
+        };
+        const fileOf = async (index, kind) => client.ask('image', { handle: await handleOf(held), index, kind });
+        held.images = got.images.map((image, index) => ({
+            name: image.name,
+            width: image.width,
+            height: image.height,
+            bmp: () => fileOf(index, 'bmp'),
+            png: () => fileOf(index, 'png'),
+            pixels: async () => pixelsAsTriples(await pixelsOf(held, index)),
+        }));
+        return held;
+    }
+
+    async function close(held) {
+        if (held.generation === client.generation()) {
+            const handle = await held.handlePromise;
+            await client.ask('close', { handle });
+        }
+        held.generation = -1;
+    }
+
+    // Packs `images` ([{name, bytes}]) with `held` (or null) as the original:
+    // {bytes, report, notes, rooms, kept, name}.
+    async function pack(held, images, { nearest = false, layout = '', onProgress } = {}) {
+        // A script may say "not given" with null as well as by leaving it out.
+        const options = { layout: layout == null ? '' : String(layout), nearest: Boolean(nearest) };
+        const named = {};
+        const transfer = [];
+        for (const image of images) {
+            limits.checkSize(image.name, image.bytes.length);
+            const copy = image.bytes.slice();
+            named[image.name] = copy;
+            transfer.push(copy.buffer);
+        }
+        const original = held ? await handleOf(held) : 0;
+        return client.ask('pack', { images: named, original, options }, {
+            transfer, onProgress, job: 'Packing ' + (held ? held.name : 'the images'),
+        });
+    }
+
+    return {
+        open,
+        close,
+        pack,
+        handleOf,
+        pixelsOf,
+        thumbnail: async (held, index, step) => client.ask('thumbnail', { handle: await handleOf(held), index, step }),
+        zip: async (held, kind, job) => client.ask('zip', { handle: await handleOf(held), kind }, { job }),
+
+        opened,
+        entryOf: (held) => opened.find((entry) => entry.held === held),
+        add(entry) { opened.push(entry); },
+        remove(held) {
+            const at = opened.findIndex((entry) => entry.held === held);
+            if (at >= 0) opened.splice(at, 1);
+            if (target === held) target = opened.length ? opened[opened.length - 1].held : null;
+        },
+
+        target: () => target,
+        chooseTarget(held) { target = held; },
+
+        edited: () => edited,
+        // Adds files by name: a file of a name already chosen takes its place.
+        addEdited(files) {
+            const byName = new Map(edited.map((file) => [file.name, file]));
+            for (const file of files) byName.set(file.name, file);
+            edited = [...byName.values()];
+        },
+        forgetEdited() { edited = []; },
+    };
+})();

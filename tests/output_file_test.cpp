@@ -60,7 +60,6 @@ result<> write_text(const fs::path& file, const std::string& text) {
     return write_whole_file(file.string(), parts, existing_entry::replace);
 }
 
-
 // The same bytes again: the file stays (its inode too). Other bytes, a link
 // or a second hard link at the name: replaced, the link's target untouched.
 TEST(OutputFile, BytesAlreadyThereStayAndEverythingElseIsReplaced) {

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <random>
 #include <stdexcept>
@@ -366,6 +368,45 @@ TEST(Pack, PalettesReorderedOrTrueColourKeepTheOriginalsIndices) {
     EXPECT_FALSE(dir.exists("x.bin"));
     packed = dir.run_pack({"four.bin", "", "-o", "x.bin", "--nearest"});
     EXPECT_EQ(packed.status, 0) << packed.errors;
+}
+
+// torv's own image exported unedited by real editors (their files made by
+// tools/make_editor_images.sh): GIMP's 16-bit BMPs, which scale each channel
+// (248 is 30 of 31), ImageMagick's five-bit saves, which cut it, and a
+// full-colour save with every channel moved by up to 3. With the original,
+// each packs back into the original byte for byte.
+TEST(Pack, UneditedExportsPackBackByteForByte) {
+    scratch_dir dir;
+    const bytes original = samples::make_four_image_block();
+    dir.write("four.bin", original);
+    auto images = unpack(dir, "four.bin");
+    bytes shifted = true_colour(images.at("four2.bmp"));
+    std::mt19937 random(11);
+    for (std::size_t at = 54; at < shifted.size(); ++at) {
+        const int moved = shifted[at] + static_cast<int>(random() % 7) - 3;
+        shifted[at] = static_cast<std::uint8_t>(std::clamp(moved, 0, 255));
+    }
+    std::vector<std::pair<std::string, bytes>> exports = {{"four2.bmp", shifted}};
+    for (const char* name :
+         {"gimp-four2-r5g6b5.bmp", "gimp-four2-x1r5g5b5.bmp", "im-four2-depth5.bmp", "im-four2-depth5.png"}) {
+        std::ifstream in(std::string(TORV_TEST_DATA) + "/editors/" + name, std::ios::binary);
+        exports.emplace_back(std::string(name).ends_with(".png") ? "four2.png" : "four2.bmp",
+                             bytes(std::istreambuf_iterator<char>(in), {}));
+    }
+    for (const auto& [as, contents] : exports) {
+        SCOPED_TRACE(as + " " + std::to_string(contents.size()));
+        if (as.ends_with(".png") && !png_of_bmp(images.at("four2.bmp"))) {
+            continue;  // a build that reads no PNG
+        }
+        std::filesystem::remove(dir.host_path("four2.bmp"));
+        dir.write(as, contents);
+        const run_result packed = dir.run_pack({"four.bin", "", "-f", "-o", "new.bin"});
+        ASSERT_EQ(packed.status, 0) << packed.errors;
+        EXPECT_TRUE(dir.read("new.bin") == original);
+        EXPECT_NE(packed.errors.find("pixels matched the palette at the game's precision"), std::string::npos)
+            << packed.errors;
+        std::filesystem::remove(dir.host_path(as));
+    }
 }
 
 TEST(Pack, AnEditedImageKeepsWhatNoImageCarries) {

@@ -178,6 +178,123 @@ TEST(FitPalette, WithoutAnOriginalImagesSharingAPaletteAreMerged) {
     EXPECT_NE(over.error().words.find("shares with x"), std::string::npos) << over.error().words;
 }
 
+// Four entries side by side in the game's levels: (30, 30, 0), (31, 31, 0),
+// then greys of levels 15 and 16; the rest black.
+rgb15_palette neighbours() {
+    rgb15_palette palette{};
+    palette[10] = rgb15_of({240, 240, 0});
+    palette[11] = rgb15_of({248, 248, 0});
+    palette[12] = rgb15_of({120, 120, 120});
+    palette[13] = rgb15_of({128, 128, 128});
+    return palette;
+}
+
+picture sixteen_bit(std::vector<rgb8> colours) {
+    picture p = true_colour(std::move(colours));
+    const channel_form five{5, false};
+    p.bits = {five, five, five};
+    return p;
+}
+
+result<fitted_palette> fit_with(const picture& image, const rgb15_palette& palette, const bytes& before,
+                                bool nearest = false) {
+    const palette_user user{"img.bmp", &image, before};
+    return fit_palette({&user, 1}, &palette, nearest);
+}
+
+TEST(FitPalette, ColoursAreMatchedAtTheGamesPrecision) {
+    const rgb15_palette palette = neighbours();
+    // 8 bits: the nearest level. Exact colours as ever, rounded ones counted.
+    const result<fitted_palette> rounded =
+        fit_with(true_colour({{255, 255, 0}, {252, 252, 3}, {248, 248, 0}, {125, 125, 124}}), palette, {});
+    ASSERT_TRUE(rounded) << rounded.error().words;
+    EXPECT_EQ(rounded->indices[0], (bytes{11, 11, 11, 13}));
+    ASSERT_EQ(rounded->notes.size(), 1u);
+    EXPECT_EQ(rounded->notes[0],
+              "img.bmp: 3 pixels matched the palette at the game's precision (their colours were "
+              "rounded)");
+
+    // 30 of 31 in five bits is 240 (torv's way) or 248 (GIMP's): two entries
+    // alike. The original's index decides; without it, refused, naming both;
+    // with `nearest`, the nearer.
+    const picture gimp = sixteen_bit({{240, 240, 0}});
+    EXPECT_EQ(fit_with(gimp, palette, {11})->indices[0], (bytes{11}));
+    EXPECT_EQ(fit_with(gimp, palette, {10})->indices[0], (bytes{10}));
+    const result<fitted_palette> refused = fit_with(gimp, palette, {});
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().code, code::ambiguous_colour);
+    EXPECT_EQ(refused.error().words.substr(0, 126),
+              "img.bmp: pixel (0, 0) has colour #f0f000, which stands for entry 10 #f0f000 (30, 30, 0) and entry 11 "
+              "#f8f800 (31, 31, 0) alike");
+    EXPECT_NE(refused.error().words.find("a 16-bit save"), std::string::npos);
+    EXPECT_NE(refused.error().words.find("keep the original beside the images"), std::string::npos);
+    EXPECT_EQ(fit_with(gimp, palette, {}, true)->indices[0], (bytes{10}));
+
+    // Halfway in 8 bits: both levels; equally near, the lower entry.
+    const picture halfway = true_colour({{244, 244, 0}});
+    const result<fitted_palette> either = fit_with(halfway, palette, {});
+    ASSERT_FALSE(either);
+    EXPECT_NE(either.error().words.find("it lies halfway between their levels"), std::string::npos);
+    EXPECT_EQ(fit_with(halfway, palette, {}, true)->indices[0], (bytes{10}));
+}
+
+// When a colour still has no place, the message says what the editor likely
+// did: a colour conversion (every pixel a level or two off), or a few new
+// colours painted in; with the pixel, its levels and the nearest entries.
+TEST(FitPalette, AColourWithNoPlaceSaysWhatTheEditorLikelyDid) {
+    const rgb15_palette original = original_palette();
+    std::vector<rgb8> moved, painted;
+    bytes before;
+    for (int k = 20; k < 120; ++k) {
+        const rgb8 was = rgb8_of(original[static_cast<std::size_t>(k)]);
+        moved.push_back({static_cast<std::uint8_t>(std::min(255, was.red + 13)), was.green, was.blue});
+        painted.push_back(was);
+        before.push_back(static_cast<std::uint8_t>(k));
+    }
+    const result<fitted_palette> converted = fit_with(true_colour(moved), original, before);
+    ASSERT_FALSE(converted);
+    EXPECT_EQ(converted.error().code, code::colour_lacking);
+    EXPECT_NE(converted.error().words.find("(levels "), std::string::npos) << converted.error().words;
+    EXPECT_NE(converted.error().words.find("nearest: entry "), std::string::npos);
+    EXPECT_NE(converted.error().words.find("a colour conversion or a colour profile"), std::string::npos)
+        << converted.error().words;
+
+    painted[5] = painted[6] = {8, 248, 8};
+    const result<fitted_palette> new_colour = fit_with(true_colour(painted), original, before);
+    ASSERT_FALSE(new_colour);
+    EXPECT_NE(new_colour.error().words.find("only 1 colour is new: the image was painted with colours the palette "
+                                            "lacks"),
+              std::string::npos)
+        << new_colour.error().words;
+}
+
+// An indexed image that puts a new colour on an entry another image sharing
+// the palette shows, when no entry is left: named as such.
+TEST(FitPalette, TwoUsedColoursOnOneEntryAreNamed) {
+    const rgb15_palette original = original_palette();
+    std::vector<rgb8> table_b;
+    bytes shows_b, before_b;
+    for (int k = 0; k < 256; ++k) {
+        if (k == 7)
+            continue;  // the one entry left free
+        table_b.push_back(rgb8_of(original[static_cast<std::size_t>(k)]));
+        shows_b.push_back(static_cast<std::uint8_t>(table_b.size() - 1));
+        before_b.push_back(static_cast<std::uint8_t>(k));
+    }
+    std::vector<rgb8> table_a(256, rgb8_of(original[0]));
+    table_a[5] = {8, 248, 248};  // new, on entry 5, which b.bmp shows
+    table_a[6] = {248, 8, 248};  // new
+    const picture a = indexed({5, 6, 0}, table_a);
+    const picture b = indexed(shows_b, table_b);
+    const palette_user users[] = {{"a.bmp", &a, bytes{5, 6, 0}}, {"b.bmp", &b, before_b}};
+    const result<fitted_palette> full = fit_palette(users, &original, false);
+    ASSERT_FALSE(full);
+    EXPECT_EQ(full.error().code, code::palette_full);
+    EXPECT_NE(full.error().words.find("a.bmp puts #08f8f8 on entry 5, where b.bmp shows"), std::string::npos)
+        << full.error().words;
+    EXPECT_NE(full.error().words.find("puts two used colours on one entry"), std::string::npos);
+}
+
 TEST(FitPalette, ChannelsTheFormatCannotShowAreNotedOncePerImage) {
     const picture image = true_colour({{255, 255, 255}, {255, 255, 255}, {7, 0, 0}});
     const result<fitted_palette> fit = fit_one(image, nullptr);

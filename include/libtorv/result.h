@@ -52,6 +52,7 @@ enum class code : std::uint8_t {
     nothing_to_pack,   // no images were given
     // Packing.
     colour_lacking,     // a pixel's colour is none of its palette's
+    ambiguous_colour,   // a pixel's stored colour stands for several palette entries alike, and nothing decides
     palette_full,       // more new colours than free palette entries
     block_too_large,    // a compressed block needs more room than it has
     frames_do_not_fit,  // the records of the frames need more room than the file has

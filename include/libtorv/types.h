@@ -82,10 +82,18 @@ struct original_file {
     std::int64_t size = -1;
 };
 
+// How a front end names the choices a message may point a person to.
+struct option_words {
+    std::string nearest = "--nearest";      // colours go to the nearest palette entry
+    std::string no_original = "--no-like";  // pack without an original
+    std::string layout = "--layout";        // say which layout
+};
+
 struct pack_settings {
     std::string layout;    // "frame_sequence", ...: needed only when neither the original nor the images decide it
     bool nearest = false;  // colours the palette lacks go to the nearest one instead of failing
     unsigned jobs = 1;     // threads for compressing; the file is the same for every number
+    option_words words;    // for the messages
 };
 
 // How much of the room a layout gives a part of the file its data takes.

@@ -77,17 +77,19 @@ struct finder {
 
     // Decides the layout from the original, the one asked for and the
     // images present.
-    result<const layout*> choose_layout(const std::string& layout_name, const original_file* original) const {
+    result<const layout*> choose_layout(const std::string& layout_name, const original_file* original,
+                                        const option_words& words) const {
         const layout* by_original = nullptr;
         if (original != nullptr) {
             const std::int64_t original_size =
                 original->size >= 0 ? original->size : static_cast<std::int64_t>(original->bytes.size());
             by_original = torv::find_layout(original_size);
             if (by_original == nullptr) {
-                failure why = failure_of(code::no_layout,
-                                         "the original " + original->name + " is " + std::to_string(original_size) +
-                                             " bytes, the size of no layout (--no-like packs without it)",
-                                         original->name);
+                failure why =
+                    failure_of(code::no_layout,
+                               "the original " + original->name + " is " + std::to_string(original_size) +
+                                   " bytes, the size of no layout (" + words.no_original + " packs without it)",
+                               original->name);
                 why.needed = original_size;
                 return why;
             }
@@ -97,7 +99,7 @@ struct finder {
             return failure_of(code::unknown_layout, "no layout is called '" + layout_name + "'");
         }
         if (by_original && by_option && by_original != by_option) {
-            return failure_of(code::layout_conflict, "--layout says " + std::string(by_option->name) +
+            return failure_of(code::layout_conflict, words.layout + " says " + std::string(by_option->name) +
                                                          ", but the original " + original->name + " is a " +
                                                          std::string(by_original->name) + " file");
         }
@@ -118,21 +120,21 @@ struct finder {
         if (found.size() == 1) {
             return found[0];
         }
-        std::string words;
+        std::string text;
         if (found.empty()) {
-            words = "found no images named " + prefix + "... of any layout (torv names them " + prefix + "0.bmp, " +
-                    prefix + ".bmp or " + prefix + "000.bmp)";
+            text = "found no images named " + prefix + "... of any layout (torv names them " + prefix + "0.bmp, " +
+                   prefix + ".bmp or " + prefix + "000.bmp)";
             for (const std::string& reason : reasons) {
-                words += "; " + reason;
+                text += "; " + reason;
             }
         } else {
-            words = "the images fit several layouts (";
+            text = "the images fit several layouts (";
             for (std::size_t k = 0; k < found.size(); ++k) {
-                words += (k > 0 ? ", " : "") + std::string(found[k]->name);
+                text += (k > 0 ? ", " : "") + std::string(found[k]->name);
             }
-            words += "): say which with --layout";
+            text += "): say which with " + words.layout;
         }
-        return failure_of(code::layout_undecided, std::move(words));
+        return failure_of(code::layout_undecided, std::move(text));
     }
 
     std::string frame_name(const layout& format, std::int64_t number) const {
@@ -348,7 +350,7 @@ result<image_match> match_images(const std::vector<std::string>& expected, const
 result<pack_result> pack_images(std::string_view prefix, const image_folder& folder, const original_file* original,
                                 const pack_settings& settings, const byte_writer& write) {
     const finder find{folder, std::string(prefix)};
-    const result<const layout*> chosen = find.choose_layout(settings.layout, original);
+    const result<const layout*> chosen = find.choose_layout(settings.layout, original, settings.words);
     if (!chosen) {
         return chosen.error();
     }

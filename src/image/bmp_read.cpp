@@ -73,13 +73,17 @@ struct channel {
         return static_cast<std::uint8_t>(value * 255 / ((1u << width) - 1));
     }
 
+    // What a pixel keeps of the channel, as picture::bits says it: five bits
+    // are shifted (colour_of), other widths below 8 scaled.
+    channel_form form() const { return {static_cast<std::uint8_t>(std::min(width, 8u)), width != 5 && width < 8}; }
+
     // A colour channel: five bits are the format's own, shown as they are
     // (0xF8 at full intensity, as torv writes them), so that a 5-5-5 file
     // keeps every colour exactly.
     std::uint8_t colour_of(std::uint32_t pixel) const {
-        constexpr unsigned stored_bits = 5;
-        if (width == stored_bits) {
-            return static_cast<std::uint8_t>(((pixel & mask) >> shift) << (8 - stored_bits));
+        constexpr unsigned format_bits = 5;
+        if (width == format_bits) {
+            return static_cast<std::uint8_t>(((pixel & mask) >> shift) << (8 - format_bits));
         }
         return of(pixel);
     }
@@ -397,6 +401,7 @@ status read_true_colour(const bytes_in& in, const bmp_header& header, picture& i
             out[x] = {red.colour_of(pixel), green.colour_of(pixel), blue.colour_of(pixel)};
         }
     }
+    image.bits = {red.form(), green.form(), blue.form()};
     return {};
 }
 

@@ -31,6 +31,7 @@ std::string_view code_name(code what) {
         case code::unused_image: return "unused_image";
         case code::nothing_to_pack: return "nothing_to_pack";
         case code::colour_lacking: return "colour_lacking";
+        case code::ambiguous_colour: return "ambiguous_colour";
         case code::palette_full: return "palette_full";
         case code::block_too_large: return "block_too_large";
         case code::frames_do_not_fit: return "frames_do_not_fit";

@@ -6,6 +6,10 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "pack/game_colours.h"
 
 namespace torv {
 
@@ -42,116 +46,35 @@ struct palette_state {
         }
         return no_index;
     }
+    bool holds(std::size_t index, std::uint16_t rgb15) const { return colour[index] == rgb15; }
 };
 
-std::string hex_colour(rgb8 c) {
+// ---------------------------------------------------------------------------
+// Words.
+
+std::string hex_of(rgb8 c) {
     char text[8];
     std::snprintf(text, sizeof text, "#%02x%02x%02x", c.red, c.green, c.blue);
     return text;
 }
 
-std::string pixel_at(const picture& image, std::size_t at) {
+std::string levels_text(const std::array<std::uint8_t, 3>& levels) {
+    return std::to_string(levels[0]) + ", " + std::to_string(levels[1]) + ", " + std::to_string(levels[2]);
+}
+
+std::string entry_text(const palette_state& state, int index) {
+    const rgb8 shown = rgb8_of(*state.colour[static_cast<std::size_t>(index)]);
+    return "entry " + std::to_string(index) + " " + hex_of(shown) + " (" + levels_text(levels_in_game(shown)) + ")";
+}
+
+libtorv::pixel_position position_of(const picture& image, std::size_t at) {
     const auto width = static_cast<std::size_t>(image.width);
-    return "pixel (" + std::to_string(at % width) + ", " + std::to_string(at / width) + ")";
+    return {static_cast<std::int32_t>(at % width), static_cast<std::int32_t>(at / width)};
 }
 
-// A set of palette indices.
-using index_set = std::array<bool, palette_entries>;
-
-// The indices an indexed image uses.
-index_set used_indices(const picture& image) {
-    index_set used{};
-    for (const std::uint8_t index : image.indices) used[index] = true;
-    return used;
-}
-
-// True if some colour the image uses has bits below the top five.
-bool loses_low_bits(const picture& image, const index_set& used) {
-    auto inexact = [](rgb8 c) { return ((c.red | c.green | c.blue) & 7) != 0; };
-    if (image.indexed) {
-        for (std::size_t k = 0; k < image.table.size(); ++k) {
-            if (used[k] && inexact(image.table[k]))
-                return true;
-        }
-        return false;
-    }
-    for (const rgb8 c : image.colours) {
-        if (inexact(c))
-            return true;
-    }
-    return false;
-}
-
-// True if the image's colour table agrees with the palette at every index it
-// uses (indices with no colour yet agree with anything).
-bool agrees(const picture& image, const index_set& used, const palette_state& state) {
-    for (std::size_t k = 0; k < image.table.size(); ++k) {
-        if (used[k] && state.colour[k] && *state.colour[k] != rgb15_of(image.table[k])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-int nearest_index(const palette_state& state, rgb8 c) {
-    int best = no_index;
-    long best_distance = std::numeric_limits<long>::max();
-    for (std::size_t k = 0; k < palette_entries; ++k) {
-        if (!state.colour[k])
-            continue;
-        const rgb8 p = rgb8_of(*state.colour[k]);
-        const long dr = p.red - c.red, dg = p.green - c.green, db = p.blue - c.blue;
-        const long distance = dr * dr + dg * dg + db * db;
-        if (distance < best_distance) {
-            best_distance = distance;
-            best = static_cast<int>(k);
-        }
-    }
-    return best;
-}
-
-struct mapping_outcome {
-    std::vector<std::uint8_t> indices;
-    std::size_t nearest_pixels = 0;
-};
-
-failure lacking_colour(std::span<const palette_user> users, const palette_user& user, std::size_t at, bool nearest);
-
-// Maps every pixel to an index by its colour; a colour with no place fails.
-result<mapping_outcome> map_by_colour(std::span<const palette_user> users, const palette_user& user,
-                                      palette_state& state, bool nearest) {
-    const picture& image = *user.image;
-    const std::size_t count = pixel_count(image.width, image.height);
-    mapping_outcome out;
-    out.indices.resize(count);
-    const bool has_original = user.original_indices.size() == count;
-    for (std::size_t at = 0; at < count; ++at) {
-        const rgb8 c = image.colour_at(at);
-        const std::uint16_t rgb15 = rgb15_of(c);
-        if (has_original) {
-            const std::uint8_t before = user.original_indices[at];
-            if (state.colour[before] == rgb15) {
-                out.indices[at] = before;
-                continue;
-            }
-        }
-        int index = state.first_index[rgb15];
-        if (index == no_index) {
-            index = state.free_index();
-            if (index != no_index) {
-                state.set(static_cast<std::size_t>(index), rgb15);
-            }
-        }
-        if (index == no_index && nearest) {
-            index = nearest_index(state, c);
-            ++out.nearest_pixels;
-        }
-        if (index == no_index) {
-            return lacking_colour(users, user, at, nearest);
-        }
-        out.indices[at] = static_cast<std::uint8_t>(index);
-    }
-    return out;
+std::string pixel_text(const picture& image, std::size_t at) {
+    const libtorv::pixel_position where = position_of(image, at);
+    return "pixel (" + std::to_string(where.x) + ", " + std::to_string(where.y) + ")";
 }
 
 // The names of the users other than `except`.
@@ -166,31 +89,297 @@ std::string names_of(std::span<const palette_user> users, const palette_user& ex
     return names;
 }
 
-// A pixel whose colour has no place.
-failure lacking_colour(std::span<const palette_user> users, const palette_user& user, std::size_t at, bool nearest) {
-    const rgb8 colour = user.image->colour_at(at);
-    std::string error = std::string(user.name) + ": " + pixel_at(*user.image, at) + " has colour " +
-                        hex_colour(colour) + ", which the palette";
-    if (users.size() > 1) {
-        error += " it shares with " + names_of(users, user);
+std::uint32_t packed_rgb(rgb8 c) {
+    return std::uint32_t{c.red} << 16 | std::uint32_t{c.green} << 8 | c.blue;
+}
+
+long distance_between(rgb8 a, rgb8 b) {
+    const long dr = a.red - b.red, dg = a.green - b.green, db = a.blue - b.blue;
+    return dr * dr + dg * dg + db * db;
+}
+
+// The `count` entries nearest to a colour, nearest first (then the lower).
+std::vector<int> nearest_entries(const palette_state& state, rgb8 c, std::size_t count) {
+    std::vector<int> entries;
+    for (std::size_t k = 0; k < palette_entries; ++k) {
+        if (state.colour[k])
+            entries.push_back(static_cast<int>(k));
     }
-    error += " lacks";
+    std::stable_sort(entries.begin(), entries.end(), [&](int a, int b) {
+        return distance_between(rgb8_of(*state.colour[static_cast<std::size_t>(a)]), c) <
+               distance_between(rgb8_of(*state.colour[static_cast<std::size_t>(b)]), c);
+    });
+    if (entries.size() > count)
+        entries.resize(count);
+    return entries;
+}
+
+// ---------------------------------------------------------------------------
+// Matching a stored colour with the palette at the game's precision.
+
+// The entries a stored colour stands for: the first index of each of its
+// game colours that the palette holds.
+struct colour_match {
+    game_colours candidates;
+    std::array<int, 8> entries{};
+    std::uint8_t count = 0;
+};
+
+colour_match match_in(const palette_state& state, rgb8 colour, channel_bits bits) {
+    colour_match match;
+    match.candidates = game_colours_of(colour, bits);
+    for (std::uint8_t k = 0; k < match.candidates.count; ++k) {
+        const int index = state.first_index[match.candidates.colours[k]];
+        if (index != no_index) {
+            match.entries[match.count++] = index;
+        }
+    }
+    std::sort(match.entries.begin(), match.entries.begin() + match.count);
+    return match;
+}
+
+// What a pixel's colour comes to.
+enum class placing : std::uint8_t { placed, new_colour, ambiguous };
+
+struct pixel_choice {
+    placing how = placing::placed;
+    int index = no_index;
+};
+
+// The entry for a pixel of `colour`: the original's index where it holds one
+// of the colours the pixel stands for; else the one entry that does; several
+// are ambiguous, none a new colour. With `nearest`, the ambiguous pixel takes
+// the nearer entry (then the lower).
+pixel_choice choose(const palette_state& state, const colour_match& match, int original_index, rgb8 colour,
+                    bool nearest) {
+    if (original_index != no_index) {
+        const auto& held = state.colour[static_cast<std::size_t>(original_index)];
+        if (held && match.candidates.contains(*held)) {
+            return {placing::placed, original_index};
+        }
+    }
+    if (match.count == 1) {
+        return {placing::placed, match.entries[0]};
+    }
+    if (match.count == 0) {
+        return {placing::new_colour, no_index};
+    }
     if (!nearest) {
-        error += " (--nearest maps such colours to the nearest one)";
+        return {placing::ambiguous, no_index};
     }
-    failure why = failure_of(code::colour_lacking, std::move(error), std::string(user.name));
-    const auto width = static_cast<std::size_t>(user.image->width);
-    why.pixel = libtorv::pixel_position{static_cast<std::int32_t>(at % width), static_cast<std::int32_t>(at / width)};
-    why.colour = std::uint32_t{colour.red} << 16 | std::uint32_t{colour.green} << 8 | colour.blue;
+    int best = match.entries[0];
+    for (std::uint8_t k = 1; k < match.count; ++k) {
+        const int entry = match.entries[k];
+        if (distance_between(rgb8_of(*state.colour[static_cast<std::size_t>(entry)]), colour) <
+            distance_between(rgb8_of(*state.colour[static_cast<std::size_t>(best)]), colour)) {
+            best = entry;
+        }
+    }
+    return {placing::placed, best};
+}
+
+// Matches of the colours an image uses, each worked out once.
+class match_cache {
+public:
+    match_cache(const palette_state& state, channel_bits bits) : state_(state), bits_(bits) {}
+    const colour_match& of(rgb8 colour) {
+        const auto [found, fresh] = cache_.try_emplace(packed_rgb(colour));
+        if (fresh) {
+            found->second = match_in(state_, colour, bits_);
+        }
+        return found->second;
+    }
+
+private:
+    const palette_state& state_;
+    channel_bits bits_;
+    std::unordered_map<std::uint32_t, colour_match> cache_;
+};
+
+// ---------------------------------------------------------------------------
+// What an editor likely did, when a colour has no place.
+
+// How the pixels of an image stand to the palette, and to the original.
+struct colour_survey {
+    std::size_t pixels = 0;
+    std::size_t unplaced = 0;                       // pixels whose colour no entry stands for
+    std::size_t unplaced_near = 0;                  // of those, within two levels a channel of an entry
+    std::unordered_set<std::uint32_t> new_colours;  // the colours of those pixels, up to a few hundred
+    std::size_t compared = 0;                       // pixels the original has
+    std::size_t moved = 0;                          // of those, not the colour of the original's entry
+    std::size_t moved_near = 0;                     // of those, within two levels a channel of it
+};
+
+constexpr int near_levels = 2;
+
+int levels_apart(const std::array<std::uint8_t, 3>& a, const std::array<std::uint8_t, 3>& b) {
+    int worst = 0;
+    for (std::size_t c = 0; c < 3; ++c) worst = std::max(worst, std::abs(int{a[c]} - int{b[c]}));
+    return worst;
+}
+
+// The largest difference, in the game's levels, between a colour and the
+// nearest entry, channel by channel.
+int levels_off(const palette_state& state, rgb8 colour, channel_bits bits) {
+    const std::array<std::uint8_t, 3> levels = levels_in_game(colour, bits);
+    int best = std::numeric_limits<int>::max();
+    for (std::size_t k = 0; k < palette_entries; ++k) {
+        if (state.colour[k])
+            best = std::min(best, levels_apart(levels, levels_in_game(rgb8_of(*state.colour[k]))));
+    }
+    return best;
+}
+
+colour_survey survey(const palette_state& state, const palette_user& user) {
+    constexpr std::size_t most_colours_kept = 512;
+    const picture& image = *user.image;
+    colour_survey found;
+    match_cache matches(state, image.bits);
+    std::unordered_map<std::uint32_t, int> off;  // levels off the nearest entry, by colour
+    found.pixels = pixel_count(image.width, image.height);
+    const bool has_original = user.original_indices.size() == found.pixels;
+    for (std::size_t at = 0; at < found.pixels; ++at) {
+        const rgb8 c = image.colour_at(at);
+        const colour_match& match = matches.of(c);
+        if (has_original) {
+            ++found.compared;
+            const auto& was = state.colour[user.original_indices[at]];
+            if (was && !match.candidates.contains(*was)) {
+                ++found.moved;
+                const int apart = levels_apart(levels_in_game(c, image.bits), levels_in_game(rgb8_of(*was)));
+                found.moved_near += apart <= near_levels ? 1 : 0;
+            }
+        }
+        if (match.count > 0)
+            continue;
+        ++found.unplaced;
+        const auto [known, fresh] = off.try_emplace(packed_rgb(c), 0);
+        if (fresh)
+            known->second = levels_off(state, c, image.bits);
+        if (known->second <= near_levels)
+            ++found.unplaced_near;
+        if (found.new_colours.size() < most_colours_kept)
+            found.new_colours.insert(packed_rgb(c));
+    }
+    return found;
+}
+
+// The sentence that says what the editor did, from the survey.
+std::string likely_cause(const colour_survey& found, const option_words& words) {
+    constexpr std::size_t few_colours = 16;
+    const bool shifted_from_original =
+        found.compared > 0 && found.moved * 2 >= found.compared && found.moved_near * 10 >= found.moved * 9;
+    const bool shifted_from_palette =
+        found.unplaced * 2 >= found.pixels && found.unplaced_near * 10 >= found.unplaced * 9;
+    if (shifted_from_original || shifted_from_palette) {
+        return "nearly every pixel is a few levels off " +
+               std::string(shifted_from_original ? "the original" : "the palette") +
+               ": a colour conversion or a colour profile changed the colours (export as indexed PNG, without "
+               "colour management)";
+    }
+    if (found.new_colours.size() <= few_colours && found.unplaced * 10 < found.pixels) {
+        return "only " + std::to_string(found.new_colours.size()) +
+               (found.new_colours.size() == 1 ? " colour is" : " colours are") +
+               " new: the image was painted with colours the palette lacks (" + words.nearest +
+               " maps them to the nearest entry)";
+    }
+    return std::to_string(found.unplaced) + " of its " + std::to_string(found.pixels) +
+           " pixels have colours the palette lacks (" + words.nearest + " maps them to the nearest entry)";
+}
+
+// A pixel whose colour has no place.
+failure lacking_colour(std::span<const palette_user> users, const palette_user& user, std::size_t at,
+                       const palette_state& state, const option_words& words) {
+    const picture& image = *user.image;
+    const rgb8 colour = image.colour_at(at);
+    std::string text =
+        std::string(user.name) + ": " + pixel_text(image, at) + " has colour " + hex_of(colour) + ", which the palette";
+    if (users.size() > 1) {
+        text += " it shares with " + names_of(users, user);
+    }
+    text += " lacks (levels " + levels_text(levels_in_game(colour, image.bits)) + " of 31; nearest: ";
+    const std::vector<int> near = nearest_entries(state, colour, 2);
+    for (std::size_t k = 0; k < near.size(); ++k) text += (k > 0 ? ", " : "") + entry_text(state, near[k]);
+    text += "); " + likely_cause(survey(state, user), words);
+    failure why = failure_of(code::colour_lacking, std::move(text), std::string(user.name));
+    const libtorv::pixel_position where = position_of(image, at);
+    why.pixel = libtorv::pixel_position{where.x, where.y};
+    why.colour = packed_rgb(colour);
     return why;
 }
 
-void note_low_bits(const palette_user& user, const index_set& used, fitted_palette& fitted) {
-    if (loses_low_bits(*user.image, used)) {
-        fitted.notes.push_back(std::string(user.name) +
-                               ": some colours have channels the format cannot show exactly (it keeps the top "
-                               "five bits of each)");
+// A pixel whose stored colour stands for several entries alike.
+failure ambiguous_colour(const palette_user& user, std::size_t at, const colour_match& match,
+                         const palette_state& state, const option_words& words) {
+    const picture& image = *user.image;
+    const rgb8 colour = image.colour_at(at);
+    const bool sixteen_bit = image.bits.red.bits < 8 || image.bits.green.bits < 8 || image.bits.blue.bits < 8;
+    std::string text =
+        std::string(user.name) + ": " + pixel_text(image, at) + " has colour " + hex_of(colour) + ", which stands for ";
+    for (std::uint8_t k = 0; k < match.count; ++k) {
+        text += (k == 0 ? "" : k + 1 == match.count ? " and " : ", ") + entry_text(state, match.entries[k]);
     }
+    text += " alike";
+    text += sixteen_bit ? ": a 16-bit save keeps five or six bits a channel, and editors round them their own way, "
+                          "so two entries meet in one stored value"
+                        : ": it lies halfway between their levels";
+    text += "; no original decides between them (keep the original beside the images, or export as indexed PNG; " +
+            words.nearest + " takes the nearer)";
+    failure why = failure_of(code::ambiguous_colour, std::move(text), std::string(user.name));
+    const libtorv::pixel_position where = position_of(image, at);
+    why.pixel = libtorv::pixel_position{where.x, where.y};
+    why.colour = packed_rgb(colour);
+    return why;
+}
+
+// ---------------------------------------------------------------------------
+// Fitting.
+
+// A set of palette indices.
+using index_set = std::array<bool, palette_entries>;
+
+// The indices an indexed image uses.
+index_set used_indices(const picture& image) {
+    index_set used{};
+    for (const std::uint8_t index : image.indices) used[index] = true;
+    return used;
+}
+
+// True if the image's colour table stands for the palette's colour at every
+// index it uses (indices with no colour yet agree with anything).
+bool agrees(const picture& image, const index_set& used, const palette_state& state) {
+    for (std::size_t k = 0; k < image.table.size(); ++k) {
+        if (used[k] && state.colour[k] && !game_colours_of(image.table[k], image.bits).contains(*state.colour[k])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// How many pixels took an entry whose colour is not theirs to the letter:
+// matched at the game's precision.
+void note_rounding(const palette_user& user, std::size_t rounded, fitted_palette& fitted) {
+    if (rounded > 0) {
+        fitted.notes.push_back(std::string(user.name) + ": " + std::to_string(rounded) +
+                               (rounded == 1 ? " pixel" : " pixels") +
+                               " matched the palette at the game's precision (their colours were rounded)");
+    }
+}
+
+void note_nearest(const palette_user& user, std::size_t mapped, fitted_palette& fitted) {
+    if (mapped > 0) {
+        fitted.notes.push_back(std::string(user.name) + ": " + std::to_string(mapped) +
+                               " pixels mapped to the nearest palette colour");
+    }
+}
+
+bool is_exact(rgb8 colour, const palette_state& state, int index) {
+    return rgb8_of(*state.colour[static_cast<std::size_t>(index)]) == colour;
+}
+
+int nearest_index(const palette_state& state, rgb8 c) {
+    const std::vector<int> near = nearest_entries(state, c, 1);
+    return near.empty() ? no_index : near[0];
 }
 
 std::string entry_list(const std::vector<std::size_t>& entries) {
@@ -209,11 +398,34 @@ struct new_colour {
     int entry = no_index;   // where it goes
 };
 
+// Where an image put a new colour on an entry another image shows: the
+// palette rewritten in another order. Empty if none did.
+std::string two_colours_on_one_entry(std::span<const palette_user> users, const std::vector<new_colour>& brought,
+                                     const palette_state& state, const std::vector<std::vector<int>>& indices_of) {
+    for (const new_colour& c : brought) {
+        if (c.wanted == no_index)
+            continue;
+        for (std::size_t u = 0; u < users.size(); ++u) {
+            if (u == c.user)
+                continue;
+            const auto& shown = indices_of[u];
+            if (std::find(shown.begin(), shown.end(), c.wanted) == shown.end())
+                continue;
+            return "; " + std::string(users[c.user].name) + " puts " + hex_of(rgb8_of(c.rgb15)) + " on entry " +
+                   std::to_string(c.wanted) + ", where " + std::string(users[u].name) + " shows " +
+                   hex_of(rgb8_of(*state.colour[static_cast<std::size_t>(c.wanted)])) +
+                   ": the palette was rewritten in an order that puts two used colours on one entry (save the "
+                   "images with the palette they came with)";
+        }
+    }
+    return {};
+}
+
 // With an original: every entry some image still shows keeps its colour and
 // index; the colours indexed images bring go into entries no image shows,
 // at their own index where that one is free.
-result<fitted_palette> fit_to_original(std::span<const palette_user> users, const rgb15_palette& original,
-                                       bool nearest) {
+result<fitted_palette> fit_to_original(std::span<const palette_user> users, const rgb15_palette& original, bool nearest,
+                                       const option_words& words) {
     fitted_palette fitted;
     auto state = std::make_unique<palette_state>();
     for (std::size_t k = 0; k < palette_entries; ++k) {
@@ -225,35 +437,44 @@ result<fitted_palette> fit_to_original(std::span<const palette_user> users, cons
     // Per user, each pixel's index, or no_index while its colour waits for
     // an entry (a new colour's, or with `nearest` the nearest).
     std::vector<std::vector<int>> indices_of(users.size());
+    std::vector<std::size_t> rounded(users.size(), 0);
 
     for (std::size_t u = 0; u < users.size(); ++u) {
         const palette_user& user = users[u];
         const picture& image = *user.image;
         const index_set used = image.indexed ? used_indices(image) : index_set{};
-        note_low_bits(user, used, fitted);
         const std::size_t count = pixel_count(image.width, image.height);
         std::vector<int>& indices = indices_of[u];
         indices.assign(count, no_index);
         const bool agreeing = image.indexed && agrees(image, used, *state);
         const bool has_original = user.original_indices.size() == count;
+        match_cache matches(*state, image.bits);
         for (std::size_t at = 0; at < count; ++at) {
+            const rgb8 colour = image.colour_at(at);
             if (agreeing) {
                 indices[at] = image.indices[at];
             } else {
-                const std::uint16_t rgb15 = rgb15_of(image.colour_at(at));
-                if (has_original && state->colour[user.original_indices[at]] == rgb15) {
-                    indices[at] = user.original_indices[at];
-                } else if (state->first_index[rgb15] != no_index) {
-                    indices[at] = state->first_index[rgb15];
+                const colour_match& match = matches.of(colour);
+                const int before = has_original ? user.original_indices[at] : no_index;
+                const pixel_choice choice = choose(*state, match, before, colour, nearest);
+                if (choice.how == placing::ambiguous) {
+                    return ambiguous_colour(user, at, match, *state, words);
+                }
+                if (choice.how == placing::placed) {
+                    indices[at] = choice.index;
                 } else if (!image.indexed && !nearest) {
-                    return lacking_colour(users, user, at, nearest);
-                } else if (image.indexed && !is_brought[rgb15]) {
-                    is_brought[rgb15] = true;
-                    brought.push_back({rgb15, u, image.indices[at]});
+                    return lacking_colour(users, user, at, *state, words);
+                } else if (image.indexed) {
+                    const std::uint16_t rgb15 = stored_as(colour, image.bits);
+                    if (!is_brought[rgb15]) {
+                        is_brought[rgb15] = true;
+                        brought.push_back({rgb15, u, image.indices[at]});
+                    }
                 }
             }
             if (indices[at] >= 0) {
                 shown[static_cast<std::size_t>(indices[at])] = true;
+                rounded[u] += is_exact(colour, *state, indices[at]) ? 0 : 1;
             }
         }
     }
@@ -287,8 +508,9 @@ result<fitted_palette> fit_to_original(std::span<const palette_user> users, cons
                                  bringers + ": " + std::to_string(brought.size()) +
                                      " colours the original palette lacks need entries of their own, and " +
                                      std::to_string(free_entries) + " are free (the others show colours that " +
-                                     (users.size() > 1 ? "the images sharing it" : "the image") +
-                                     " still use; --nearest maps the colours left over to the nearest one)",
+                                     (users.size() > 1 ? "the images sharing it" : "the image") + " still use; " +
+                                     words.nearest + " maps the colours left over to the nearest one)" +
+                                     two_colours_on_one_entry(users, brought, *state, indices_of),
                                  std::string(users[brought.front().user].name));
         why.needed = static_cast<std::int64_t>(brought.size());
         why.room = static_cast<std::int64_t>(free_entries);
@@ -320,7 +542,7 @@ result<fitted_palette> fit_to_original(std::span<const palette_user> users, cons
             int index = indices_of[u][at];
             if (index < 0) {
                 const rgb8 c = image.colour_at(at);
-                index = state->first_index[rgb15_of(c)];
+                index = state->first_index[stored_as(c, image.bits)];
                 if (index == no_index) {
                     index = nearest_index(*state, c);
                     ++nearest_pixels;
@@ -328,10 +550,8 @@ result<fitted_palette> fit_to_original(std::span<const palette_user> users, cons
             }
             indices[at] = static_cast<std::uint8_t>(index);
         }
-        if (nearest_pixels > 0) {
-            fitted.notes.push_back(std::string(users[u].name) + ": " + std::to_string(nearest_pixels) +
-                                   " pixels mapped to the nearest palette colour");
-        }
+        note_rounding(users[u], rounded[u], fitted);
+        note_nearest(users[u], nearest_pixels, fitted);
         fitted.indices.push_back(std::move(indices));
     }
     for (std::size_t k = 0; k < palette_entries; ++k) {
@@ -340,10 +560,50 @@ result<fitted_palette> fit_to_original(std::span<const palette_user> users, cons
     return fitted;
 }
 
+// Maps every pixel of an image to an entry by its colour, giving a new
+// colour a free entry.
+result<std::vector<std::uint8_t>> map_by_colour(std::span<const palette_user> users, const palette_user& user,
+                                                palette_state& state, bool nearest, const option_words& words,
+                                                fitted_palette& fitted) {
+    const picture& image = *user.image;
+    const std::size_t count = pixel_count(image.width, image.height);
+    std::vector<std::uint8_t> indices(count);
+    std::size_t nearest_pixels = 0;
+    std::size_t rounded = 0;
+    const bool has_original = user.original_indices.size() == count;
+    auto matches = std::make_unique<match_cache>(state, image.bits);
+    for (std::size_t at = 0; at < count; ++at) {
+        const rgb8 colour = image.colour_at(at);
+        const int before = has_original ? user.original_indices[at] : no_index;
+        pixel_choice choice = choose(state, matches->of(colour), before, colour, nearest);
+        if (choice.how == placing::ambiguous) {
+            return ambiguous_colour(user, at, matches->of(colour), state, words);
+        }
+        if (choice.how == placing::new_colour) {
+            choice.index = state.free_index();
+            if (choice.index != no_index) {
+                state.set(static_cast<std::size_t>(choice.index), stored_as(colour, image.bits));
+                matches = std::make_unique<match_cache>(state, image.bits);  // the palette grew
+            } else if (nearest) {
+                choice.index = nearest_index(state, colour);
+                ++nearest_pixels;
+            } else {
+                return lacking_colour(users, user, at, state, words);
+            }
+        }
+        rounded += is_exact(colour, state, choice.index) ? 0 : 1;
+        indices[at] = static_cast<std::uint8_t>(choice.index);
+    }
+    note_rounding(user, rounded, fitted);
+    note_nearest(user, nearest_pixels, fitted);
+    return indices;
+}
+
 // Without an original: the first indexed image's colour table is the
 // palette; the other images agree with it or take entries no image has
 // claimed yet.
-result<fitted_palette> merge_without_original(std::span<const palette_user> users, bool nearest) {
+result<fitted_palette> merge_without_original(std::span<const palette_user> users, bool nearest,
+                                              const option_words& words) {
     fitted_palette fitted;
     auto state = std::make_unique<palette_state>();
     std::vector<index_set> used(users.size());
@@ -355,7 +615,7 @@ result<fitted_palette> merge_without_original(std::span<const palette_user> user
         const picture& image = *users[u].image;
         if (image.indexed) {
             for (std::size_t k = 0; k < image.table.size(); ++k) {
-                state->set(k, rgb15_of(image.table[k]));
+                state->set(k, stored_as(image.table[k], image.bits));
             }
             break;
         }
@@ -364,25 +624,24 @@ result<fitted_palette> merge_without_original(std::span<const palette_user> user
     for (std::size_t u = 0; u < users.size(); ++u) {
         const palette_user& user = users[u];
         const picture& image = *user.image;
-        note_low_bits(user, used[u], fitted);
         if (image.indexed && agrees(image, used[u], *state)) {
             for (std::size_t k = 0; k < image.table.size(); ++k) {
                 if (used[u][k] && !state->colour[k])
-                    state->set(k, rgb15_of(image.table[k]));
+                    state->set(k, stored_as(image.table[k], image.bits));
             }
+            std::size_t rounded = 0;
+            for (const std::uint8_t index : image.indices) {
+                rounded += is_exact(image.table[index], *state, index) ? 0 : 1;
+            }
+            note_rounding(user, rounded, fitted);
             fitted.indices.push_back(image.indices);
             continue;
         }
-        result<mapping_outcome> mapping = map_by_colour(users, user, *state, nearest);
-        if (!mapping) {
-            return std::move(mapping).error();
+        result<std::vector<std::uint8_t>> mapped = map_by_colour(users, user, *state, nearest, words, fitted);
+        if (!mapped) {
+            return std::move(mapped).error();
         }
-        mapping_outcome& mapped = *mapping;
-        if (mapped.nearest_pixels > 0) {
-            fitted.notes.push_back(std::string(user.name) + ": " + std::to_string(mapped.nearest_pixels) +
-                                   " pixels mapped to the nearest palette colour");
-        }
-        fitted.indices.push_back(std::move(mapped.indices));
+        fitted.indices.push_back(std::move(*mapped));
     }
     for (std::size_t k = 0; k < palette_entries; ++k) {
         fitted.palette[k] = state->colour[k].value_or(0);
@@ -392,8 +651,10 @@ result<fitted_palette> merge_without_original(std::span<const palette_user> user
 
 }  // namespace
 
-result<fitted_palette> fit_palette(std::span<const palette_user> users, const rgb15_palette* original, bool nearest) {
-    return original != nullptr ? fit_to_original(users, *original, nearest) : merge_without_original(users, nearest);
+result<fitted_palette> fit_palette(std::span<const palette_user> users, const rgb15_palette* original, bool nearest,
+                                   const option_words& words) {
+    return original != nullptr ? fit_to_original(users, *original, nearest, words)
+                               : merge_without_original(users, nearest, words);
 }
 
 }  // namespace torv

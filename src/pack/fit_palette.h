@@ -13,8 +13,11 @@
 #include "image/palette.h"
 #include "image/picture.h"
 #include "io/result.h"
+#include "libtorv/types.h"
 
 namespace torv {
+
+using libtorv::option_words;
 
 // One image stored with a palette.
 struct palette_user {
@@ -31,21 +34,26 @@ struct fitted_palette {
     std::vector<std::string> notes;                  // what a person should know
 };
 
-// Fits the images to one palette:
-// - an indexed image whose colour table agrees with the palette at every
-//   index it uses keeps its indices;
-// - otherwise each pixel is mapped by colour: to its original index when that
-//   index has its colour, else to the first index with its colour;
+// Fits the images to one palette. Colours are matched at the game's
+// precision (pack/game_colours.h): a pixel's stored colour stands for one to
+// eight game colours, and
+// - an indexed image whose colour table stands for the palette's colour at
+//   every index it uses keeps its indices;
+// - otherwise each pixel takes its original index when that entry holds one
+//   of the colours it stands for; else the one entry that does; several
+//   entries of different colours are ambiguous, refused (with `nearest`: the
+//   nearer, then the lower index); none makes it a new colour;
 // - with an original, every entry some image still shows keeps its colour at
-//   its index; colours that indexed images bring go into entries no image
+//   its index; new colours that indexed images bring go into entries no image
 //   shows (the image's own index for the colour, if that one is free), and
 //   when they outnumber the free entries that is an error saying both counts;
 // - without one, the first indexed image's colour table is the palette and
-//   other colours take indices no image has claimed yet;
-// - a true-colour pixel of a colour the palette lacks is an error, and so is
-//   a colour with no place; with `nearest` either takes the nearest colour
-//   of the palette.
-// Colours are compared as stored: the top five bits of each channel.
-result<fitted_palette> fit_palette(std::span<const palette_user> users, const rgb15_palette* original, bool nearest);
+//   new colours take indices no image has claimed yet;
+// - a new colour in a true-colour image is an error, and so is one with no
+//   place; with `nearest` either takes the nearest colour of the palette.
+// A new colour is stored as its nearest level. A note counts the pixels of
+// each image matched by rounding. Messages name options as `words` says.
+result<fitted_palette> fit_palette(std::span<const palette_user> users, const rgb15_palette* original, bool nearest,
+                                   const option_words& words = {});
 
 }  // namespace torv

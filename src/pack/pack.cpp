@@ -110,8 +110,7 @@ result<pack_result> pack_single(const layout& format, std::span<const image_file
         read_at(*original, 0, file);
     }
 
-    result<fitted_record> fitting =
-        fit_record(format, pictures, names, old ? &*old : nullptr, old_rows, settings.nearest);
+    result<fitted_record> fitting = fit_record(format, pictures, names, old ? &*old : nullptr, old_rows, settings);
     if (!fitting) {
         return std::move(fitting).error();
     }

@@ -135,8 +135,7 @@ struct frame_packer {
         }
         pictures[0] = std::move(*loaded);
         const record_data* old = f.old_data ? &*f.old_data : nullptr;
-        result<fitted_record> fitting =
-            fit_record(format, pictures, {files[f.number].name}, old, f.old_rows, settings.nearest);
+        result<fitted_record> fitting = fit_record(format, pictures, {files[f.number].name}, old, f.old_rows, settings);
         if (!fitting) {
             return std::move(fitting).error();
         }

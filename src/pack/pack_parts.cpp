@@ -7,6 +7,7 @@
 
 #include "image/bmp_read.h"
 #include "image/png_read.h"
+#include "pack/game_colours.h"
 
 namespace torv::pack_parts {
 
@@ -38,6 +39,7 @@ result<picture> load_image(const image_folder& folder, const image_file& file, c
         why.file = file.name;
         return why;
     }
+    take_five_bit_save(*read);
     return read;
 }
 
@@ -93,7 +95,7 @@ std::string frame_ranges(const std::vector<std::size_t>& frames) {
 // record (or nullptr) and `old_rows` its images' indices.
 result<fitted_record> fit_record(const layout& format, const std::vector<picture>& pictures,
                                  const std::vector<std::string>& names, const record_data* old,
-                                 const std::vector<bytes>& old_rows, bool nearest) {
+                                 const std::vector<bytes>& old_rows, const pack_settings& settings) {
     fitted_record fitted;
     fitted.rows.resize(pictures.size());
     for (std::size_t p = 0; p < format.palettes.size(); ++p) {
@@ -107,7 +109,7 @@ result<fitted_record> fit_record(const layout& format, const std::vector<picture
             }
         }
         const rgb15_palette* old_palette = old ? &old->palettes[p] : nullptr;
-        result<fitted_palette> fit = fit_palette(users, old_palette, nearest);
+        result<fitted_palette> fit = fit_palette(users, old_palette, settings.nearest, settings.words);
         if (!fit) {
             return std::move(fit).error();
         }

@@ -46,7 +46,7 @@ struct fitted_record {
 // record (or nullptr) and `old_rows` its images' indices.
 result<fitted_record> fit_record(const layout& format, const std::vector<picture>& pictures,
                                  const std::vector<std::string>& names, const record_data* old,
-                                 const std::vector<bytes>& old_rows, bool nearest);
+                                 const std::vector<bytes>& old_rows, const pack_settings& settings);
 
 // Packs a layout of one record, or a walk of records.
 result<pack_result> pack_single(const layout& format, std::span<const image_file> files, const image_folder& folder,

@@ -312,6 +312,15 @@ bool is_added_frame(const held_file& file, const std::string& name) {
     return std::stoul(std::string(digits)) >= file.images.size();
 }
 
+// The page's controls, as messages name them.
+libtorv::option_words page_words() {
+    libtorv::option_words words;
+    words.nearest = "ticking \u201cnearest\u201d";
+    words.no_original = "\u201cno original\u201d";
+    words.layout = "the layout choice";
+    return words;
+}
+
 // The edited images the script gave: {name: bytes}.
 std::map<std::string, bytes> edited_images(const val& images) {
     if (!images.isArray() && images.typeOf().as<std::string>() != "object") {
@@ -413,6 +422,7 @@ val pack_files(const val& images, int original, const val& options, const val& o
     libtorv::pack_settings settings;
     settings.layout = layout;
     settings.nearest = nearest;
+    settings.words = page_words();
     bytes packed;
     libtorv::pack_result result = value_of(libtorv::pack_images(
         prefix, folder, from != nullptr ? &original_file : nullptr, settings,

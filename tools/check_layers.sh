@@ -20,9 +20,11 @@ declare -A allowed=(
     [format]="image codec io"
     [pack]="format codec image io"
     [api]="libtorv pack format codec image io"
+    [project]="libtorv pack format codec image io"
     [cli]=""
     [torv]="cli libtorv format codec image io"
     [torv_pack]="cli libtorv format image io"
+    [torv_project]="cli libtorv format io"
     [windows]=""
     [web]="libtorv"
 )

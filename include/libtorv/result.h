@@ -57,6 +57,12 @@ enum class code : std::uint8_t {
     block_too_large,    // a compressed block needs more room than it has
     frames_do_not_fit,  // the records of the frames need more room than the file has
     too_many_frames,    // more frames than a file can have records
+    // Patches and projects.
+    bad_patch,         // a patch cut short or changed, or one that does not hold together
+    wrong_source,      // a patch for another file than the one given
+    bad_project,       // a project without its manifest, or a manifest that cannot be read
+    project_version,   // a project of a format this tool does not read
+    original_changed,  // a game file that is not the one the project was made from
     // A caller's mistake.
     bad_argument,  // a value no caller should pass (an image view whose sizes disagree, ...)
 };

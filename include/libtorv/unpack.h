@@ -59,6 +59,13 @@ result<bytes> bmp_bytes(const image_view& image);
 // palette; unsupported_image in a build without PNG support.
 result<bytes> png_bytes(const image_view& image);
 
+// The frames of a frame sequence (the source file held in `file`) as an
+// animated GIF at `frames_per_second`, each frame with its own palette as a
+// local colour table, so that every frame's colours are exact; looping.
+// bad_argument for a file of another layout; unsupported_image in a build
+// without GIF support.
+result<bytes> gif_bytes(std::span<const std::uint8_t> file, unsigned frames_per_second = 12);
+
 // The palette's colours as the BMP's colour table shows them: red, green and
 // blue of each entry in turn.
 std::array<std::uint8_t, 768> palette_colours(std::span<const std::uint16_t, 256> palette);

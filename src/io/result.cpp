@@ -36,6 +36,11 @@ std::string_view code_name(code what) {
         case code::block_too_large: return "block_too_large";
         case code::frames_do_not_fit: return "frames_do_not_fit";
         case code::too_many_frames: return "too_many_frames";
+        case code::bad_patch: return "bad_patch";
+        case code::wrong_source: return "wrong_source";
+        case code::bad_project: return "bad_project";
+        case code::project_version: return "project_version";
+        case code::original_changed: return "original_changed";
         case code::bad_argument: return "bad_argument";
     }
     return "unknown";

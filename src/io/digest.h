@@ -1,0 +1,18 @@
+// Checksums of bytes: CRC32 (zlib's, the one zip, PNG and BPS patches keep)
+// and SHA-256 (libmd's), which tells files apart for certain.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace torv {
+
+// The CRC32 of `bytes`, going on from `crc` (the CRC32 of the bytes before
+// them; 0 for none).
+std::uint32_t crc32_of(std::span<const std::uint8_t> bytes, std::uint32_t crc = 0);
+
+// The SHA-256 of `bytes`, as 64 lower-case hex digits.
+std::string sha256_of(std::span<const std::uint8_t> bytes);
+
+}  // namespace torv

@@ -4,7 +4,7 @@
 # files only the Debian package holds (component "deb", left out of a plain
 # install). Packages: tools/make_release.sh.
 include(GNUInstallDirs)
-set(TORV_PROGRAMS torv torv-pack)
+set(TORV_PROGRAMS torv torv-pack torv-project)
 # The date of this version's release, as the Debian changelog gives it.
 set(TORV_RELEASE_DATE "Tue, 08 Dec 2026 12:00:00 +0000")
 

@@ -129,7 +129,8 @@ result<bytes> read_file(const fs::path& path, std::uint64_t limit) {
     if (!read)
         return std::move(read).error();
     if (static_cast<std::uint64_t>(read->size) > limit) {
-        failure why = file_failure(code::file_too_large, path.string(), "it is " + grouped(read->size) + " bytes");
+        failure why = file_failure(code::file_too_large, path.string(),
+                                   "it is " + grouped(static_cast<std::uint64_t>(read->size)) + " bytes");
         why.needed = read->size;
         return why;
     }
@@ -531,8 +532,10 @@ int build_game(const build_command& cmd) {
     // Every original must be the file the project was made from.
     const std::vector<std::string> originals = changed_originals(*open, cmd.game);
     refused.insert(refused.end(), originals.begin(), originals.end());
-    if (!refused.empty())
+    if (!refused.empty()) {
+        refused.push_back("nothing was written");
         return fail_with(refused);
+    }
 
     pack_settings settings;
     settings.nearest = cmd.nearest;

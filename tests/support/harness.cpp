@@ -25,8 +25,11 @@ std::string env_or(const char* name, const std::string& fallback) {
     return value != nullptr && *value != '\0' ? value : fallback;
 }
 
-std::string program_path(bool pack) {
-    return pack ? env_or("TORV_PACK_EXE", TORV_DEFAULT_PACK_EXE) : env_or("TORV_EXE", TORV_DEFAULT_EXE);
+std::string program_path(const run_options& options) {
+    if (options.project) {
+        return env_or("TORV_PROJECT_EXE", TORV_DEFAULT_PROJECT_EXE);
+    }
+    return options.pack ? env_or("TORV_PACK_EXE", TORV_DEFAULT_PACK_EXE) : env_or("TORV_EXE", TORV_DEFAULT_EXE);
 }
 
 // Lines end in CR LF on Windows, where standard output and error are text.
@@ -142,7 +145,7 @@ run_result scratch_dir::run(const std::vector<std::string>& args, const run_opti
     if (under_wine()) {
         command.push_back(wine_command());
     }
-    command.push_back(program_path(options.pack));
+    command.push_back(program_path(options));
     command.insert(command.end(), args.begin(), args.end());
 
     int pipe_ends[2];

@@ -23,8 +23,9 @@ struct run_options {
     std::uint64_t file_size_limit = 0;
     // Largest address space the program may take (RLIMIT_AS), or 0.
     std::uint64_t memory_limit = 0;
-    // Run torv-pack rather than torv.
+    // Run torv-pack, or torv-project, rather than torv.
     bool pack = false;
+    bool project = false;
     // Called while the program runs, with the process that signals reach it
     // through.
     std::function<void(int pid)> while_running;
@@ -65,6 +66,10 @@ public:
     run_result run(const std::vector<std::string>& args, const run_options& options = {}) const;
     run_result run_pack(const std::vector<std::string>& args, run_options options = {}) const {
         options.pack = true;
+        return run(args, options);
+    }
+    run_result run_project(const std::vector<std::string>& args, run_options options = {}) const {
+        options.project = true;
         return run(args, options);
     }
 

@@ -122,9 +122,9 @@ enum class image_state : std::uint8_t { unchanged, changed, missing, unreadable 
 
 // The state of each image of `source`, from the files in its folder:
 // `read(name)` gives a file's bytes or why not (cannot_open and the like for
-// a file that is missing).
+// a file that is missing); it is called on `jobs` threads at once.
 std::vector<std::pair<image_state, std::string>> image_states(
-    const project_source& source, const std::function<result<bytes>(const std::string& name)>& read);
+    const project_source& source, const std::function<result<bytes>(const std::string& name)>& read, unsigned jobs = 1);
 
 // A source rebuilt from its project: the packed file, what packing said, and
 // whether it is the original's bytes after all (images re-saved without a

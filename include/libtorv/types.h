@@ -71,6 +71,10 @@ struct image_folder {
     // are found; a failure (cannot_list) or an empty function means the
     // names are probed one by one instead.
     std::function<result<>(const std::function<void(const std::string&)>&)> each_name;
+    // True if the file of that name is known to show the original's image
+    // unchanged: packing with an original then takes the original's image
+    // without reading the file. May be left empty.
+    std::function<bool(const std::string& name)> is_original;
 };
 
 // The file the images came from.

@@ -39,10 +39,11 @@ struct finder {
                               "both " + bmp_name + " and " + png_name + " are there: remove the one not to pack",
                               bmp_name);
         }
+        auto kept = [&](const std::string& name) { return folder.is_original && folder.is_original(name); };
         if (bmp)
-            return std::optional<image_file>(image_file{bmp_name, false});
+            return std::optional<image_file>(image_file{bmp_name, false, kept(bmp_name)});
         if (png)
-            return std::optional<image_file>(image_file{png_name, true});
+            return std::optional<image_file>(image_file{png_name, true, kept(png_name)});
         return std::optional<image_file>();
     }
 

@@ -406,6 +406,9 @@ status read_true_colour(const bytes_in& in, const bmp_header& header, picture& i
 }
 
 status check_indices(const picture& image) {
+    if (image.table.size() == max_table_entries) {
+        return {};  // every 8-bit index has its entry
+    }
     const auto width = static_cast<std::size_t>(image.width);
     for (std::size_t at = 0; at < image.indices.size(); ++at) {
         if (image.indices[at] >= image.table.size()) {

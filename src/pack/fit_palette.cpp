@@ -448,12 +448,27 @@ result<fitted_palette> fit_to_original(std::span<const palette_user> users, cons
         indices.assign(count, no_index);
         const bool agreeing = image.indexed && agrees(image, used, *state);
         const bool has_original = user.original_indices.size() == count;
+        if (agreeing) {
+            // Indices as they stand: what each entry shows, and how many
+            // pixels took an entry whose colour is not theirs to the letter,
+            // counted by entry rather than pixel by pixel.
+            std::array<std::size_t, palette_entries> uses{};
+            for (std::size_t at = 0; at < count; ++at) {
+                indices[at] = image.indices[at];
+                ++uses[image.indices[at]];
+            }
+            for (std::size_t k = 0; k < palette_entries; ++k) {
+                if (uses[k] == 0)
+                    continue;
+                shown[k] = true;
+                rounded[u] += is_exact(image.table[k], *state, static_cast<int>(k)) ? 0 : uses[k];
+            }
+            continue;
+        }
         match_cache matches(*state, image.bits);
         for (std::size_t at = 0; at < count; ++at) {
             const rgb8 colour = image.colour_at(at);
-            if (agreeing) {
-                indices[at] = image.indices[at];
-            } else {
+            {
                 const colour_match& match = matches.of(colour);
                 const int before = has_original ? user.original_indices[at] : no_index;
                 const pixel_choice choice = choose(*state, match, before, colour, nearest);

@@ -102,6 +102,13 @@ void take_five_bit_save(picture& image) {
         }
     };
     if (image.indexed) {
+        // A table of torv's own colours alone (as torv's BMPs hold) is no
+        // five-bit save, whichever entries the pixels use.
+        if (std::all_of(image.table.begin(), image.table.end(), [](rgb8 c) {
+                return c.red % level_step == 0 && c.green % level_step == 0 && c.blue % level_step == 0;
+            })) {
+            return;
+        }
         std::array<bool, palette_entries> used{};
         for (const std::uint8_t index : image.indices) used[index] = true;
         for (std::size_t k = 0; k < image.table.size() && all_scaled; ++k) {

@@ -87,17 +87,6 @@ result<pack_result> pack_single(const layout& format, std::span<const image_file
     const std::size_t count = format.images.size();
     const auto file_size = static_cast<std::size_t>(format.file_size);
 
-    std::vector<picture> pictures(count);
-    std::vector<std::string> names(count);
-    for (std::size_t k = 0; k < count; ++k) {
-        names[k] = files[k].name;
-        result<picture> loaded = load_image(folder, files[k], format.images[k]);
-        if (!loaded) {
-            return std::move(loaded).error();
-        }
-        pictures[k] = std::move(*loaded);
-    }
-
     std::optional<record_data> old;
     std::vector<bytes> old_rows(count);
     bytes file(file_size, 0);
@@ -108,6 +97,22 @@ result<pack_result> pack_single(const layout& format, std::span<const image_file
             image_pixels(format.images[k], *old, *original, old_rows[k]);
         }
         read_at(*original, 0, file);
+    }
+
+    std::vector<picture> pictures(count);
+    std::vector<std::string> names(count);
+    for (std::size_t k = 0; k < count; ++k) {
+        names[k] = files[k].name;
+        const image_place& place = format.images[k];
+        if (files[k].as_original && old) {
+            pictures[k] = picture_of_original(place, old_rows[k], old->palettes[place.palette]);
+            continue;
+        }
+        result<picture> loaded = load_image(folder, files[k], place);
+        if (!loaded) {
+            return std::move(loaded).error();
+        }
+        pictures[k] = std::move(*loaded);
     }
 
     result<fitted_record> fitting = fit_record(format, pictures, names, old ? &*old : nullptr, old_rows, settings);

@@ -25,6 +25,7 @@ using libtorv::pack_settings;
 struct image_file {
     std::string name;
     bool png = false;
+    bool as_original = false;  // the original's image unchanged: taken from the original, not read
 };
 
 // Reads the picture in `file` from `folder`, refusing one of more than

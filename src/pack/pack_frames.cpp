@@ -129,11 +129,15 @@ struct frame_packer {
     // its own, done on any thread.
     result<> prepare(frame& f) const {
         std::vector<picture> pictures(1);
-        result<picture> loaded = load_image(folder, files[f.number], format.images[0]);
-        if (!loaded) {
-            return std::move(loaded).error();
+        if (files[f.number].as_original && f.old_data) {
+            pictures[0] = picture_of_original(format.images[0], f.old_rows[0], f.old_data->palettes[0]);
+        } else {
+            result<picture> loaded = load_image(folder, files[f.number], format.images[0]);
+            if (!loaded) {
+                return std::move(loaded).error();
+            }
+            pictures[0] = std::move(*loaded);
         }
-        pictures[0] = std::move(*loaded);
         const record_data* old = f.old_data ? &*f.old_data : nullptr;
         result<fitted_record> fitting = fit_record(format, pictures, {files[f.number].name}, old, f.old_rows, settings);
         if (!fitting) {

@@ -43,6 +43,17 @@ result<picture> load_image(const image_folder& folder, const image_file& file, c
     return read;
 }
 
+picture picture_of_original(const image_place& place, std::span<const std::uint8_t> rows,
+                            const rgb15_palette& palette) {
+    picture image;
+    image.width = place.width;
+    image.height = place.height;
+    image.indexed = true;
+    image.indices.assign(rows.begin(), rows.end());
+    for (const std::uint16_t entry : palette) image.table.push_back(rgb8_of(entry));
+    return image;
+}
+
 // The palette as stored: the fitted colours, with bit 15 of each entry as the
 // original had it.
 rgb15_palette with_flags(const rgb15_palette& colours, const rgb15_palette* original) {

@@ -21,6 +21,9 @@ using bytes = std::vector<std::uint8_t>;
 // Reads the picture of `file`, which must be the size of `place`.
 result<picture> load_image(const image_folder& folder, const image_file& file, const image_place& place);
 
+// The original's image as a picture: its indices and its palette's colours.
+picture picture_of_original(const image_place& place, std::span<const std::uint8_t> rows, const rgb15_palette& palette);
+
 // The palette as stored: the fitted colours, with bit 15 of each entry as the
 // original had it.
 rgb15_palette with_flags(const rgb15_palette& colours, const rgb15_palette* original);

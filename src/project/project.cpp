@@ -51,15 +51,30 @@ std::string last_part(std::string_view path) {
     return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
+// What an image shows, in 64 bits: the CRC32 of its indices, and of its
+// palette's colours (bit 15 aside). Two images alike in both are the same;
+// two that differ may still show the same colours, and are looked at pixel
+// by pixel.
+std::uint64_t digest_of(const image_view& image) {
+    std::array<std::uint8_t, 512> colours{};
+    for (std::size_t k = 0; k < image.palette.size(); ++k) {
+        const std::uint16_t entry = image.palette[k] & 0x7FFF;
+        colours[2 * k] = static_cast<std::uint8_t>(entry);
+        colours[2 * k + 1] = static_cast<std::uint8_t>(entry >> 8);
+    }
+    return std::uint64_t{torv::crc32_of(image.indices)} << 32 | torv::crc32_of(colours);
+}
+
 // The original's images, each made again from its record when asked.
 struct original_images {
     std::span<const std::uint8_t> file;
     std::string prefix;
     std::vector<record_point> points;
     std::vector<std::size_t> in_record;  // the image's place among its record's images
+    std::vector<std::uint64_t> digests;  // of each image's indices and colours (see digest_of)
 
     static result<original_images> list(std::span<const std::uint8_t> file, const std::string& prefix) {
-        original_images listed{file, prefix, {}, {}};
+        original_images listed{file, prefix, {}, {}, {}};
         record_point last{-1, 0};
         std::size_t place = 0;
         const result<unpack_result> walked = unpack_bytes(file, prefix, [&](const image_view& image) {
@@ -67,6 +82,7 @@ struct original_images {
             last = image.record;
             listed.points.push_back(image.record);
             listed.in_record.push_back(place);
+            listed.digests.push_back(digest_of(image));
             return true;
         });
         if (!walked)
@@ -128,6 +144,13 @@ result<> compare_with_project(const project_source& source, const image_view& pa
 result<> compare_with_original(const project_source& source, const image_view& packed, const image_view& original) {
     if (packed.width != original.width || packed.height != original.height) {
         return differs(source, std::string(original.name), "its size is another");
+    }
+    // Most often the very indices and colours: no pixel need be looked at.
+    const bool same_colours = std::equal(packed.palette.begin(), packed.palette.end(), original.palette.begin(),
+                                         [](std::uint16_t a, std::uint16_t b) { return ((a ^ b) & 0x7FFF) == 0; });
+    if (same_colours &&
+        std::equal(packed.indices.begin(), packed.indices.end(), original.indices.begin(), original.indices.end())) {
+        return {};
     }
     for (std::size_t at = 0; at < packed.indices.size(); ++at) {
         if (!(torv::rgb8_of(packed.palette[packed.indices[at]]) ==
@@ -240,38 +263,51 @@ result<project_source> unpack_to_project(std::string_view path, std::span<const 
 }
 
 std::vector<std::pair<image_state, std::string>> image_states(
-    const project_source& source, const std::function<result<bytes>(const std::string& name)>& read) {
-    std::vector<std::pair<image_state, std::string>> states;
-    for (const project_image& image : source.images) {
+    const project_source& source, const std::function<result<bytes>(const std::string& name)>& read, unsigned jobs) {
+    std::vector<std::pair<image_state, std::string>> states(source.images.size());
+    torv::parallel_for(source.images.size(), jobs, [&](std::size_t k) {
+        const project_image& image = source.images[k];
         const result<bytes> contents = read(image.file);
         if (!contents) {
             const bool missing = contents.error().code == code::cannot_open;
-            states.emplace_back(missing ? image_state::missing : image_state::unreadable,
-                                missing ? contents.error().reason : contents.error().words);
+            states[k] = {missing ? image_state::missing : image_state::unreadable,
+                         missing ? contents.error().reason : contents.error().words};
         } else {
-            states.emplace_back(
-                torv::sha256_of(*contents) == image.sha256 ? image_state::unchanged : image_state::changed,
-                std::string());
+            states[k] = {torv::sha256_of(*contents) == image.sha256 ? image_state::unchanged : image_state::changed,
+                         std::string()};
         }
-    }
+    });
     return states;
 }
 
 result<built_source> build_from_project(const project_source& source, std::span<const std::uint8_t> original,
                                         const std::vector<std::string>& changed, const image_folder& files,
                                         const pack_settings& settings) {
-    if (static_cast<std::int64_t>(original.size()) != source.size || torv::sha256_of(original) != source.sha256) {
+    if (static_cast<std::int64_t>(original.size()) != source.size) {
         return failure_of(code::original_changed,
-                          source.path + " is not the file the project was made from (its size or SHA-256 differs)",
+                          source.path + " is not the file the project was made from (its size differs)", source.path);
+    }
+    // The original's hash and its images' places, side by side.
+    const std::string prefix = image_prefix(last_part(source.path), "");
+    std::string hash;
+    result<original_images> originals = failure_of(code::bad_argument, "not listed");
+    torv::parallel_for(2, settings.jobs, [&](std::size_t k) {
+        if (k == 0) {
+            hash = torv::sha256_of(original);
+        } else {
+            originals = original_images::list(original, prefix);
+        }
+    });
+    if (hash != source.sha256) {
+        return failure_of(code::original_changed,
+                          source.path + " is not the file the project was made from (its SHA-256 differs)",
                           source.path);
     }
-    const std::string prefix = image_prefix(last_part(source.path), "");
-    result<original_images> originals = original_images::list(original, prefix);
     if (!originals) {
         return std::move(originals).error();
     }
-    // The names packing looks for: an unchanged image is the original's BMP,
-    // a changed one the project's file under its own name.
+    // The names packing looks for: an unchanged image is the original's (taken
+    // from it, not read), a changed one the project's file under its own name.
     std::map<std::string, std::size_t> unchanged;  // by the BMP name torv gives it
     std::map<std::string, std::size_t> edited;     // by its file's name
     for (std::size_t k = 0; k < source.images.size(); ++k) {
@@ -285,6 +321,7 @@ result<built_source> build_from_project(const project_source& source, std::span<
     }
     image_folder folder;
     folder.has = [&](const std::string& name) { return unchanged.contains(name) || edited.contains(name); };
+    folder.is_original = [&](const std::string& name) { return unchanged.contains(name); };
     folder.read = [&](const std::string& name, std::uint64_t max_bytes) -> result<bytes> {
         if (const auto found = edited.find(name); found != edited.end()) {
             return files.read(name, max_bytes);
@@ -327,7 +364,9 @@ result<built_source> build_from_project(const project_source& source, std::span<
             result<torv::picture> wanted =
                 contents ? picture_of(file, *contents) : result<torv::picture>(contents.error());
             compared = wanted ? compare_with_project(source, image, *wanted, file, settings.nearest) : wanted.error();
-        } else {
+        } else if (k >= originals->digests.size()) {
+            compared = differs(source, file, "the original has no such image");
+        } else if (digest_of(image) != originals->digests[k]) {
             result<> kept = originals->with(
                 k, [&](const image_view& was) { compared = compare_with_original(source, image, was); });
             if (!kept)

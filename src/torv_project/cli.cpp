@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <filesystem>
+#include <future>
 #include <map>
 #include <new>
 #include <optional>
@@ -367,13 +368,13 @@ struct source_state {
     std::vector<std::string> missing;  // with the reason
 };
 
-std::vector<source_state> states_of(const project& open) {
+std::vector<source_state> states_of(const project& open, unsigned jobs) {
     std::vector<source_state> states;
     for (const project_source& source : open.manifest.sources) {
         const fs::path folder = within(open.folder, source.folder);
         source_state state{&source, {}, {}};
         const auto found = image_states(
-            source, [&](const std::string& name) { return read_file(folder / name, largest_project_file); });
+            source, [&](const std::string& name) { return read_file(folder / name, largest_project_file); }, jobs);
         for (std::size_t k = 0; k < found.size(); ++k) {
             const std::string& file = source.images[k].file;
             switch (found[k].first) {
@@ -413,9 +414,13 @@ std::vector<std::string> unnamed_files(const project& open) {
 
 // The manifest's sources whose game file is not the one the project was made
 // from (or is not there), each with why.
-std::vector<std::string> changed_originals(const project& open, const fs::path& game) {
+std::vector<std::string> changed_originals(const project& open, const fs::path& game,
+                                           const std::vector<std::string>& checked_elsewhere = {}) {
     std::vector<std::string> lines;
     for (const project_source& source : open.manifest.sources) {
+        if (std::find(checked_elsewhere.begin(), checked_elsewhere.end(), source.path) != checked_elsewhere.end()) {
+            continue;
+        }
         result<bytes> file = read_file(within(game, source.path), largest_layout_size());
         if (!file) {
             lines.push_back(source.path + " is not in " + game.string() + " (" + file.error().words + ")");
@@ -432,7 +437,7 @@ int show_status(const fs::path& folder, const std::optional<fs::path>& game) {
         return fail_with(open.error().words);
     bool any = false;
     std::size_t images = 0;
-    for (const source_state& state : states_of(*open)) {
+    for (const source_state& state : states_of(*open, std::max(1u, std::thread::hardware_concurrency()))) {
         images += state.source->images.size();
         if (!state.changed.empty()) {
             print_line(state.source->path + ": " + counted(state.changed.size(), "image", "images") +
@@ -529,23 +534,33 @@ int build_game(const build_command& cmd) {
             misplaced(*cmd.patches, "the patch folder", {{cmd.game, "game folder"}, {cmd.project_folder, "project"}});
         refused.insert(refused.end(), more.begin(), more.end());
     }
-    // Every original must be the file the project was made from.
-    const std::vector<std::string> originals = changed_originals(*open, cmd.game);
-    refused.insert(refused.end(), originals.begin(), originals.end());
+    // Every original must be the file the project was made from: those of
+    // sources to build are checked as they are built (reading each once).
+    const unsigned jobs = cmd.jobs != 0 ? cmd.jobs : std::max(1u, std::thread::hardware_concurrency());
+    const std::vector<source_state> states = states_of(*open, jobs);
+    std::vector<std::string> to_build;
+    for (const source_state& state : states) {
+        if (!state.changed.empty())
+            to_build.push_back(state.source->path);
+    }
     if (!refused.empty()) {
         refused.push_back("nothing was written");
         return fail_with(refused);
     }
+    // The other originals are read and hashed on a thread of their own while
+    // the sources are built; nothing is written before both are done.
+    std::future<std::vector<std::string>> originals =
+        std::async(std::launch::async, [&] { return changed_originals(*open, cmd.game, to_build); });
 
     pack_settings settings;
     settings.nearest = cmd.nearest;
-    settings.jobs = cmd.jobs != 0 ? cmd.jobs : std::max(1u, std::thread::hardware_concurrency());
+    settings.jobs = jobs;
     std::vector<planned_file> outputs;
     std::vector<planned_file> patches;
     std::vector<std::string> failures;
     std::vector<std::string> report;
     std::size_t unchanged = 0;
-    for (const source_state& state : states_of(*open)) {
+    for (const source_state& state : states) {
         const project_source& source = *state.source;
         if (!state.missing.empty()) {
             for (const std::string& missing : state.missing) failures.push_back(source.path + ": " + missing);
@@ -590,6 +605,8 @@ int build_game(const build_command& cmd) {
         }
         outputs.push_back({within(cmd.out, source.path), std::move(built->packed)});
     }
+    const std::vector<std::string> changed = originals.get();
+    failures.insert(failures.begin(), changed.begin(), changed.end());
     if (!failures.empty()) {
         failures.push_back("nothing was written");
         return fail_with(failures);

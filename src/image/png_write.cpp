@@ -2,6 +2,7 @@
 
 #ifdef TORV_HAVE_PNG
 #include <png.h>
+#include <zlib.h>
 
 #include <csetjmp>
 #include <new>
@@ -50,6 +51,11 @@ bool write_rows(png_structp png, png_infop info, const indexed_image& image, con
     png_set_IHDR(png, info, static_cast<png_uint_32>(image.width), static_cast<png_uint_32>(image.height), 8,
                  PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_set_PLTE(png, info, colours, static_cast<int>(palette_entries));
+    // Indices gain nothing from PNG's filters, and deflate's fastest level
+    // takes half the time of its default for a fifth more bytes (a project of
+    // thousands of frames is written in about the time of torv's BMPs).
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+    png_set_compression_level(png, Z_BEST_SPEED);
     png_write_info(png, info);
     const auto width = static_cast<std::size_t>(image.width);
     for (std::int32_t y = 0; y < image.height; ++y) {

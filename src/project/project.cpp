@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include "codec/bps.h"
 #include "image/bmp_read.h"
@@ -186,14 +187,14 @@ result<bytes> apply_patch(std::span<const std::uint8_t> patch, std::span<const s
     return torv::bps_apply(patch, source);
 }
 
-result<project_source> unpack_to_project(std::string_view path, std::span<const std::uint8_t> file, image_format images,
-                                         bool gif, unsigned jobs,
-                                         const std::function<result<>(const project_file&)>& put) {
+namespace {
+
+result<project_source> images_of_source(std::string_view path, std::span<const std::uint8_t> file, image_format images,
+                                        bool gif, unsigned jobs,
+                                        const std::function<result<>(const project_file&)>& put) {
     project_source source;
     source.path = path;
     source.size = static_cast<std::int64_t>(file.size());
-    source.crc32 = torv::crc32_of(file);
-    source.sha256 = torv::sha256_of(file);
     source.folder = project_folder_of(path);
     const std::string prefix = image_prefix(last_part(path), "");
 
@@ -259,6 +260,32 @@ result<project_source> unpack_to_project(std::string_view path, std::span<const 
         }
         source.animation = project_image{made.name, 0, 0, torv::sha256_of(made.contents)};
     }
+    return source;
+}
+
+}  // namespace
+
+result<project_source> unpack_to_project(std::string_view path, std::span<const std::uint8_t> file, image_format images,
+                                         bool gif, unsigned jobs,
+                                         const std::function<result<>(const project_file&)>& put) {
+    // The source's digests take about as long as decoding it, so they are
+    // worked out on a thread of their own while the images are made.
+    std::uint32_t crc32 = 0;
+    std::string sha256;
+    std::optional<result<project_source>> made;
+    torv::parallel_for(2, jobs, [&](std::size_t k) {
+        if (k == 0) {
+            made = images_of_source(path, file, images, gif, jobs, put);
+        } else {
+            crc32 = torv::crc32_of(file);
+            sha256 = torv::sha256_of(file);
+        }
+    });
+    if (!*made)
+        return std::move(*made).error();
+    project_source source = std::move(**made);
+    source.crc32 = crc32;
+    source.sha256 = std::move(sha256);
     return source;
 }
 

@@ -20,7 +20,7 @@ elseif(NOT EMSCRIPTEN)
   find_program(TORV_GZIP gzip REQUIRED)
   configure_file(docs/debian/changelog.in ${CMAKE_CURRENT_BINARY_DIR}/doc/changelog @ONLY)
   set(compressed)
-  foreach(page IN ITEMS torv.1 torv-pack.1)
+  foreach(page IN ITEMS torv.1 torv-pack.1 torv-project.1)
     list(APPEND compressed ${CMAKE_CURRENT_BINARY_DIR}/doc/${page}.gz)
     add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/doc/${page}.gz
                        COMMAND ${TORV_GZIP} -9n -c ${CMAKE_CURRENT_SOURCE_DIR}/docs/man/${page} > doc/${page}.gz

@@ -41,13 +41,16 @@ elseif(NOT EMSCRIPTEN)
           COMPONENT deb EXCLUDE_FROM_ALL)
 endif()
 # The library as a CMake package: find_package(torv 1.1) gives torv::libtorv,
-# asking for libpng only where the library was built with it.
+# asking for the libraries it was built with (libpng and giflib only where
+# it was).
 include(CMakePackageConfigHelpers)
 set(TORV_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/torv)
+set(TORV_DEPENDENCIES "find_dependency(ZLIB)")
 if(PNG_FOUND)
-  set(TORV_PNG_DEPENDENCY "find_dependency(PNG)")
-else()
-  set(TORV_PNG_DEPENDENCY "# (built without libpng: PNG files are neither read nor written)")
+  string(APPEND TORV_DEPENDENCIES "\nfind_dependency(PNG)")
+endif()
+if(GIF_FOUND)
+  string(APPEND TORV_DEPENDENCIES "\nfind_dependency(GIF)")
 endif()
 configure_package_config_file(cmake/torvConfig.cmake.in ${CMAKE_CURRENT_BINARY_DIR}/torvConfig.cmake
                               INSTALL_DESTINATION ${TORV_PACKAGE_DIR})
@@ -57,6 +60,7 @@ install(TARGETS libtorv EXPORT torvTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_L
 install(DIRECTORY include/libtorv DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT library)
 install(EXPORT torvTargets NAMESPACE torv:: DESTINATION ${TORV_PACKAGE_DIR} COMPONENT library)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/torvConfig.cmake ${CMAKE_CURRENT_BINARY_DIR}/torvConfigVersion.cmake
+              cmake/torv_md.cmake
         DESTINATION ${TORV_PACKAGE_DIR} COMPONENT library)
 
 # The packages CPack makes: the zip of the Windows build and the Debian

@@ -1,6 +1,8 @@
 // Another project's view of the installed library: counts the images of a
-// source file and checks each one's BMP. Built by .ci/run against
+// source file and checks each one's BMP, and gives the file's CRC32 (the
+// project functions, which need zlib and libmd through the package). Built by .ci/run against
 // `cmake --install`.
+#include <libtorv/project.h>
 #include <libtorv/unpack.h>
 
 #include <cstdio>
@@ -21,5 +23,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("%s: %d images\n", unpacked->layout.c_str(), images);
+    std::FILE* file = std::fopen(argv[1], "rb");
+    if (file == nullptr) {
+        return 1;
+    }
+    libtorv::bytes contents(1 << 20);
+    contents.resize(std::fread(contents.data(), 1, contents.size(), file));
+    std::fclose(file);
+    std::printf("crc32 %08x\n", static_cast<unsigned>(libtorv::crc32_of(contents)));
     return 0;
 }

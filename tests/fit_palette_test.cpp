@@ -286,7 +286,8 @@ TEST(FitPalette, TwoUsedColoursOnOneEntryAreNamed) {
     table_a[6] = {248, 8, 248};  // new
     const picture a = indexed({5, 6, 0}, table_a);
     const picture b = indexed(shows_b, table_b);
-    const palette_user users[] = {{"a.bmp", &a, bytes{5, 6, 0}}, {"b.bmp", &b, before_b}};
+    const bytes before_a{5, 6, 0};
+    const palette_user users[] = {{"a.bmp", &a, before_a}, {"b.bmp", &b, before_b}};
     const result<fitted_palette> full = fit_palette(users, &original, false);
     ASSERT_FALSE(full);
     EXPECT_EQ(full.error().code, code::palette_full);

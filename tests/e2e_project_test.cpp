@@ -161,10 +161,50 @@ TEST(Project, BadInputGetsOneLineEachAndWritesNothing) {
     expect_refused({"build", "proj", "game", "game/out"}, {"the output folder game/out lies within the game folder"});
     expect_refused({"build", "proj", "game", "proj/out"}, {"the output folder proj/out lies within the project"});
 
+    // A game file that is not the one the project was made from; a project
+    // folder that holds something already.
+    const bytes panels = dir.read("game/data/panels.bin");
+    bytes touched = panels;
+    touched[500] ^= 1;
+    dir.write("game/data/panels.bin", touched);
+    expect_refused({"build", "proj", "game", "out"},
+                   {"data/panels.bin is not the file the project was made from"});
+    dir.write("game/data/panels.bin", panels);
+    expect_refused({"unpack", "game", "proj"}, {"proj is there and not an empty folder"});
+
     // A patch cut short.
     dir.write("proj/data/four/four2.png", dir.read("proj/data/four/four0.png"));
     dir.write("patches/data/panels.bin.bps", {'B', 'P', 'S', '1', 0x80});
     expect_refused({"apply", "patches", "game", "applied"}, {"data/panels.bin.bps: the patch is not a BPS patch"});
+}
+
+// An image saved again, showing what it showed, gives the original's bytes:
+// its source is not written, or copied as it was. Links in the game folder
+// are not followed.
+TEST(Project, AnImageSavedAgainUnchangedGivesTheOriginalBack) {
+    game_scene scene;
+    const scratch_dir& dir = scene.dir;
+    ASSERT_EQ(scene.project({"unpack", "game", "proj", "-q"}).status, 0);
+    const std::optional<bytes> png = png_of_bmp(torv_images(scene.four)["s1.bmp"]);
+    if (!png)
+        GTEST_SKIP() << "no PNG writer in this test build";
+    ASSERT_FALSE(*png == dir.read("proj/data/four/four1.png")) << "a save of its own";
+    dir.write("proj/data/four/four1.png", *png);
+    run_result result = scene.project({"build", "proj", "game", "out", "--copy-unchanged"});
+    ASSERT_EQ(result.status, 0) << result.errors;
+    EXPECT_NE(result.output.find("four1.png saved again, but what the images show is unchanged"), std::string::npos)
+        << result.output;
+    EXPECT_TRUE(dir.read("out/data/four.bin") == scene.four);
+
+    if (under_wine())
+        return;  // links are POSIX's here
+    dir.write("elsewhere/more.bin", scene.panels);
+    fs::create_directory_symlink(dir.path() / "elsewhere", dir.path() / "game/linked");
+    fs::create_symlink(dir.path() / "elsewhere/more.bin", dir.path() / "game/link.bin");
+    result = scene.project({"unpack", "game", "linked_proj"});
+    ASSERT_EQ(result.status, 0) << result.errors;
+    EXPECT_NE(result.output.find("not followed: 2 links"), std::string::npos) << result.output;
+    EXPECT_FALSE(dir.exists("linked_proj/linked") || dir.exists("linked_proj/link"));
 }
 
 // A patch for one version of a file, given another version: refused by name.

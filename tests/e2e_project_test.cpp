@@ -168,7 +168,7 @@ TEST(Project, BadInputGetsOneLineEachAndWritesNothing) {
     touched[500] ^= 1;
     dir.write("game/data/panels.bin", touched);
     expect_refused({"build", "proj", "game", "out"},
-                   {"data/panels.bin is not the file the project was made from"});
+                   {"game: data/panels.bin is not the file the project was made from"});
     dir.write("game/data/panels.bin", panels);
     expect_refused({"unpack", "game", "proj"}, {"proj is there and not an empty folder"});
 

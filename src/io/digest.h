@@ -1,5 +1,6 @@
 // Checksums of bytes: CRC32 (zlib's, the one zip, PNG and BPS patches keep)
-// and SHA-256 (libmd's), which tells files apart for certain.
+// and SHA-256, which tells files apart for certain (its rounds on the
+// processor's SHA extensions where it has them, else libmd's).
 #pragma once
 
 #include <cstdint>

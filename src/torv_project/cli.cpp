@@ -9,6 +9,7 @@
 #include <map>
 #include <new>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -318,15 +319,25 @@ int unpack_game(const unpack_command& cmd) {
     manifest.tool = TORV_VERSION;
     manifest.images = cmd.bmp ? image_format::bmp : image_format::png;
     std::size_t images = 0;
+    // Each folder is made and checked once, not once for each of its images.
+    std::set<fs::path> folders_made;
+    auto write_image = [&](const fs::path& path, std::span<const std::uint8_t> contents) -> result<> {
+        if (!folders_made.contains(path.parent_path())) {
+            if (result<> made = make_folders_for(path, cmd.project); !made)
+                return made;
+            folders_made.insert(path.parent_path());
+        }
+        const std::span<const std::uint8_t> parts[] = {contents};
+        return write_whole_file(path.string(), parts, existing_entry::refuse);
+    };
     for (const std::string& name : found->sources) {
         result<bytes> file = read_file(within(cmd.game, name), largest_layout_size());
         if (!file)
             return fail_with(file.error().words);
         const fs::path folder = within(cmd.project, project_folder_of(name));
         result<project_source> unpacked =
-            unpack_to_project(name, *file, manifest.images, cmd.gif, jobs, [&](const project_file& made) {
-                return write_new_file(folder / made.name, made.contents, cmd.project, existing_entry::refuse);
-            });
+            unpack_to_project(name, *file, manifest.images, cmd.gif, jobs,
+                              [&](const project_file& made) { return write_image(folder / made.name, made.contents); });
         if (!unpacked)
             return fail_with(describe(unpacked.error()));
         images += unpacked->images.size();

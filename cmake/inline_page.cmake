@@ -3,7 +3,8 @@
 # and the page's script (its parts in order, in one function's scope), each
 # put in place of its marker in the template.
 #   cmake -DTEMPLATE=page.html -DSTYLE=page.css -DMODULE=torv_module.js
-#         -DWORKER=worker.js "-DSCRIPT=limits.js|client.js|...|page.js" -DOUTPUT=torv.html -P inline_page.cmake
+#         -DWORKER=worker.js "-DSCRIPT=limits.js|client.js|...|page.js" -DVERSION=1.1.0
+#         -DOUTPUT=torv.html -P inline_page.cmake
 cmake_minimum_required(VERSION 3.22)
 file(READ "${TEMPLATE}" page)
 file(READ "${STYLE}" style)
@@ -24,6 +25,7 @@ foreach(part module worker script)
     message(FATAL_ERROR "${part} holds \"</script\": it cannot be put inside the page")
   endif()
 endforeach()
+string(REPLACE "@version@" "${VERSION}" page "${page}")
 string(REPLACE "/*@page.css@*/" "${style}" page "${page}")
 string(REPLACE "//@worker@" "${module}\n${worker}" page "${page}")
 string(REPLACE "//@page.js@" "${script}" page "${page}")

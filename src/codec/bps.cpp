@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <optional>
 
 #include "io/digest.h"
@@ -10,6 +11,13 @@
 namespace torv {
 
 namespace {
+
+// A CRC32 as people compare them: eight hex digits, as zip tools show it.
+std::string crc32_text(std::uint32_t crc) {
+    char text[9];
+    std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(crc));
+    return text;
+}
 
 constexpr std::array<std::uint8_t, 4> magic = {'B', 'P', 'S', '1'};
 constexpr std::size_t crc_bytes = 12;  // source, target, patch
@@ -278,11 +286,10 @@ result<std::vector<std::uint8_t>> bps_apply(std::span<const std::uint8_t> patch,
     }
     const bps_facts& facts = read->facts;
     if (facts.source_size != source.size() || facts.source_crc32 != crc32_of(source)) {
-        failure why =
-            failure_of(code::wrong_source,
-                       "the patch is for another file: it wants one of " + std::to_string(facts.source_size) +
-                           " bytes and CRC32 " + std::to_string(facts.source_crc32) + ", not " +
-                           std::to_string(source.size()) + " bytes and CRC32 " + std::to_string(crc32_of(source)));
+        failure why = failure_of(
+            code::wrong_source, "the patch is for another file: it wants one of " + std::to_string(facts.source_size) +
+                                    " bytes and CRC32 " + crc32_text(facts.source_crc32) + ", not " +
+                                    std::to_string(source.size()) + " bytes and CRC32 " + crc32_text(crc32_of(source)));
         why.needed = static_cast<std::int64_t>(facts.source_size);
         return why;
     }

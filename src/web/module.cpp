@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "libtorv/pack.h"
+#include "libtorv/project.h"
 #include "libtorv/unpack.h"
 #include "web/zip.h"
 
@@ -32,6 +33,9 @@ using libtorv::bytes;
 using libtorv::code;
 using libtorv::failure;
 using libtorv::result;
+
+// The largest file a zip given to the page may hold.
+constexpr std::uint64_t largest_project_file = 64u << 20;
 
 // Images of held files are named as `torv file ""` names them: no drive.
 constexpr std::string_view no_drive;
@@ -462,6 +466,219 @@ val pack_files(const val& images, int original, const val& options, const val& o
     return out;
 }
 
+// The words for a file of `size` bytes that no layout has, or "" when one
+// has it: asked before the file is read.
+std::string refusal_of_size(const std::string& name, double size) {
+    for (const libtorv::layout_size& layout : libtorv::layout_sizes()) {
+        if (static_cast<double>(layout.file_size) == size)
+            return "";
+    }
+    return libtorv::size_of_no_layout(name, static_cast<std::int64_t>(size));
+}
+
+// The held frame sequence as the animated GIF torv-project unpack --gif
+// writes.
+val gif_of(int handle) {
+    return array_of(value_of(libtorv::gif_bytes(file_of(handle).data)));
+}
+
+// A game folder's files ([{path, bytes}], '/' between folders) as the
+// project torv-project unpack makes of it, in one zip: each source's images
+// as PNGs in its folder, then torv-project.json. A source is a file whose
+// name ends in .bin (any case) and whose size is a layout's; the others are
+// left alone and counted. onSource(done, total) after each source.
+// {bytes, sources, images, other}.
+val project_zip(const val& files, bool gif, const val& on_source) {
+    struct game_file {
+        std::string path;
+        bytes contents;
+    };
+    std::vector<game_file> sources;
+    std::vector<std::string> other;
+    const auto count = files["length"].as<unsigned>();
+    for (unsigned k = 0; k < count; ++k) {
+        const val file = files[k];
+        std::string path = text_of(file["path"], "a file's path");
+        std::string lowered = path;
+        std::transform(lowered.begin(), lowered.end(), lowered.begin(),
+                       [](char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
+        const double size = file["bytes"]["length"].as<double>();
+        if (!lowered.ends_with(".bin"))
+            continue;
+        if (!refusal_of_size(path, size).empty()) {
+            other.push_back(path);
+            continue;
+        }
+        sources.push_back({std::move(path), bytes_of(file["bytes"], "a file's contents")});
+    }
+    // In the order torv-project walks a folder: by path.
+    std::sort(sources.begin(), sources.end(), [](const game_file& a, const game_file& b) { return a.path < b.path; });
+    libtorv::project_manifest manifest;
+    manifest.tool = TORV_VERSION;
+    manifest.images = libtorv::image_format::png;
+    torv::web::zip_archive zip;
+    std::size_t images = 0;
+    for (std::size_t k = 0; k < sources.size(); ++k) {
+        const game_file& source = sources[k];
+        const std::string folder = libtorv::project_folder_of(source.path);
+        libtorv::project_source made = value_of(libtorv::unpack_to_project(
+            source.path, source.contents, libtorv::image_format::png, gif, 1, [&](const libtorv::project_file& file) {
+                return torv::web::add_to_zip(zip, folder + "/" + file.name, file.contents);
+            }));
+        images += made.images.size();
+        manifest.sources.push_back(std::move(made));
+        on_source(k + 1, sources.size());
+    }
+    const std::string text = libtorv::manifest_json(manifest);
+    check(torv::web::add_to_zip(zip, std::string(libtorv::manifest_name),
+                                {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}));
+    val out = val::object();
+    out.set("bytes", array_of(torv::web::finish_zip(zip)));
+    out.set("sources", static_cast<double>(sources.size()));
+    out.set("images", static_cast<double>(images));
+    out.set("other", texts_of(other));
+    return out;
+}
+
+// The file a BPS patch makes of `source`, the source's size and CRC32
+// checked first.
+val patched(const val& patch, const val& source) {
+    return array_of(value_of(libtorv::apply_patch(bytes_of(patch, "the patch"), bytes_of(source, "the game's file"))));
+}
+
+// The files of a zip archive: [{name, bytes}].
+val files_of_zip(const val& archive) {
+    const std::vector<torv::web::zip_entry> entries =
+        value_of(torv::web::read_zip(bytes_of(archive, "the zip archive"), largest_project_file));
+    val out = val::array();
+    for (const torv::web::zip_entry& entry : entries) {
+        val file = val::object();
+        file.set("name", entry.name);
+        file.set("bytes", array_of(entry.contents));
+        out.call<void>("push", file);
+    }
+    return out;
+}
+
+// A project (its zip, edited) built as torv-project build --patch builds it
+// from the game's files ([{path, bytes}], found by path, or by name where
+// that is unique): every source whose images changed, packed with its
+// original, verified, and its BPS patch. {bytes: a zip of build/<path> and
+// patches/<path>.bps, report}. Any failure, of any source, fails the whole
+// with every failure's line.
+val build_project(const val& archive, const val& originals_given, bool nearest) {
+    const std::vector<torv::web::zip_entry> entries =
+        value_of(torv::web::read_zip(bytes_of(archive, "the project's zip"), largest_project_file));
+    std::map<std::string, const bytes*> project_files;
+    std::string top;  // a folder the zip puts the whole project in, if any
+    for (const torv::web::zip_entry& entry : entries) {
+        project_files[entry.name] = &entry.contents;
+        const std::string name(libtorv::manifest_name);
+        if (entry.name == name || entry.name.ends_with("/" + name))
+            top = entry.name.substr(0, entry.name.size() - name.size());
+    }
+    const auto manifest_file = project_files.find(top + std::string(libtorv::manifest_name));
+    if (manifest_file == project_files.end()) {
+        failure why;
+        why.code = code::bad_project;
+        why.words = "the zip holds no " + std::string(libtorv::manifest_name) + ": it is no project";
+        throw_failure(why);
+    }
+    const bytes& text = *manifest_file->second;
+    const libtorv::project_manifest manifest =
+        value_of(libtorv::read_manifest({reinterpret_cast<const char*>(text.data()), text.size()}));
+
+    std::map<std::string, bytes> originals;
+    std::map<std::string, std::vector<std::string>> by_name;
+    const auto count = originals_given["length"].as<unsigned>();
+    for (unsigned k = 0; k < count; ++k) {
+        const std::string path = text_of(originals_given[k]["path"], "a game file's path");
+        originals[path] = bytes_of(originals_given[k]["bytes"], "a game file");
+        by_name[path.substr(path.rfind('/') + 1)].push_back(path);
+    }
+    auto original_of = [&](const std::string& path) -> const bytes* {
+        if (const auto found = originals.find(path); found != originals.end())
+            return &found->second;
+        const auto named = by_name.find(path.substr(path.rfind('/') + 1));
+        return named != by_name.end() && named->second.size() == 1 ? &originals.at(named->second.front()) : nullptr;
+    };
+
+    libtorv::pack_settings settings;
+    settings.nearest = nearest;
+    settings.words = page_words();
+    torv::web::zip_archive built_zip;
+    std::vector<std::pair<std::string, bytes>> patches;  // after the built files
+    std::vector<std::string> failures, report;
+    std::size_t unchanged = 0;
+    for (const libtorv::project_source& source : manifest.sources) {
+        const std::string folder = top + source.folder + "/";
+        auto read = [&](const std::string& name) -> result<bytes> {
+            const auto found = project_files.find(folder + name);
+            if (found == project_files.end()) {
+                failure why;
+                why.code = code::cannot_open;
+                why.file = name;
+                return why;
+            }
+            return *found->second;
+        };
+        std::vector<std::string> changed;
+        const auto states = libtorv::image_states(source, read);
+        for (std::size_t k = 0; k < states.size(); ++k) {
+            const std::string& file = source.images[k].file;
+            if (states[k].first == libtorv::image_state::changed)
+                changed.push_back(file);
+            else if (states[k].first != libtorv::image_state::unchanged)
+                failures.push_back(
+                    source.path + ": " + file +
+                    (states[k].first == libtorv::image_state::missing ? " is missing" : ": " + states[k].second));
+        }
+        if (changed.empty()) {
+            ++unchanged;
+            continue;
+        }
+        const bytes* original = original_of(source.path);
+        if (original == nullptr) {
+            failures.push_back(source.path + " is not among the game's files given");
+            continue;
+        }
+        libtorv::image_folder files;
+        files.has = [&](const std::string& name) { return project_files.contains(folder + name); };
+        files.read = [&](const std::string& name, std::uint64_t) { return read(name); };
+        result<libtorv::built_source> built = libtorv::build_from_project(source, *original, changed, files, settings);
+        if (!built) {
+            failures.push_back(built.error().words);
+            continue;
+        }
+        std::string listed;
+        for (const std::string& name : changed) listed += (listed.empty() ? "" : ", ") + name;
+        if (built->same_as_original) {
+            report.push_back(source.path + ": " + listed +
+                             " saved again, but what the images show is unchanged: not written");
+            ++unchanged;
+            continue;
+        }
+        report.push_back(source.path + ": " + std::to_string(changed.size()) +
+                         (changed.size() == 1 ? " image" : " images") + " changed (" + listed + ")");
+        check(torv::web::add_to_zip(built_zip, "build/" + source.path, built->packed));
+        patches.emplace_back("patches/" + source.path + ".bps", libtorv::bps_patch(*original, built->packed));
+    }
+    if (!failures.empty()) {
+        failure why;
+        why.code = code::bad_project;
+        for (const std::string& line : failures) why.words += (why.words.empty() ? "" : "\n") + line;
+        throw_failure(why);
+    }
+    report.push_back(std::to_string(unchanged) + (unchanged == 1 ? " source" : " sources") + " unchanged");
+    for (const auto& [name, patch] : patches) check(torv::web::add_to_zip(built_zip, name, patch));
+    const bool any = built_zip.count > 0;
+    const bytes joined = torv::web::finish_zip(built_zip);
+    val out = val::object();
+    out.set("bytes", any ? array_of(joined) : val::null());
+    out.set("report", texts_of(report));
+    return out;
+}
+
 // [{name, size}] of every layout, in the order sizes are tried.
 val sizes_of_layouts() {
     val out = val::array();
@@ -499,5 +716,23 @@ EMSCRIPTEN_BINDINGS(torv) {
     emscripten::function(
         "packFiles", +[](const val& images, int original, const val& options, const val& on_read) {
             return guarded([&] { return pack_files(images, original, options, on_read); });
+        });
+    emscripten::function(
+        "refusalOfSize",
+        +[](const std::string& name, double size) { return guarded([&] { return refusal_of_size(name, size); }); });
+    emscripten::function(
+        "gifOf", +[](int handle) { return guarded([&] { return gif_of(handle); }); });
+    emscripten::function(
+        "projectZip", +[](const val& files, bool gif, const val& on_source) {
+            return guarded([&] { return project_zip(files, gif, on_source); });
+        });
+    emscripten::function(
+        "applyPatch",
+        +[](const val& patch, const val& source) { return guarded([&] { return patched(patch, source); }); });
+    emscripten::function(
+        "zipFiles", +[](const val& archive) { return guarded([&] { return files_of_zip(archive); }); });
+    emscripten::function(
+        "buildProject", +[](const val& archive, const val& originals, bool nearest) {
+            return guarded([&] { return build_project(archive, originals, nearest); });
         });
 }

@@ -94,10 +94,34 @@ const session = (() => {
         handleOf,
         pixelsOf,
         thumbnail: async (held, index, step) => client.ask('thumbnail', { handle: await handleOf(held), index, step }),
+        gif: async (held) => client.ask('gif', { handle: await handleOf(held) }, { job: 'Making the GIF of ' + held.name }),
+        // The words that refuse a file of `size` bytes before it is read:
+        // over the page's limit, or of a size no layout has; '' if neither.
+        async refusal(name, size) {
+            if (size > limits.maxFileBytes) return limits.tooLarge(name, size);
+            return client.ask('refusal', { name, size });
+        },
+        // A game folder's files ([{path, bytes}]) as torv-project unpack's
+        // project, in one zip: {bytes, sources, images, other}.
+        project(files, { gif = false } = {}) {
+            const transfer = files.map((file) => file.bytes.buffer);
+            return client.ask('project', { files, gif }, { transfer, job: 'Making the project of ' + files.length + ' files' });
+        },
+        applyPatch: (patch, source) => client.ask('applyPatch', { patch, source }, { job: 'Applying the patch' }),
+        // The files of a zip archive: [{name, bytes}].
+        zipFiles: (bytes) => client.ask('zipFiles', { bytes }, { transfer: [bytes.buffer] }),
+        // A project's zip, edited, built with the game's files ([{path,
+        // bytes}]) as torv-project build --patch builds it: {bytes, report}.
+        build(project, originals, { nearest = false } = {}) {
+            const transfer = [project.buffer, ...originals.map((file) => file.bytes.buffer)];
+            return client.ask('build', { project, originals, nearest }, { transfer, job: 'Building what changed' });
+        },
         zip: async (held, kind, job) => client.ask('zip', { handle: await handleOf(held), kind }, { job }),
 
         opened,
         entryOf: (held) => opened.find((entry) => entry.held === held),
+        // The open file of that name, if any.
+        named: (name) => opened.find((entry) => entry.held.name === name),
         add(entry) { opened.push(entry); },
         remove(held) {
             const at = opened.findIndex((entry) => entry.held === held);

@@ -60,6 +60,12 @@ const operations = {
     thumbnail: (torv, request) => torv.thumbnail(request.handle, request.index, request.step),
     zip: (torv, request) => torv.zipImages(request.handle, request.kind, progressTeller(request.id)),
     pack: (torv, request) => torv.packFiles(request.images, request.original, request.options, progressTeller(request.id)),
+    refusal: (torv, request) => torv.refusalOfSize(request.name, request.size),
+    gif: (torv, request) => torv.gifOf(request.handle),
+    project: (torv, request) => torv.projectZip(request.files, request.gif, progressTeller(request.id)),
+    applyPatch: (torv, request) => torv.applyPatch(request.patch, request.source),
+    zipFiles: (torv, request) => torv.zipFiles(request.bytes),
+    build: (torv, request) => torv.buildProject(request.project, request.originals, request.nearest),
 };
 
 self.onmessage = async (event) => {

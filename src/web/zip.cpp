@@ -143,4 +143,127 @@ std::vector<std::uint8_t> finish_zip(zip_archive& zip) {
     return out;
 }
 
+namespace {
+
+std::uint32_t get16(std::span<const std::uint8_t> data, std::size_t at) {
+    return static_cast<std::uint32_t>(data[at] | data[at + 1] << 8);
+}
+
+std::uint32_t get32(std::span<const std::uint8_t> data, std::size_t at) {
+    return get16(data, at) | get16(data, at + 2) << 16;
+}
+
+libtorv::failure damaged(const std::string& words) {
+    libtorv::failure why;
+    why.code = libtorv::code::bad_image;
+    why.words = "the zip archive is damaged: " + words;
+    return why;
+}
+
+constexpr std::size_t end_size = 22;
+constexpr std::size_t directory_entry_size = 46;
+constexpr std::size_t local_header_size = 30;
+
+// The deflated `packed` inflated to exactly `size` bytes.
+libtorv::result<std::vector<std::uint8_t>> inflated(std::span<const std::uint8_t> packed, std::size_t size,
+                                                    const std::string& name) {
+    z_stream stream{};
+    if (inflateInit2(&stream, raw_deflate_window) != Z_OK) {
+        throw std::bad_alloc();
+    }
+    std::vector<std::uint8_t> out(size);
+    stream.next_in = const_cast<Bytef*>(packed.data());  // zlib only reads it
+    stream.avail_in = static_cast<uInt>(packed.size());
+    stream.next_out = out.data();
+    stream.avail_out = static_cast<uInt>(out.size());
+    const int status = inflate(&stream, Z_FINISH);
+    const bool whole = status == Z_STREAM_END && stream.total_out == size;
+    inflateEnd(&stream);
+    if (!whole) {
+        return damaged(name + " does not inflate to its size");
+    }
+    return out;
+}
+
+}  // namespace
+
+libtorv::result<std::vector<zip_entry>> read_zip(std::span<const std::uint8_t> archive, std::uint64_t max_file_bytes) {
+    // The end record, searched from the end past a comment of up to 64 KiB.
+    if (archive.size() < end_size) {
+        libtorv::failure why;
+        why.code = libtorv::code::not_an_image;
+        why.words = "it is no zip archive";
+        return why;
+    }
+    std::size_t end = archive.size() - end_size;
+    const std::size_t lowest = end > 0xFFFF ? end - 0xFFFF : 0;
+    while (get32(archive, end) != end_signature) {
+        if (end == lowest) {
+            libtorv::failure why;
+            why.code = libtorv::code::not_an_image;
+            why.words = "it is no zip archive";
+            return why;
+        }
+        --end;
+    }
+    const std::uint32_t count = get16(archive, end + 10);
+    std::size_t at = get32(archive, end + 16);
+    std::vector<zip_entry> entries;
+    for (std::uint32_t k = 0; k < count; ++k) {
+        if (at > archive.size() || archive.size() - at < directory_entry_size ||
+            get32(archive, at) != directory_signature) {
+            return damaged("its directory ends early");
+        }
+        const std::uint32_t flags = get16(archive, at + 8);
+        const std::uint32_t method = get16(archive, at + 10);
+        const std::uint32_t crc = get32(archive, at + 16);
+        const std::size_t packed_size = get32(archive, at + 20);
+        const std::size_t size = get32(archive, at + 24);
+        const std::size_t name_size = get16(archive, at + 28);
+        const std::size_t skipped = name_size + get16(archive, at + 30) + get16(archive, at + 32);
+        const std::size_t local = get32(archive, at + 42);
+        if (archive.size() - at - directory_entry_size < skipped) {
+            return damaged("its directory ends early");
+        }
+        zip_entry entry;
+        entry.name.assign(reinterpret_cast<const char*>(archive.data() + at + directory_entry_size), name_size);
+        at += directory_entry_size + skipped;
+        if (entry.name.ends_with("/")) {
+            continue;  // a folder
+        }
+        if ((flags & 1) != 0 || (method != method_stored && method != method_deflated)) {
+            return damaged(entry.name + " is encrypted or packed in a way this page does not read");
+        }
+        if (size > max_file_bytes) {
+            return too_large(entry.name + " is " + std::to_string(size) + " bytes, more than a file here may have");
+        }
+        if (local > archive.size() || archive.size() - local < local_header_size ||
+            get32(archive, local) != local_header_signature) {
+            return damaged(entry.name + "'s header is missing");
+        }
+        const std::size_t data = local + local_header_size + get16(archive, local + 26) + get16(archive, local + 28);
+        if (data > archive.size() || archive.size() - data < packed_size) {
+            return damaged(entry.name + " ends early");
+        }
+        const std::span<const std::uint8_t> packed = archive.subspan(data, packed_size);
+        if (method == method_stored) {
+            if (packed_size != size) {
+                return damaged(entry.name + "'s sizes disagree");
+            }
+            entry.contents.assign(packed.begin(), packed.end());
+        } else {
+            libtorv::result<std::vector<std::uint8_t>> made = inflated(packed, size, entry.name);
+            if (!made) {
+                return std::move(made).error();
+            }
+            entry.contents = std::move(*made);
+        }
+        if (crc32(0, entry.contents.data(), static_cast<uInt>(entry.contents.size())) != crc) {
+            return damaged(entry.name + " is not what it was (its CRC32 differs)");
+        }
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
 }  // namespace torv::web

@@ -29,4 +29,16 @@ libtorv::result<> add_to_zip(zip_archive& zip, const std::string& name, std::spa
 // The whole archive; `zip` is left empty.
 std::vector<std::uint8_t> finish_zip(zip_archive& zip);
 
+// A file of an archive read back.
+struct zip_entry {
+    std::string name;
+    std::vector<std::uint8_t> contents;
+};
+
+// Every file of a zip archive (stored or deflated, without zip64 or
+// encryption), each checked against its CRC32 and no larger than
+// `max_file_bytes`: not_an_image for what is no zip archive, bad_image for
+// one that contradicts itself, file_too_large for a file over the limit.
+libtorv::result<std::vector<zip_entry>> read_zip(std::span<const std::uint8_t> archive, std::uint64_t max_file_bytes);
+
 }  // namespace torv::web

@@ -11,9 +11,9 @@ const { chromium } = require('playwright-core');
 const quiet = ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
     '--disable-sync', '--no-first-run', '--disable-quic'];
 
-async function launch(pageFile, { viewport = { width: 1280, height: 900 } } = {}) {
+async function launch(pageFile, { viewport = { width: 1280, height: 900 }, colorScheme = 'light' } = {}) {
     const browser = await chromium.launch({ executablePath: process.env.CHROMIUM || '/usr/bin/chromium', args: quiet });
-    const context = await browser.newContext({ acceptDownloads: true, viewport });
+    const context = await browser.newContext({ acceptDownloads: true, viewport, colorScheme });
     const asked = [];
     await context.route('**/*', (route) => {
         const url = route.request().url();

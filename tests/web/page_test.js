@@ -115,12 +115,20 @@ function readIndexedPng(file) {
 (async () => {
     const { browser, page, downloads, offline } = await launch(pageFile);
     const section = (name) => page.locator('section.file', { has: page.locator(`h2:text-is("${name}")`) });
-    const messageText = () => page.locator('#message').textContent();
+    // The newest message's words (the list at the top keeps the older ones).
+    const messageText = () => page.locator('#message p .text').first().textContent();
     const saved = async (download, name) => {
         const file = path.join(work, 'downloaded-' + name);
         await download.saveAs(file);
         return fs.readFileSync(file);
     };
+
+    // First steps: what the page is, its version and help, the steps; the
+    // put-back controls only once a file is open.
+    assert.match(await page.title(), /^torv: see, take out and put back a game's images$/);
+    assert.match(await page.locator('#version').textContent(), /^\d+\.\d+\.\d+$/);
+    assert.ok(await page.locator('#help-link').isVisible() && await page.locator('#start ol.steps li').count() === 4);
+    assert.ok(await page.locator('#put-back').isHidden(), 'put-back controls before any file is open');
 
     // Every sample: counted, then every image through a zip download.
     await page.setInputFiles('#open', sources.map((name) => path.join(samples, name)));
@@ -144,6 +152,9 @@ function readIndexedPng(file) {
         assert.deepStrictEqual(fs.readdirSync(unzipped).sort(), names.slice().sort(), source + ': the zip holds the images alone');
         console.log(`${source}: ${layout}, ${names.length} images, every BMP in the zip as torv writes it`);
     }
+    assert.match(await section('intro.bin').locator('.what').textContent(), /^animation, 60 frames: 320×224 · /);
+    assert.deepStrictEqual(await page.locator('#index a').allTextContents(), ['four.bin', 'intro.bin', 'panels.bin', 'picture.bin', 'triple.bin']);
+    assert.ok(await page.locator('#put-back').isVisible());
 
     // The script interface: BMP, PNG and pixels of images, against torv's.
     for (const source of ['panels.bin', 'intro.bin']) {
@@ -183,7 +194,7 @@ function readIndexedPng(file) {
     // Zoom and pointing: the pixel under the pointer, with its index and
     // colour as the BMP has them.
     const four = section('four.bin');
-    await four.locator('select[aria-label="zoom"]').selectOption('3');
+    await four.locator('select.zoom').selectOption('3');
     const figure = four.locator('[data-name="four2.bmp"]');
     await figure.locator('canvas').scrollIntoViewIfNeeded();
     const box = await figure.locator('canvas').boundingBox();
@@ -206,10 +217,13 @@ function readIndexedPng(file) {
         const target = [...document.querySelectorAll('section.file')].find((s) => s.querySelector('h2').textContent === 'panels.bin');
         target.querySelector('.images').dispatchEvent(new DragEvent('drop', { dataTransfer: dropped, bubbles: true, cancelable: true }));
     }, [[...fs.readFileSync(path.join(samples, 'panels1.bmp'))], [...fs.readFileSync(path.join(samples, 'triple.bin'))]]);
-    await page.waitForFunction(() => document.querySelectorAll('section.file[data-layout="raw_triple"]').length === 2);
+    // triple.bin was open already: one section still.
+    await section('triple.bin').locator('.file-messages', { hasText: 'triple.bin is open already' }).waitFor();
+    assert.strictEqual(await page.locator('section.file[data-layout="raw_triple"]').count(), 1);
     assert.strictEqual(await page.locator('#target option:checked').textContent(), 'panels.bin');
     assert.match(await page.locator('#edited-list').textContent(), /^1 edited image: panels1\.bmp$/);
-    console.log('dropped: a source file opened, an edited image taken for the section it fell on');
+    assert.match(await section('panels.bin').locator('.file-messages').textContent(), /took panels1\.bmp as edited image/);
+    console.log('dropped: a source file opened once, an edited image taken for the section it fell on, said there');
 
     // Packing in the page and with torv-pack, from the same edited files.
     async function packBoth(source, edited, { nearest = false } = {}) {
@@ -264,7 +278,7 @@ function readIndexedPng(file) {
     fs.writeFileSync(downloadedPng, pngBytes);
     execFileSync('/usr/bin/convert', [downloadedPng, '-fill', '#f8f800', '-draw', 'rectangle 10,10,40,30', downloadedPng]);
     await packBoth('four.bin', { 'four2.png': fs.readFileSync(downloadedPng) });
-    const report = await page.locator('#message meter').count();
+    const report = await page.locator('#report meter').count();
     assert.ok(report >= 1, 'the room a packing used is shown as a bar');
     console.log('packing in the page gives torv-pack\'s bytes (an image edited in a BMP, a frame, a PNG from the page edited in ImageMagick)');
 
@@ -301,7 +315,7 @@ function readIndexedPng(file) {
         await page.click('#pack');
         await page.waitForFunction(() => document.getElementById('message').textContent.length > 0, null, { timeout: 60000 });
         await page.waitForTimeout(300);
-        return { shown: await messageText(), downloads: downloads.length - before };
+        return { shown: await messageText(), report: await page.locator('#report').textContent(), downloads: downloads.length - before };
     }
     const four1 = edit('four1.bmp', scribble);
     for (const [name, says] of [['Four1.bmp', /^no image of the original is named Four1\.bmp: its images are four0\.bmp/],
@@ -315,7 +329,7 @@ function readIndexedPng(file) {
     assert.strictEqual(none.downloads, 0);
     const renamed = await packGiven('four.bin', { 'four1 (1).bmp': four1 });
     assert.strictEqual(renamed.downloads, 1);
-    assert.ok(renamed.shown.includes('four1 (1).bmp is taken as four1.bmp'), renamed.shown);
+    assert.ok(renamed.report.includes('four1 (1).bmp is taken as four1.bmp'), renamed.report);
     const { failure: cliFailure } = await packBoth('four.bin', { 'four1.bmp': four1 });
     assert.strictEqual(cliFailure, null);
     assert.ok((await saved(downloads[downloads.length - 1], 'four.bin'))
@@ -373,7 +387,7 @@ function readIndexedPng(file) {
     const checked = await page.isChecked('#nearest');
     await page.keyboard.press('Space');
     assert.strictEqual(await page.isChecked('#nearest'), !checked);
-    await intro.locator('.player').focus();
+    await intro.locator('.player .view').focus();
     await page.keyboard.press('Home');
     await intro.locator('.frame-name').filter({ hasText: 'frame 1 of 60' }).waitFor();
     await page.keyboard.press('ArrowRight');
@@ -387,10 +401,246 @@ function readIndexedPng(file) {
     console.log('keyboard: Tab reaches the main controls, Space toggles, the player steps and plays');
 
     // Closing a file takes its section away and leaves the others.
-    await page.locator('section.file[data-layout="raw_triple"]').first().getByRole('button', { name: 'Close' }).click();
-    await page.waitForFunction(() => document.querySelectorAll('section.file[data-layout="raw_triple"]').length === 1);
+    await section('triple.bin').getByRole('button', { name: 'Close triple.bin' }).click();
+    await page.waitForFunction(() => document.querySelectorAll('section.file[data-layout="raw_triple"]').length === 0);
     assert.deepStrictEqual(await page.locator('#target option').allTextContents(),
-        ['no original (layout below)', 'four.bin', 'intro.bin', 'panels.bin', 'picture.bin', 'triple.bin']);
+        ['no original (layout below)', 'four.bin', 'intro.bin', 'panels.bin', 'picture.bin']);
+
+
+    // ---- Feedback where the eye is ------------------------------------------
+
+    // Two refusals at once: both kept, each naming its file.
+    await page.setInputFiles('#open', [huge, odd]);
+    await page.waitForFunction(() => ['huge.bin:', 'odd.bin:'].every((name) => [...document.querySelectorAll('#message .about')].some((about) => about.textContent === name)));
+    console.log('two files refused together: both messages kept, each with its file');
+
+    // Progress and cancel stay in view while work runs, wherever the page is scrolled.
+    await page.evaluate(() => window.scrollTo(0, document.body.scrollHeight));
+    const zipped = page.waitForEvent('download');
+    await page.evaluate(() => [...document.querySelectorAll('section.file')].find((s) => s.dataset.file === 'intro.bin')
+        .querySelector('button[aria-label="All as PNG (zip): intro.bin"]').click());
+    await page.locator('#progress').waitFor({ state: 'visible' });
+    const bar = await page.locator('#progress').boundingBox();
+    const viewport = page.viewportSize();
+    assert.ok(bar.y >= 0 && bar.y + bar.height <= viewport.height, 'the progress bar is in view: ' + JSON.stringify(bar));
+    assert.ok(await page.locator('#cancel').isVisible());
+    await zipped;
+    console.log('progress and cancel in a bar in view while work runs');
+
+    // A long list of edited images folds to a count.
+    await page.click('#clear-edited');
+    await page.setInputFiles('#images-in', bmpsOf('intro.bin').slice(0, 7).map((name) => path.join(samples, name)));
+    assert.strictEqual(await page.locator('#edited-list details summary').textContent(), '7 edited images');
+    await page.click('#clear-edited');
+
+    // ---- Finding your way -------------------------------------------------------
+
+    const fold = section('four.bin').getByRole('button', { name: 'Fold four.bin' });
+    await fold.click();
+    assert.ok(await section('four.bin').locator('.body').isHidden());
+    await section('four.bin').getByRole('button', { name: 'Unfold four.bin' }).click();
+    assert.ok(await section('four.bin').locator('.body').isVisible());
+    // At 4x the pixel readout and the palette stay beside the image.
+    for (const [name, image] of [['intro.bin', '.player .view canvas'], ['four.bin', '[data-name="four2.bmp"] .view canvas']]) {
+        await section(name).locator('select.zoom').selectOption('4');
+        const shown = await section(name).locator(image).boundingBox();
+        const palette = await section(name).locator(image).locator('xpath=ancestor::*[.//*[contains(@class,"palette")]][1]')
+            .locator('.palette').first().boundingBox();
+        assert.ok(palette.x >= shown.x + shown.width - 1 && palette.x + palette.width <= viewport.width, `${name}: the palette beside the image at 4x`);
+        await section(name).locator('select.zoom').selectOption('1');
+    }
+    console.log('sections fold; at 4x the palette and readout stay beside the image');
+
+    // ---- The round trip --------------------------------------------------------------
+
+    // An image dropped on an image takes its place; the page's own zip given
+    // back is read as edited images.
+    await page.evaluate(async (image) => {
+        const dropped = new DataTransfer();
+        dropped.items.add(new File([new Uint8Array(image)], 'my drawing.png'));
+        const four = [...document.querySelectorAll('section.file')].find((s) => s.dataset.file === 'four.bin');
+        four.querySelector('[data-name="four2.bmp"] canvas').dispatchEvent(new DragEvent('drop', { dataTransfer: dropped, bubbles: true, cancelable: true }));
+    }, [...pngBytes]);
+    await page.locator('#edited-list', { hasText: 'four2.png' }).waitFor();
+    assert.match(await section('four.bin').locator('.file-messages').textContent(), /four2\.png takes the place of four2\.bmp/);
+    await page.click('#clear-edited');
+    await page.setInputFiles('#images-in', path.join(work, 'four.bin.zip'));
+    await page.locator('#edited-list', { hasText: '4 edited images: four0.bmp, four1.bmp, four2.bmp, four3.bmp' }).waitFor();
+    await page.click('#clear-edited');
+    console.log('an image dropped on an image replaces it; the page\'s zip given back gives its images');
+
+    // After packing, each changed image beside the original, its changed pixels counted as torv sees them.
+    const edited2 = edit('four2.bmp', (file) => { for (let k = 0; k < 64; k++) file[1078 + 3000 + 5 * k] = (file[1078 + 3000 + 5 * k] + 37) % 256; });
+    await packBoth('four.bin', { 'four2.bmp': edited2 });
+    const inView = await page.evaluate(() => {
+        const box = document.getElementById('report').getBoundingClientRect();
+        return box.top < window.innerHeight && box.bottom > 0;
+    });
+    assert.ok(inView, 'the report of a packing is in view');
+    const compared2 = page.locator('#report .compare[data-name="four2.bmp"]');
+    await compared2.waitFor();
+    const before2 = readBmp(fs.readFileSync(path.join(samples, 'four2.bmp')));
+    const after2 = readBmp(edited2);
+    let differing = 0;
+    for (let k = 0; k < before2.indices.length; k++) {
+        if (before2.palette[before2.indices[k]].join() !== after2.palette[after2.indices[k]].join()) differing += 1;
+    }
+    assert.ok(differing > 0);
+    assert.strictEqual(Number(await compared2.getAttribute('data-changed')), differing);
+    assert.strictEqual(await page.locator('#report .compare').count(), 1, 'only the changed image is compared');
+    console.log(`the packed file reopened: four2.bmp beside the original, ${differing} changed pixels marked`);
+
+    // ---- A whole game folder -------------------------------------------------------
+
+    const game = path.join(work, 'game');
+    fs.mkdirSync(path.join(game, 'data'), { recursive: true });
+    for (const source of ['four.bin', 'panels.bin']) fs.copyFileSync(path.join(samples, source), path.join(game, 'data', source));
+    fs.copyFileSync(path.join(samples, 'intro.bin'), path.join(game, 'intro.bin'));
+    fs.writeFileSync(path.join(game, 'readme.txt'), 'not a source');
+    const projectTool = path.join(linuxBuild, 'torv-project');
+    execFileSync(projectTool, ['unpack', game, path.join(work, 'cli-project'), '-q']);
+    execFileSync(projectTool, ['unpack', game, path.join(work, 'cli-gif'), '--gif', '-q']);
+    const tree = (folder) => {
+        const files = {};
+        const walk = (at, prefix) => {
+            for (const entry of fs.readdirSync(at, { withFileTypes: true })) {
+                if (entry.isDirectory()) walk(path.join(at, entry.name), prefix + entry.name + '/');
+                else files[prefix + entry.name] = fs.readFileSync(path.join(at, entry.name));
+            }
+        };
+        walk(folder, '');
+        return files;
+    };
+    const sameTree = (a, b, what) => {
+        assert.deepStrictEqual(Object.keys(a).sort(), Object.keys(b).sort(), what + ': the files');
+        for (const name of Object.keys(a)) assert.ok(a[name].equals(b[name]), `${what}: ${name} differs`);
+    };
+    const unzipped = (zipFile) => {
+        const into = fs.mkdtempSync(path.join(work, 'unzipped-'));
+        execFileSync('unzip', ['-q', zipFile, '-d', into]);
+        return into;
+    };
+    const projectDownload = page.waitForEvent('download');
+    await page.setInputFiles('#open-folder', game);
+    const projectZip = path.join(work, 'game-project.zip');
+    const gotProject = await projectDownload;
+    assert.strictEqual(gotProject.suggestedFilename(), 'game-project.zip');
+    await gotProject.saveAs(projectZip);
+    sameTree(tree(unzipped(projectZip)), tree(path.join(work, 'cli-project')), 'the project zip against torv-project unpack');
+    console.log('a folder opened: its project zip holds what torv-project unpack writes, byte for byte');
+
+    // The animation as GIF, as torv-project unpack --gif writes it.
+    const gifDownload = page.waitForEvent('download');
+    await section('intro.bin').getByRole('button', { name: 'Download intro.bin\'s animation as GIF' }).click();
+    assert.ok((await saved(await gifDownload, 'intro.gif')).equals(fs.readFileSync(path.join(work, 'cli-gif', 'intro', 'intro.gif'))));
+    console.log('the player\'s GIF is torv-project unpack --gif\'s');
+
+    // The project edited and zipped again, built in the page and by torv-project build --patch.
+    const edited = path.join(work, 'edited-project');
+    fs.cpSync(path.join(work, 'cli-project'), edited, { recursive: true });
+    execFileSync('/usr/bin/convert', [path.join(edited, 'intro', 'intro005.png'), '-fill', '#f8f800', '-draw', 'rectangle 30,20,90,60', path.join(edited, 'intro', 'intro005.png')]);
+    const editedZip = path.join(work, 'edited-project.zip');
+    execFileSync('python3', ['-c', 'import os, sys, zipfile\nwith zipfile.ZipFile(sys.argv[2], "w", zipfile.ZIP_DEFLATED) as z:\n    for top, _, names in os.walk(sys.argv[1]):\n        for n in names: z.write(os.path.join(top, n), os.path.relpath(os.path.join(top, n), sys.argv[1]))', edited, editedZip]);
+    execFileSync(projectTool, ['build', edited, game, path.join(work, 'cli-build', 'build'), '--patch', path.join(work, 'cli-build', 'patches'), '-q']);
+    await page.locator('#building summary').click();
+    await page.setInputFiles('#project-in', editedZip);
+    await page.setInputFiles('#game-in', game);
+    const buildDownload = page.waitForEvent('download');
+    await page.click('#build');
+    const builtZip = path.join(work, 'edited-build.zip');
+    await (await buildDownload).saveAs(builtZip);
+    sameTree(tree(unzipped(builtZip)), tree(path.join(work, 'cli-build')), 'the build against torv-project build --patch');
+    console.log('a project zip built in the page: the changed file and its BPS patch as torv-project build --patch makes them');
+
+    // Applying the patch; a patch for another file refused.
+    await page.locator('#patching summary').click();
+    await page.setInputFiles('#patch-in', path.join(work, 'cli-build', 'patches', 'intro.bin.bps'));
+    await page.setInputFiles('#patch-source', path.join(game, 'intro.bin'));
+    const patchedDownload = page.waitForEvent('download');
+    await page.click('#apply-patch');
+    assert.ok((await saved(await patchedDownload, 'intro.bin')).equals(fs.readFileSync(path.join(work, 'cli-build', 'build', 'intro.bin'))));
+    await page.setInputFiles('#patch-source', path.join(game, 'data', 'four.bin'));
+    const downloadsBefore = downloads.length;
+    await page.click('#apply-patch');
+    await page.waitForFunction(() => document.querySelector('#message p.error .text') !== null);
+    assert.match(await messageText(), /another/);
+    assert.strictEqual(downloads.length, downloadsBefore);
+    console.log('a patch applied gives the built file; a patch for another file is refused: "' + await messageText() + '"');
+
+    // ---- The player, over time --------------------------------------------------------
+
+    const intro2 = section('intro.bin');
+    for (const [given, shown] of [['0', '1'], ['500', '60']]) {
+        await intro2.locator('input[type=number]').fill(given);
+        await intro2.locator('input[type=number]').dispatchEvent('change');
+        assert.strictEqual(await intro2.locator('input[type=number]').inputValue(), shown);
+        assert.match(await intro2.locator('.fps-note').textContent(), new RegExp(`^clamped to ${shown} `));
+    }
+    await intro2.locator('.thumb').nth(7).click();
+    await page.keyboard.press('ArrowRight');
+    await intro2.locator('.frame-name').filter({ hasText: 'frame 9 of 60' }).waitFor();
+    await page.keyboard.press('Tab');
+    assert.strictEqual(await page.evaluate(() => document.activeElement.classList.contains('thumb')), false, 'Tab goes past the thumbnails in one step');
+    console.log('fps of 0 and 500 clamped and shown so; arrow keys step after a thumbnail is clicked; one Tab past the thumbnails');
+
+    // The palette read from the keyboard; buttons named with their file.
+    const palette2 = section('four.bin').locator('[data-name="four2.bmp"] .palette');
+    await palette2.focus();
+    await page.keyboard.press('ArrowRight');
+    await page.keyboard.press('ArrowRight');
+    const entry2 = before2.palette[2];
+    assert.strictEqual(await section('four.bin').locator('[data-name="four2.bmp"] .pixel-info').textContent(),
+        `entry 2: #${entry2.map((c) => c.toString(16).padStart(2, '0')).join('')} (${entry2.join(', ')})`);
+    assert.strictEqual(await page.getByRole('button', { name: 'Download four2.bmp as PNG', exact: true }).count(), 1);
+    console.log('the palette read with the arrow keys; buttons carry their file\'s name');
+
+    // Closing gives back what opening took: elements and listeners.
+    const cdp = await page.context().newCDPSession(page);
+    const counts = async () => {
+        await cdp.send('HeapProfiler.collectGarbage');
+        return cdp.send('Memory.getDOMCounters');
+    };
+    const loop = path.join(work, 'loop.bin');
+    fs.copyFileSync(path.join(samples, 'intro.bin'), loop);
+    await page.evaluate(() => document.getElementById('message').replaceChildren());
+    const beforeOpen = await counts();
+    for (let k = 0; k < 8; k++) {
+        await page.setInputFiles('#open', loop);
+        await section('loop.bin').locator('.thumb').first().waitFor();
+        await page.waitForTimeout(100);
+        await section('loop.bin').getByRole('button', { name: 'Close loop.bin' }).click();
+        await page.waitForFunction(() => !document.querySelector('section.file[data-file="loop.bin"]'));
+    }
+    await page.evaluate(() => document.getElementById('message').replaceChildren());
+    const afterClose = await counts();
+    for (const what of ['nodes', 'jsEventListeners']) {
+        assert.ok(Math.abs(afterClose[what] - beforeOpen[what]) <= 0.05 * beforeOpen[what],
+            `${what}: ${beforeOpen[what]} before, ${afterClose[what]} after 8 opens and closes`);
+    }
+    console.log(`8 opens and closes: ${beforeOpen.nodes} -> ${afterClose.nodes} elements, ${beforeOpen.jsEventListeners} -> ${afterClose.jsEventListeners} listeners`);
+
+    // ---- Accessibility, light and dark, and a narrow window -------------------------------
+
+    const axeFile = require.resolve('axe-core/axe.min.js');
+    const violationsOf = async (inPage) => {
+        await inPage.addScriptTag({ path: axeFile });
+        return inPage.evaluate(async () => (await window.axe.run(document, { resultTypes: ['violations'] })).violations
+            .map((violation) => `${violation.id}: ${violation.nodes.slice(0, 3).map((node) => node.target.join(' ')).join(', ')}`));
+    };
+    assert.deepStrictEqual(await violationsOf(page), [], 'axe-core, light');
+    const narrow = await launch(pageFile, { viewport: { width: 400, height: 800 }, colorScheme: 'dark' });
+    await narrow.page.setInputFiles('#open', ['four.bin', 'intro.bin'].map((name) => path.join(samples, name)));
+    await narrow.page.locator('.thumb').first().waitFor();
+    await narrow.page.locator('section.file[data-file="four.bin"] select.zoom').selectOption('4');
+    // An error and a note on screen, for their contrast in dark mode.
+    await narrow.page.setInputFiles('#open', [odd, path.join(samples, 'four.bin')]);
+    await narrow.page.locator('#message p.note').waitFor();
+    await narrow.page.locator('#message p.error').waitFor();
+    const widths = await narrow.page.evaluate(() => [document.documentElement.scrollWidth, window.innerWidth]);
+    assert.ok(widths[0] <= widths[1], `at 400 px nothing overflows sideways: ${widths.join(' > ')}`);
+    assert.deepStrictEqual(await violationsOf(narrow.page), [], 'axe-core, dark');
+    await narrow.browser.close();
+    console.log('axe-core: no violation, light or dark; at 400 px (zoom 4) the page is no wider than the window');
 
     assert.deepStrictEqual(offline(), [], 'the page asked the network for something');
     await browser.close();

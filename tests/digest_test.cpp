@@ -1,11 +1,12 @@
 // SHA-256: the published examples, and every length around the block and
-// padding boundaries against libmd's own whole-message function (the
+// padding boundaries against libmd's own (the
 // processor's SHA extensions, where they are, take the blocks).
 #include "io/digest.h"
 
 #include <gtest/gtest.h>
 #include <sha2.h>
 
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -15,6 +16,22 @@ namespace {
 
 std::string sha256_text(const std::string& text) {
     return sha256_of({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+}
+
+// libmd's digest of the whole message at once.
+std::string libmd_sha256(const std::uint8_t* data, std::size_t size) {
+    SHA2_CTX context;
+    SHA256Init(&context);
+    SHA256Update(&context, data, size);
+    std::uint8_t digest[SHA256_DIGEST_LENGTH];
+    SHA256Final(digest, &context);
+    std::string hex;
+    for (const std::uint8_t byte : digest) {
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02x", byte);
+        hex += pair;
+    }
+    return hex;
 }
 
 TEST(Digest, Sha256GivesThePublishedDigestsAndLibmdsForEveryLength) {
@@ -30,9 +47,7 @@ TEST(Digest, Sha256GivesThePublishedDigestsAndLibmdsForEveryLength) {
     for (std::size_t n = 0; n <= 200; ++n) lengths.push_back(n);
     lengths.insert(lengths.end(), {4095, 4096, 4097, 65536 + 55, data.size()});
     for (const std::size_t n : lengths) {
-        char expected[SHA256_DIGEST_STRING_LENGTH];
-        SHA256Data(data.data(), n, expected);
-        ASSERT_EQ(sha256_of({data.data(), n}), expected) << n << " bytes";
+        ASSERT_EQ(sha256_of({data.data(), n}), libmd_sha256(data.data(), n)) << n << " bytes";
     }
 }
 

@@ -20,7 +20,7 @@ module.exports = [
         languageOptions: { globals: { ...globals.worker, createTorv: 'readonly' } },
     },
     {
-        files: ['tests/web/*.js', 'bench/*.js', 'eslint.config.js'],
+        files: ['tests/web/*.js', 'bench/*.js', 'tools/*.js', 'eslint.config.js'],
         ...js.configs.recommended,
         languageOptions: { ecmaVersion: 2022, sourceType: 'commonjs', globals: { ...globals.node, ...globals.browser } },
     },

@@ -227,7 +227,9 @@ async function openFolder(files) {
     }
     for (const { path, file } of sources) await openInPage(new File([file], path.split('/').pop()));
     const given = await Promise.all(sources.map(async ({ path, file }) => ({ path, bytes: new Uint8Array(await file.arrayBuffer()) })));
+    performance.mark('project:start');
     const made = await session.project(given);
+    performance.mark('project:done');
     views.save(`${top}-project.zip`, made.bytes, 'application/zip');
     views.message(`${made.sources} ${made.sources === 1 ? 'source' : 'sources'}, ${made.images} images: the project downloaded as ${top}-project.zip`, 'done', top);
 }

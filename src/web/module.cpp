@@ -286,7 +286,8 @@ val zip_images(int handle, const std::string& kind, const val& on_image) {
         with_image(file, file.images[k], [&](const libtorv::image_view& image) {
             const std::string stem(libtorv::image_stem(image.name));
             if (kind == "png") {
-                check(torv::web::add_to_zip(zip, stem + ".png", value_of(libtorv::png_bytes(image))));
+                check(torv::web::add_to_zip(zip, stem + ".png", value_of(libtorv::png_bytes(image)),
+                                            torv::web::zip_storing::store));
             } else {
                 check(torv::web::add_to_zip(zip, std::string(image.name), value_of(libtorv::bmp_bytes(image))));
             }
@@ -523,7 +524,9 @@ val project_zip(const val& files, bool gif, const val& on_source) {
         const std::string folder = libtorv::project_folder_of(source.path);
         libtorv::project_source made = value_of(libtorv::unpack_to_project(
             source.path, source.contents, libtorv::image_format::png, gif, 1, [&](const libtorv::project_file& file) {
-                return torv::web::add_to_zip(zip, folder + "/" + file.name, file.contents);
+                // PNGs and GIFs are deflated already.
+                return torv::web::add_to_zip(zip, folder + "/" + file.name, file.contents,
+                                             torv::web::zip_storing::store);
             }));
         images += made.images.size();
         manifest.sources.push_back(std::move(made));

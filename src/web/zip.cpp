@@ -73,7 +73,8 @@ std::vector<std::uint8_t> deflated(std::span<const std::uint8_t> contents) {
 
 }  // namespace
 
-libtorv::result<> add_to_zip(zip_archive& zip, const std::string& name, std::span<const std::uint8_t> contents) {
+libtorv::result<> add_to_zip(zip_archive& zip, const std::string& name, std::span<const std::uint8_t> contents,
+                             zip_storing how) {
     if (zip.count == std::numeric_limits<std::uint16_t>::max()) {
         return too_large("a zip archive without zip64 holds fewer than 65535 files");
     }
@@ -86,7 +87,8 @@ libtorv::result<> add_to_zip(zip_archive& zip, const std::string& name, std::spa
     if (contents.size() + 2 * name.size() + 256 > room_left) {
         return too_large("a zip archive without zip64 holds less than 4 GiB");
     }
-    const std::vector<std::uint8_t> packed = deflated(contents);
+    const std::vector<std::uint8_t> packed =
+        how == zip_storing::deflate ? deflated(contents) : std::vector<std::uint8_t>();
     const bool stored = packed.empty();
     const std::span<const std::uint8_t> data = stored ? contents : std::span<const std::uint8_t>(packed);
     const auto crc =

@@ -24,7 +24,11 @@ struct zip_archive {
     std::uint16_t count = 0;
 };
 
-libtorv::result<> add_to_zip(zip_archive& zip, const std::string& name, std::span<const std::uint8_t> contents);
+// Adds a file, deflated where that makes it smaller, or stored as it is
+// (for PNGs and GIFs, deflated already).
+enum class zip_storing : std::uint8_t { deflate, store };
+libtorv::result<> add_to_zip(zip_archive& zip, const std::string& name, std::span<const std::uint8_t> contents,
+                             zip_storing how = zip_storing::deflate);
 
 // The whole archive; `zip` is left empty.
 std::vector<std::uint8_t> finish_zip(zip_archive& zip);

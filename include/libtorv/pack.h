@@ -15,6 +15,7 @@
 // std::bad_alloc.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +33,50 @@ std::vector<std::string> layout_names();
 // to be thrown away. `original` may be null.
 result<pack_result> pack_images(std::string_view prefix, const image_folder& folder, const original_file* original,
                                 const pack_settings& settings, const byte_writer& write);
+
+// ---------------------------------------------------------------------------
+// Packing in steps, for a front end whose workers share no memory (a page's):
+// every worker finds the outline once, the frames of a frame sequence are
+// prepared a batch at a time on any of them, and one packs with every batch
+// given. The file is the one pack_images makes alone.
+//
+//   outline = outline_images(prefix, folder, original, settings)   on each worker
+//   batch   = prepare_frames(outline, folder, original, settings, first, count)
+//   settings.prepared = {batch, ...}
+//   pack_outlined(outline, folder, original, settings, write)      on one
+
+// What packing takes: the layout, its image files in order, and the
+// original's records.
+struct pack_outline {
+    std::string layout;
+    std::vector<std::string> files;        // the images' files, in the layout's order (a frame sequence's frames)
+    std::vector<bool> from_original;       // per file: the original's image, taken without reading the file
+    std::vector<original_record> records;  // a frame sequence's original: its records
+    // True if its frames can be prepared in batches: a frame sequence.
+    bool in_batches = false;
+};
+
+// Decides the layout and finds the image files as pack_images does, reading
+// no more than the first image of a layout (only when neither the original
+// nor settings.layout says which).
+result<pack_outline> outline_images(std::string_view prefix, const image_folder& folder, const original_file* original,
+                                    const pack_settings& settings);
+
+// Frames [first, first + count) of the outline's frame sequence, prepared
+// (read, fitted to their palettes, compared with the original's, compressed)
+// as packing prepares them: bytes for settings.prepared. A frame that fails
+// ends the batch with its failure, which packing meets in its turn, so that
+// it fails as pack_images would. bad_argument for an outline that is no
+// frame sequence's.
+result<bytes> prepare_frames(const pack_outline& outline, const image_folder& folder, const original_file* original,
+                             const pack_settings& settings, std::size_t first, std::size_t count);
+
+// Packs what the outline (made by outline_images for the same folder,
+// original and settings) names, as pack_images does; the frames of
+// settings.prepared are taken as they are.
+result<pack_result> pack_outlined(const pack_outline& outline, const image_folder& folder,
+                                  const original_file* original, const pack_settings& settings,
+                                  const byte_writer& write);
 
 // The prefix that image files named `names` were written under, as torv
 // names them: that of a first frame (name000), of a first digit-named image

@@ -98,6 +98,20 @@ struct pack_settings {
     bool nearest = false;  // colours the palette lacks go to the nearest one instead of failing
     unsigned jobs = 1;     // threads for compressing; the file is the same for every number
     option_words words;    // for the messages
+    // Batches of a frame sequence's frames prepared elsewhere (prepare_frames
+    // in libtorv/pack.h), with the same images, original and settings: their
+    // frames are taken as they are, the others prepared here. Views of the
+    // caller's bytes, which must outlive the packing.
+    std::vector<std::span<const std::uint8_t>> prepared;
+};
+
+// A record of a frame sequence's original file, as a walk of its records
+// found it.
+struct original_record {
+    std::int64_t start = 0;
+    std::int64_t end = 0;   // after its block
+    std::int64_t next = 0;  // where the record after it starts
+    bool padding = false;   // nothing but zero bytes: what zero padding reads as
 };
 
 // How much of the room a layout gives a part of the file its data takes.

@@ -348,8 +348,80 @@ result<image_match> match_images(const std::vector<std::string>& expected, const
     return matched;
 }
 
-result<pack_result> pack_images(std::string_view prefix, const image_folder& folder, const original_file* original,
-                                const pack_settings& settings, const byte_writer& write) {
+namespace {
+
+std::int64_t size_of(const original_file& original) {
+    return original.size >= 0 ? original.size : static_cast<std::int64_t>(original.bytes.size());
+}
+
+// What an outline stands for, checked: a caller may have made it by hand.
+struct outlined {
+    const layout* format = nullptr;
+    std::vector<image_file> files;
+};
+
+bool records_hold_together(const layout& format, const std::vector<original_record>& records, std::int64_t size) {
+    std::int64_t start = 0;
+    for (const original_record& record : records) {
+        if (record.start != start || record.end < start + static_cast<std::int64_t>(torv::header_extent(format)) ||
+            record.end > record.next || record.next > size ||
+            record.next != torv::next_record_start(format, record.end)) {
+            return false;
+        }
+        start = record.next;
+    }
+    return true;
+}
+
+result<outlined> check_outline(const pack_outline& outline, const original_file* original) {
+    auto refuse = [](const std::string& why) { return failure_of(code::bad_argument, "the outline " + why); };
+    const layout* format = torv::layout_named(outline.layout);
+    if (format == nullptr) {
+        return refuse("names no layout");
+    }
+    if (outline.files.empty() || outline.from_original.size() != outline.files.size()) {
+        return refuse("names no images, or is not whole");
+    }
+    if (original != nullptr && torv::find_layout(size_of(*original)) != format) {
+        return refuse("is not of the original's layout");
+    }
+    const bool frames = torv::is_record_walk(*format);
+    if (frames ? outline.files.size() > static_cast<std::size_t>(format->file_size / format->record_alignment)
+               : outline.files.size() != format->images.size()) {
+        return refuse("does not name the images its layout holds");
+    }
+    const bool records_expected = frames && original != nullptr;
+    if ((!records_expected && !outline.records.empty()) ||
+        (records_expected && !records_hold_together(*format, outline.records, size_of(*original)))) {
+        return refuse("does not hold the original's records");
+    }
+    outlined checked{format, {}};
+    for (std::size_t k = 0; k < outline.files.size(); ++k) {
+        const std::string& name = outline.files[k];
+        checked.files.push_back(image_file{name, name.ends_with(".png"), outline.from_original[k]});
+    }
+    return checked;
+}
+
+// The original as a stream over its bytes.
+torv::input_stream stream_of(const original_file* original) {
+    torv::input_stream in;
+    if (original != nullptr) {
+        torv::attach_memory(in, original->bytes);
+    }
+    return in;
+}
+
+pack_settings with_jobs(const pack_settings& settings) {
+    pack_settings used = settings;
+    used.jobs = std::max(1u, settings.jobs);
+    return used;
+}
+
+}  // namespace
+
+result<pack_outline> outline_images(std::string_view prefix, const image_folder& folder, const original_file* original,
+                                    const pack_settings& settings) {
     const finder find{folder, std::string(prefix)};
     const result<const layout*> chosen = find.choose_layout(settings.layout, original, settings.words);
     if (!chosen) {
@@ -360,13 +432,53 @@ result<pack_result> pack_images(std::string_view prefix, const image_folder& fol
     if (!files) {
         return files.error();
     }
-    torv::input_stream original_bytes;
-    if (original != nullptr) {
-        torv::attach_memory(original_bytes, original->bytes);
+    pack_outline outline;
+    outline.layout = format.name;
+    outline.in_batches = torv::is_record_walk(format);
+    for (const image_file& file : *files) {
+        outline.files.push_back(file.name);
+        outline.from_original.push_back(file.as_original);
     }
-    pack_settings used = settings;
-    used.jobs = std::max(1u, settings.jobs);
-    return torv::pack(format, *files, folder, original != nullptr ? &original_bytes : nullptr, used, write);
+    if (outline.in_batches && original != nullptr) {
+        torv::input_stream in = stream_of(original);
+        outline.records = torv::walk_records(format, in);
+    }
+    return outline;
+}
+
+result<bytes> prepare_frames(const pack_outline& outline, const image_folder& folder, const original_file* original,
+                             const pack_settings& settings, std::size_t first, std::size_t count) {
+    const result<outlined> checked = check_outline(outline, original);
+    if (!checked) {
+        return checked.error();
+    }
+    if (!torv::is_record_walk(*checked->format)) {
+        return failure_of(code::bad_argument, "only a frame sequence's frames are prepared in batches");
+    }
+    torv::input_stream in = stream_of(original);
+    return torv::prepare_frames(*checked->format, checked->files, folder, original != nullptr ? &in : nullptr,
+                                &outline.records, with_jobs(settings), first, count);
+}
+
+result<pack_result> pack_outlined(const pack_outline& outline, const image_folder& folder,
+                                  const original_file* original, const pack_settings& settings,
+                                  const byte_writer& write) {
+    const result<outlined> checked = check_outline(outline, original);
+    if (!checked) {
+        return checked.error();
+    }
+    torv::input_stream in = stream_of(original);
+    return torv::pack(*checked->format, checked->files, folder, original != nullptr ? &in : nullptr,
+                      with_jobs(settings), write, &outline.records);
+}
+
+result<pack_result> pack_images(std::string_view prefix, const image_folder& folder, const original_file* original,
+                                const pack_settings& settings, const byte_writer& write) {
+    const result<pack_outline> outline = outline_images(prefix, folder, original, settings);
+    if (!outline) {
+        return outline.error();
+    }
+    return pack_outlined(*outline, folder, original, settings, write);
 }
 
 }  // namespace libtorv

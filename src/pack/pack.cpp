@@ -147,9 +147,10 @@ result<pack_result> pack_single(const layout& format, std::span<const image_file
 namespace torv {
 
 result<pack_result> pack(const layout& format, std::span<const image_file> files, const image_folder& folder,
-                         input_stream* original, const pack_settings& settings, const byte_writer& out) {
+                         input_stream* original, const pack_settings& settings, const byte_writer& out,
+                         const std::vector<original_record>* records) {
     if (is_record_walk(format)) {
-        return pack_parts::pack_frames(format, files, folder, original, settings, out);
+        return pack_parts::pack_frames(format, files, folder, original, settings, out, records);
     }
     return pack_parts::pack_single(format, files, folder, original, settings, out);
 }

@@ -3,15 +3,19 @@
 // kind of frame (see frame_kind). Once every frame is ready, a plan says
 // where each record goes (see pack/frame_plan.h) and the records are written
 // front to back. What is held is the compressed blocks, which together
-// cannot exceed the file's size.
+// cannot exceed the file's size. Frames can also be prepared in batches for
+// another packer (a worker of a page that shares no memory with it), which
+// takes them in their turn as if it had prepared them itself.
 #include <algorithm>
 #include <functional>
 #include <optional>
 
 #include "codec/lzss_encode.h"
+#include "io/little_endian.h"
 #include "pack/frame_plan.h"
 #include "pack/pack_parts.h"
 #include "pack/parallel.h"
+#include "pack/prepared_frames.h"
 
 namespace torv::pack_parts {
 
@@ -21,31 +25,11 @@ constexpr std::size_t frames_per_job = 4;
 constexpr std::size_t min_batch = 8;
 constexpr std::size_t copy_chunk = 64 * 1024;
 
-// A record of the original file, as its walk found it.
-struct old_record {
-    std::int64_t start = 0;
-    std::int64_t end = 0;   // after its block
-    std::int64_t next = 0;  // where the record after it starts
-    bool padding = false;   // nothing but zero bytes: what zero padding reads as
+using old_record = original_record;
 
-    std::int64_t span() const { return next - start; }
-};
-
-// What a frame is, decided once when it is prepared; the planner and the
-// writer go by it.
-enum class frame_kind : std::uint8_t {
-    // The original's record (one that is not padding), unchanged: its bytes
-    // are copied, wherever it lands; given more room its block is
-    // stretched. With a block re-encoded (`shrunk`) it can give up room.
-    kept,
-    // Changed: a block compressed anew. Where its original record stood, it
-    // may keep that span in place, so that the records after it keep theirs.
-    edited,
-    // Colour 0 everywhere with an all-zero palette, standing for no record
-    // of the original that must stay: zero padding at the end of the file,
-    // else a record of the zero block.
-    zero,
-};
+std::int64_t span_of(const old_record& record) {
+    return record.next - record.start;
+}
 
 struct frame {
     std::size_t number = 0;
@@ -62,6 +46,10 @@ struct frame {
     bytes block;
 };
 
+prepared_frame prepared_of(frame&& f) {
+    return {f.number, f.kind, f.re_encoded, std::move(f.header), std::move(f.block), std::move(f.notes)};
+}
+
 bool all_zero(input_stream& in, std::int64_t from, std::int64_t to) {
     bytes chunk(copy_chunk);
     for (std::int64_t at = from; at < to; at += static_cast<std::int64_t>(copy_chunk)) {
@@ -73,19 +61,6 @@ bool all_zero(input_stream& in, std::int64_t from, std::int64_t to) {
         }
     }
     return true;
-}
-
-std::vector<old_record> walk_original(const layout& format, input_stream& in) {
-    std::vector<old_record> records;
-    // Only where each block ends matters here: keep one byte of each.
-    for_each_record(
-        format, in,
-        [&](const record_data& record, std::int32_t) {
-            records.push_back({record.start, record.end, record.next, all_zero(in, record.start, record.next)});
-            return true;
-        },
-        1);
-    return records;
 }
 
 // The kind of a prepared frame.
@@ -168,7 +143,7 @@ struct frame_packer {
     // less room than the original's.
     void keep_if_smaller(frame& f, bytes block) const {
         f.re_encoded = true;
-        if (rounded(f.header.size() + block.size()) < f.old->span()) {
+        if (rounded(f.header.size() + block.size()) < span_of(*f.old)) {
             f.block = std::move(block);
             f.block.shrink_to_fit();
         }
@@ -186,8 +161,8 @@ struct frame_packer {
     std::int64_t least_span(const frame& f) const {
         switch (f.kind) {
             case frame_kind::kept:
-                return f.block.empty() ? f.old->span()
-                                       : std::min(f.old->span(), rounded(f.header.size() + f.block.size()));
+                return f.block.empty() ? span_of(*f.old)
+                                       : std::min(span_of(*f.old), rounded(f.header.size() + f.block.size()));
             case frame_kind::edited: return rounded(f.header.size() + f.block.size());
             case frame_kind::zero: break;
         }
@@ -201,10 +176,10 @@ struct frame_packer {
     record_need need_of(const frame& f) const {
         record_need need;
         need.min_span = least_span(f);
-        need.preferred_span = f.kind == frame_kind::kept ? f.old->span() : need.min_span;
+        need.preferred_span = f.kind == frame_kind::kept ? span_of(*f.old) : need.min_span;
         if (f.kind == frame_kind::edited && f.old != nullptr) {
             need.old_start = f.old->start;
-            need.old_span = f.old->span();
+            need.old_span = span_of(*f.old);
         }
         return need;
     }
@@ -273,9 +248,9 @@ struct frame_packer {
         const std::int64_t goal = at + span;
         switch (f.kind) {
             case frame_kind::kept:
-                if (span >= f.old->span()) {
+                if (span >= span_of(*f.old)) {
                     kept.push_back(f.number);
-                    if (span == f.old->span()) {
+                    if (span == span_of(*f.old)) {
                         copy_original(f.old->start, f.old->next);
                         return;
                     }
@@ -300,7 +275,7 @@ struct frame_packer {
         text += ": " + std::to_string(plan.needed - plan.room) + " bytes over";
         std::vector<std::size_t> grown;
         for (const frame& f : frames) {
-            if (f.kind == frame_kind::edited && f.old != nullptr && least_span(f) > f.old->span()) {
+            if (f.kind == frame_kind::edited && f.old != nullptr && least_span(f) > span_of(*f.old)) {
                 grown.push_back(f.number);
             }
         }
@@ -340,31 +315,55 @@ struct frame_packer {
         return least;
     }
 
+    // Frame k, ready to be prepared: its number, the original's record of
+    // that number and whether its block should be re-encoded.
+    frame set_up(std::size_t k, bool shrinking) const {
+        frame f;
+        f.number = k;
+        f.old = k < olds.size() ? &olds[k] : nullptr;
+        // The original's last real record often stretches over the room
+        // after it: unchanged, it may have to give that room up to frames
+        // added after it.
+        const bool last_of_original =
+            f.old != nullptr && std::none_of(olds.begin() + static_cast<std::ptrdiff_t>(k) + 1, olds.end(),
+                                             [](const old_record& r) { return !r.padding; });
+        f.shrink_ready = shrinking || last_of_original;
+        return f;
+    }
+
+    // Prepares frames [first, last) on as many threads as packing has, the
+    // original's records read first, one after the other. Frames a batch
+    // given holds are taken from it.
+    std::vector<result<>> prepare_range(std::vector<frame>& ready) {
+        std::vector<result<>> prepared(ready.size());
+        std::vector<bool> taken(ready.size());
+        for (std::size_t k = 0; k < ready.size(); ++k) {
+            taken[k] = take_given(ready[k], prepared[k]);
+            if (!taken[k] || (ready[k].kind == frame_kind::kept && ready[k].shrink_ready && !ready[k].re_encoded)) {
+                read_old(ready[k]);
+            }
+        }
+        parallel_for(ready.size(), settings.jobs, [&](std::size_t k) {
+            if (!taken[k]) {
+                prepared[k] = prepare(ready[k]);
+            } else if (ready[k].old_data) {
+                shrink(ready[k]);  // as preparing would have, had it known that room runs short
+            }
+        });
+        return prepared;
+    }
+
     // Reads and prepares every frame; fails if one fails or the frames so
     // far cannot fit whatever follows, even with every kept frame shrunk.
     result<> prepare_all(std::vector<std::string>& notes) {
-        const unsigned jobs = settings.jobs;
-        const std::size_t batch = std::max(min_batch, frames_per_job * std::max(1u, jobs));
+        const std::size_t batch = std::max(min_batch, frames_per_job * std::max(1u, settings.jobs));
         std::int64_t least = 0;  // every frame at its least, zero frames as padding
         bool shrinking = false;  // kept frames are re-encoded as they come, once room ran short
         for (std::size_t first = 0; first < files.size(); first += batch) {
             const std::size_t last = std::min(files.size(), first + batch);
-            std::vector<frame> ready(last - first);
-            for (std::size_t k = first; k < last; ++k) {
-                frame& f = ready[k - first];
-                f.number = k;
-                f.old = k < olds.size() ? &olds[k] : nullptr;
-                // The original's last real record often stretches over the
-                // room after it: unchanged, it may have to give that room up
-                // to frames added after it.
-                const bool last_of_original =
-                    f.old != nullptr && std::none_of(olds.begin() + static_cast<std::ptrdiff_t>(k) + 1, olds.end(),
-                                                     [](const old_record& r) { return !r.padding; });
-                f.shrink_ready = shrinking || last_of_original;
-                read_old(f);
-            }
-            std::vector<result<>> prepared(ready.size());
-            parallel_for(ready.size(), jobs, [&](std::size_t k) { prepared[k] = prepare(ready[k]); });
+            std::vector<frame> ready;
+            for (std::size_t k = first; k < last; ++k) ready.push_back(set_up(k, shrinking));
+            std::vector<result<>> prepared = prepare_range(ready);
             for (std::size_t k = 0; k < ready.size(); ++k) {
                 if (!prepared[k]) {
                     return prepared[k].error();
@@ -397,6 +396,117 @@ struct frame_packer {
         return {};
     }
 
+    // ---- Frames prepared elsewhere ------------------------------------------------
+
+    // Per frame number: what a batch given holds of it.
+    std::vector<std::optional<prepared_frame>> given{};
+    std::vector<std::optional<failure>> given_failure{};
+
+    // True if a batch given holds frame f: its preparation (or the failure
+    // of it, in `done`) is taken.
+    bool take_given(frame& f, result<>& done) {
+        if (f.number < given_failure.size() && given_failure[f.number]) {
+            done = std::move(*given_failure[f.number]);
+            return true;
+        }
+        if (f.number >= given.size() || !given[f.number]) {
+            return false;
+        }
+        prepared_frame& ready = *given[f.number];
+        f.kind = ready.kind;
+        f.re_encoded = ready.re_encoded;
+        f.header = std::move(ready.header);
+        f.block = std::move(ready.block);
+        f.notes = std::move(ready.notes);
+        given[f.number].reset();
+        return true;
+    }
+
+    // Why a frame of a batch cannot be one this packing made, or nothing.
+    std::optional<std::string> misfit(const prepared_frame& f) const {
+        const std::size_t extent = block_extent(format);
+        const std::size_t most = 4 + extent + (extent + 7) / 8;  // all literals
+        const bool whole_block = f.block.size() >= 4 && f.block.size() <= most && get_u32le(f.block.data()) == extent;
+        if (f.header.size() != header_extent(format)) {
+            return "its palette is " + std::to_string(f.header.size()) + " bytes";
+        }
+        switch (f.kind) {
+            case frame_kind::kept:
+                if (f.number >= olds.size() || olds[f.number].padding) {
+                    return std::string("the original has no such record to keep");
+                }
+                if (!f.block.empty() && (!f.re_encoded || !whole_block ||
+                                         rounded(f.header.size() + f.block.size()) >= span_of(olds[f.number]))) {
+                    return std::string("its block is no smaller form of the original's");
+                }
+                return std::nullopt;
+            case frame_kind::edited:
+                return whole_block ? std::nullopt : std::optional<std::string>("its block is none");
+            case frame_kind::zero: break;
+        }
+        return f.block.empty() ? std::nullopt : std::optional<std::string>("a zero frame with a block");
+    }
+
+    // Takes in the batches of frames prepared elsewhere, checked against
+    // this packing.
+    result<> take_batches(std::span<const std::span<const std::uint8_t>> batches) {
+        given.resize(batches.empty() ? 0 : files.size());
+        given_failure.resize(given.size());
+        auto refuse = [](std::size_t number, const std::string& why) {
+            return failure_of(code::bad_argument, "frame " + std::to_string(number) +
+                                                      " of the prepared frames given is not one of this " +
+                                                      "packing: " + why);
+        };
+        for (const std::span<const std::uint8_t> bytes : batches) {
+            result<prepared_batch> batch = read_batch(bytes);
+            if (!batch) {
+                return std::move(batch).error();
+            }
+            if (batch->frames_in_packing != files.size()) {
+                return failure_of(code::bad_argument, "the prepared frames given are of a packing of " +
+                                                          std::to_string(batch->frames_in_packing) +
+                                                          " frames, not of these " + std::to_string(files.size()));
+            }
+            for (prepared_frame& f : batch->frames) {
+                if (f.number >= files.size() || given[f.number] || given_failure[f.number]) {
+                    return refuse(f.number, "it is not there, or given twice");
+                }
+                if (const std::optional<std::string> why = misfit(f)) {
+                    return refuse(f.number, *why);
+                }
+                given[f.number] = std::move(f);
+            }
+            if (batch->why) {
+                const std::size_t number = *batch->failed_frame;
+                if (number >= files.size() || given[number] || given_failure[number]) {
+                    return refuse(number, "it is not there, or given twice");
+                }
+                given_failure[number] = std::move(*batch->why);
+            }
+        }
+        return {};
+    }
+
+    // Prepares frames [first, first + count) for another packer: a batch.
+    bytes prepare_batch(std::size_t first, std::size_t count) {
+        prepared_batch batch;
+        batch.frames_in_packing = files.size();
+        std::vector<frame> ready;
+        for (std::size_t k = first; k < std::min(files.size(), first + count); ++k) {
+            ready.push_back(set_up(k, false));
+        }
+        std::vector<result<>> prepared = prepare_range(ready);
+        for (std::size_t k = 0; k < ready.size(); ++k) {
+            if (!prepared[k]) {
+                batch.failed_frame = ready[k].number;
+                batch.why = std::move(prepared[k]).error();
+                break;
+            }
+            batch.frames.push_back(prepared_of(std::move(ready[k])));
+        }
+        return batch_bytes(batch);
+    }
+
     // The plan of the records before `padding` zero frames at the end.
     record_plan plan(std::size_t padding) {
         const std::size_t records = frames.size() - padding;
@@ -413,8 +523,8 @@ struct frame_packer {
     result<pack_result> run() {
         pack_result packed;
         packed.layout = format.name;
-        if (original != nullptr) {
-            olds = walk_original(format, *original);
+        if (result<> taken = take_batches(settings.prepared); !taken) {
+            return std::move(taken).error();
         }
         if (result<> ready = prepare_all(packed.notes); !ready) {
             return std::move(ready).error();
@@ -454,15 +564,54 @@ struct frame_packer {
     }
 };
 
+// The original's records, walked once if the caller has not.
+std::vector<old_record> records_of(const layout& format, input_stream* original,
+                                   const std::vector<original_record>* records) {
+    if (original == nullptr) {
+        return {};
+    }
+    return records != nullptr ? *records : torv::walk_records(format, *original);
+}
+
 }  // namespace
 
 result<pack_result> pack_frames(const layout& format, std::span<const image_file> files, const image_folder& folder,
-                                input_stream* original, const pack_settings& settings, const byte_writer& out) {
+                                input_stream* original, const pack_settings& settings, const byte_writer& out,
+                                const std::vector<original_record>* records) {
     if (files.empty()) {
         return failure_of(code::missing_image, "no frames to pack");
     }
     frame_packer packer{format, files, folder, original, settings, out};
+    packer.olds = records_of(format, original, records);
     return packer.run();
 }
 
 }  // namespace torv::pack_parts
+
+namespace torv {
+
+std::vector<original_record> walk_records(const layout& format, input_stream& in) {
+    std::vector<original_record> records;
+    // Only where each block ends matters here: keep one byte of each.
+    for_each_record(
+        format, in,
+        [&](const record_data& record, std::int32_t) {
+            records.push_back(
+                {record.start, record.end, record.next, pack_parts::all_zero(in, record.start, record.next)});
+            return true;
+        },
+        1);
+    return records;
+}
+
+std::vector<std::uint8_t> prepare_frames(const layout& format, std::span<const image_file> files,
+                                         const image_folder& folder, input_stream* original,
+                                         const std::vector<original_record>* records, const pack_settings& settings,
+                                         std::size_t first, std::size_t count) {
+    const byte_writer nowhere = [](std::span<const std::uint8_t>) {};
+    pack_parts::frame_packer packer{format, files, folder, original, settings, nowhere};
+    packer.olds = pack_parts::records_of(format, original, records);
+    return packer.prepare_batch(first, count);
+}
+
+}  // namespace torv

@@ -55,6 +55,7 @@ result<fitted_record> fit_record(const layout& format, const std::vector<picture
 result<pack_result> pack_single(const layout& format, std::span<const image_file> files, const image_folder& folder,
                                 input_stream* original, const pack_settings& settings, const byte_writer& out);
 result<pack_result> pack_frames(const layout& format, std::span<const image_file> files, const image_folder& folder,
-                                input_stream* original, const pack_settings& settings, const byte_writer& out);
+                                input_stream* original, const pack_settings& settings, const byte_writer& out,
+                                const std::vector<original_record>* records);
 
 }  // namespace torv::pack_parts

@@ -1,15 +1,18 @@
 // The public headers given what a careless or hostile caller builds: image
 // views whose sizes disagree with their indices, record points anywhere,
-// names of any bytes. A call gives a value or a failure; it never reads or
+// names of any bytes, batches of prepared frames of any bytes (or a real
+// one, changed). A call gives a value or a failure; it never reads or
 // writes outside what it was given (the sanitizers watch), and never gives a
 // file of the wrong size.
 //
 // Input: 4 bytes of width, 4 of height, 8 of record offset, 4 of record
 // number (all little-endian, signed), one byte that picks a sample file;
 // the rest is the view's indices, and also names, one a line.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -39,6 +42,13 @@ T take(const std::uint8_t*& data, std::size_t& size) {
 // sequence of nothing but zero records (as cheap as a walk can be).
 std::vector<std::uint8_t> samples_made[3];
 
+// Two frames to pack, the outline of their packing and a batch of them.
+std::map<std::string, libtorv::bytes> two_frames;
+libtorv::image_folder frames_folder;
+libtorv::pack_settings frames_settings;
+libtorv::pack_outline frames_outline;
+libtorv::bytes frames_batch;
+
 const std::vector<std::uint8_t>& sample(std::uint8_t pick) {
     return samples_made[pick % std::size(samples_made)];
 }
@@ -49,6 +59,18 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     samples_made[0] = torv::samples::make_four_image_block();
     samples_made[1] = torv::samples::make_three_panel_block();
     samples_made[2].assign(torv::samples::frame_sequence_size, 0);
+
+    (void)libtorv::unpack_bytes(torv::samples::make_frame_sequence(2), "f", [](const libtorv::image_view& image) {
+        two_frames[std::string(image.name)] = *libtorv::bmp_bytes(image);
+        return true;
+    });
+    frames_folder.has = [](const std::string& name) { return two_frames.contains(name); };
+    frames_folder.read = [](const std::string& name, std::uint64_t) -> libtorv::result<libtorv::bytes> {
+        return two_frames.at(name);
+    };
+    frames_settings.layout = "frame_sequence";
+    frames_outline = *libtorv::outline_images("f", frames_folder, nullptr, frames_settings);
+    frames_batch = libtorv::prepare_frames(frames_outline, frames_folder, nullptr, frames_settings, 0, 2)->data;
     return 0;
 }
 
@@ -119,5 +141,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     (void)libtorv::image_stem(line);
     (void)libtorv::image_prefix(line, prefix);
+
+    // A batch of prepared frames: the bytes as they come, or the real one
+    // with some of them in it.
+    libtorv::bytes batch(rest.begin(), rest.end());
+    if (pick % 2 == 1 && !frames_batch.empty()) {
+        batch = frames_batch;
+        const std::size_t at = static_cast<std::size_t>(point.offset) % batch.size();
+        std::copy_n(rest.begin(), std::min(rest.size(), batch.size() - at),
+                    batch.begin() + static_cast<std::ptrdiff_t>(at));
+        batch.resize(batch.size() - static_cast<std::size_t>(point.number & 3));
+    }
+    libtorv::pack_settings settings = frames_settings;
+    settings.prepared = {batch};
+    std::size_t written = 0;
+    const libtorv::result<libtorv::pack_result> packed =
+        libtorv::pack_outlined(frames_outline, frames_folder, nullptr, settings,
+                               [&](std::span<const std::uint8_t> part) { written += part.size(); });
+    if (packed && written != torv::samples::frame_sequence_size) {
+        finding("a packing with a batch given wrote a file of the wrong size");
+    }
     return 0;
 }

@@ -165,7 +165,7 @@ TEST(PackApi, FramesPreparedInBatchesPackAsOnePackingDoes) {
         std::vector<bytes> batches;
         for (std::size_t first = outline->files.size() / 7 * 7;; first -= 7) {
             if (first != 14) {
-                batches.push_back(*prepare_frames(*outline, frames.folder(), from, settings, first, 7));
+                batches.push_back(prepare_frames(*outline, frames.folder(), from, settings, first, 7)->data);
             }
             if (first == 0)
                 break;
@@ -196,7 +196,7 @@ TEST(PackApi, BatchesAreTakenAsTheyAreAndThoseOfAnotherPackingRefused) {
     const memory_folder frames = frames_of(original);
     const result<pack_outline> outline = outline_images("intro", frames.folder(), &like, {});
     ASSERT_TRUE(outline);
-    const bytes batch = *prepare_frames(*outline, frames.folder(), &like, {}, 0, 4);
+    const bytes batch = prepare_frames(*outline, frames.folder(), &like, {}, 0, 4)->data;
 
     auto refusal = [&](const pack_outline& given_outline, std::vector<bytes> batches) {
         pack_settings settings;
@@ -222,7 +222,7 @@ TEST(PackApi, BatchesAreTakenAsTheyAreAndThoseOfAnotherPackingRefused) {
     memory_folder edited = frames;
     paint(edited.files["intro002.bmp"], 0, 224);
     pack_settings with_edit;
-    const bytes edit_batch = *prepare_frames(*outline, edited.folder(), &like, {}, 2, 1);
+    const bytes edit_batch = prepare_frames(*outline, edited.folder(), &like, {}, 2, 1)->data;
     with_edit.prepared = {edit_batch};
     const packed_file taken = packed_with(
         [&](const byte_writer& write) { return pack_outlined(*outline, frames.folder(), &like, with_edit, write); });

@@ -42,7 +42,7 @@ result<pack_result> pack_images(std::string_view prefix, const image_folder& fol
 //
 //   outline = outline_images(prefix, folder, original, settings)   on each worker
 //   batch   = prepare_frames(outline, folder, original, settings, first, count)
-//   settings.prepared = {batch, ...}
+//   settings.prepared = {batch.data, ...}
 //   pack_outlined(outline, folder, original, settings, write)      on one
 
 // What packing takes: the layout, its image files in order, and the
@@ -64,12 +64,13 @@ result<pack_outline> outline_images(std::string_view prefix, const image_folder&
 
 // Frames [first, first + count) of the outline's frame sequence, prepared
 // (read, fitted to their palettes, compared with the original's, compressed)
-// as packing prepares them: bytes for settings.prepared. A frame that fails
-// ends the batch with its failure, which packing meets in its turn, so that
-// it fails as pack_images would. bad_argument for an outline that is no
-// frame sequence's.
-result<bytes> prepare_frames(const pack_outline& outline, const image_folder& folder, const original_file* original,
-                             const pack_settings& settings, std::size_t first, std::size_t count);
+// as packing prepares them, for settings.prepared. A frame that fails ends
+// the batch with its failure, which packing meets in its turn, so that it
+// fails as pack_images would: frames after it need no preparing.
+// bad_argument for an outline that is no frame sequence's.
+result<frame_batch> prepare_frames(const pack_outline& outline, const image_folder& folder,
+                                   const original_file* original, const pack_settings& settings, std::size_t first,
+                                   std::size_t count);
 
 // Packs what the outline (made by outline_images for the same folder,
 // original and settings) names, as pack_images does; the frames of

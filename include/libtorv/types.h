@@ -105,6 +105,13 @@ struct pack_settings {
     std::vector<std::span<const std::uint8_t>> prepared;
 };
 
+// Frames of a frame sequence prepared for a packing elsewhere
+// (prepare_frames in libtorv/pack.h).
+struct frame_batch {
+    bytes data;           // for pack_settings::prepared
+    bool failed = false;  // a frame failed: the batch ends at it, and packing fails there at the latest
+};
+
 // A record of a frame sequence's original file, as a walk of its records
 // found it.
 struct original_record {

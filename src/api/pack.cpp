@@ -446,8 +446,9 @@ result<pack_outline> outline_images(std::string_view prefix, const image_folder&
     return outline;
 }
 
-result<bytes> prepare_frames(const pack_outline& outline, const image_folder& folder, const original_file* original,
-                             const pack_settings& settings, std::size_t first, std::size_t count) {
+result<frame_batch> prepare_frames(const pack_outline& outline, const image_folder& folder,
+                                   const original_file* original, const pack_settings& settings, std::size_t first,
+                                   std::size_t count) {
     const result<outlined> checked = check_outline(outline, original);
     if (!checked) {
         return checked.error();

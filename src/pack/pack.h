@@ -53,9 +53,8 @@ std::vector<original_record> walk_records(const layout& format, input_stream& or
 // with the same arguments prepares them: a batch for settings.prepared (see
 // pack/prepared_frames.h). A frame whose preparing fails ends the batch,
 // with its failure, which pack() then meets in its turn.
-std::vector<std::uint8_t> prepare_frames(const layout& format, std::span<const image_file> files,
-                                         const image_folder& folder, input_stream* original,
-                                         const std::vector<original_record>* records, const pack_settings& settings,
-                                         std::size_t first, std::size_t count);
+libtorv::frame_batch prepare_frames(const layout& format, std::span<const image_file> files, const image_folder& folder,
+                                    input_stream* original, const std::vector<original_record>* records,
+                                    const pack_settings& settings, std::size_t first, std::size_t count);
 
 }  // namespace torv

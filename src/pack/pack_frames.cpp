@@ -488,7 +488,7 @@ struct frame_packer {
     }
 
     // Prepares frames [first, first + count) for another packer: a batch.
-    bytes prepare_batch(std::size_t first, std::size_t count) {
+    libtorv::frame_batch prepare_batch(std::size_t first, std::size_t count) {
         prepared_batch batch;
         batch.frames_in_packing = files.size();
         std::vector<frame> ready;
@@ -504,7 +504,7 @@ struct frame_packer {
             }
             batch.frames.push_back(prepared_of(std::move(ready[k])));
         }
-        return batch_bytes(batch);
+        return {batch_bytes(batch), batch.why.has_value()};
     }
 
     // The plan of the records before `padding` zero frames at the end.
@@ -604,10 +604,9 @@ std::vector<original_record> walk_records(const layout& format, input_stream& in
     return records;
 }
 
-std::vector<std::uint8_t> prepare_frames(const layout& format, std::span<const image_file> files,
-                                         const image_folder& folder, input_stream* original,
-                                         const std::vector<original_record>* records, const pack_settings& settings,
-                                         std::size_t first, std::size_t count) {
+libtorv::frame_batch prepare_frames(const layout& format, std::span<const image_file> files, const image_folder& folder,
+                                    input_stream* original, const std::vector<original_record>* records,
+                                    const pack_settings& settings, std::size_t first, std::size_t count) {
     const byte_writer nowhere = [](std::span<const std::uint8_t>) {};
     pack_parts::frame_packer packer{format, files, folder, original, settings, nowhere};
     packer.olds = pack_parts::records_of(format, original, records);

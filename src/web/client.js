@@ -7,13 +7,16 @@
 //                   {type: 'error', id, error: {message, code, ...facts}, broken}
 // An error is the one way a request fails: it rejects with an Error that has
 // the message and the facts as fields. Long work is cancelled by ending the
-// worker; a fresh one starts, and every request waiting rejects.
+// workers; a fresh one starts, and every request waiting rejects.
+//
+// Worker 0 does the page's work; packing also has helpers, one worker for
+// each further core, started when asked for (workers(count)) and kept.
 /* exported client */
 'use strict';
 
 const client = (() => {
-    let worker = null;
-    let generation = 0; // counts workers: a handle belongs to one
+    const running = []; // [{worker, generation}], by number
+    let generation = 0; // counts workers started: a handle belongs to one
     let nextRequest = 1;
     const pending = new Map();
     // What the page shows of long work (see views.progress).
@@ -46,12 +49,13 @@ const client = (() => {
         },
     };
 
-    function start() {
+    function startWorker(number) {
         const source = document.getElementById('worker-code').textContent;
         const url = URL.createObjectURL(new Blob([source], { type: 'text/javascript' }));
-        worker = new Worker(url);
+        const worker = new Worker(url);
         URL.revokeObjectURL(url);
         generation += 1;
+        running[number] = { worker, generation };
         worker.onmessage = (event) => {
             const message = event.data;
             const waiting = pending.get(message.id);
@@ -64,32 +68,57 @@ const client = (() => {
         };
     }
 
-    // Ends the worker and whatever it was doing; every request waiting
-    // fails with `why`.
+    const start = () => startWorker(0);
+
+    // Ends the workers and whatever they were doing; every request waiting
+    // fails with `why`. Worker 0 starts again at once, helpers when asked for.
     function restart(why, code = 'cancelled') {
-        worker.terminate();
+        for (const { worker } of running) worker.terminate();
+        running.length = 0;
         const failed = [...pending.keys()];
         start();
         for (const id of failed) settle(id, (waiting) => waiting.reject(failure({ message: why, code })));
     }
 
-    // Sends a request; `job` (a label) marks long work that shows progress
-    // and can be cancelled.
-    function ask(op, fields, { transfer = [], onProgress, onFirst, job } = {}) {
+    // Makes sure `count` workers run (at least one); gives how many do.
+    function workers(count) {
+        for (let number = running.length; number < count; number++) startWorker(number);
+        return running.length;
+    }
+
+    // Sends a request to worker `worker`; `job` (a label) marks long work
+    // that shows progress and can be cancelled.
+    function ask(op, fields, { worker = 0, transfer = [], onProgress, onFirst, job } = {}) {
         return new Promise((resolve, reject) => {
+            if (!running[worker]) {
+                reject(failure({ message: 'cancelled', code: 'cancelled' })); // ended by a restart
+                return;
+            }
             const id = nextRequest++;
             const waiting = { resolve, reject, onProgress, onFirst, job };
             pending.set(id, waiting);
             if (job) jobs.started(waiting);
-            worker.postMessage({ type: 'request', id, op, ...fields }, transfer);
+            running[worker].worker.postMessage({ type: 'request', id, op, ...fields }, transfer);
         });
+    }
+
+    // Long work of several requests, shown as one: {progressed(done,
+    // total), ended()}.
+    function work(label) {
+        const shown = { job: label };
+        jobs.started(shown);
+        return { progressed: (done, total) => jobs.progressed(shown, done, total), ended: () => jobs.ended(shown) };
     }
 
     return {
         start,
         restart,
         ask,
-        generation: () => generation,
+        workers,
+        work,
+        // The generation of worker `worker`, 0 if it does not run: a handle
+        // it gave holds while this stays the same.
+        generation: (worker = 0) => (running[worker] ? running[worker].generation : 0),
         showJobsWith(shown) { jobs = shown; },
     };
 })();

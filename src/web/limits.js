@@ -14,6 +14,22 @@ const limits = Object.freeze({
     // Frames per second the player plays at.
     fps: Object.freeze({ least: 1, most: 60, usual: 12 }),
 
+    // Workers that pack: one a core, as torv-pack uses every core, but no
+    // more than this many.
+    maxPackingWorkers: 8,
+    packingWorkers() {
+        return Math.max(1, Math.min(navigator.hardwareConcurrency || 1, this.maxPackingWorkers));
+    },
+    // Frames a worker prepares at a time: a dozen batches each, so that the
+    // workers end together, but not so few frames that handing them out
+    // costs more than preparing them.
+    framesPerBatch(frames, workers) {
+        return Math.max(4, Math.min(32, Math.ceil(frames / (12 * workers))));
+    },
+    // Batches whose files are read ahead of the workers (the first touch of
+    // a file chosen costs the browser a look at it, on this thread).
+    batchesReadAhead: 4,
+
     tooLarge(name, size) {
         return `${name} is ${size.toLocaleString('en')} bytes: files over 64 MB are not read here`;
     },

@@ -40,8 +40,14 @@ constexpr std::uint64_t largest_project_file = 64u << 20;
 // Images of held files are named as `torv file ""` names them: no drive.
 constexpr std::string_view no_drive;
 
-// A failure as the script sees it.
+// A failure as the script sees it: thrown as a C++ exception, so that what
+// the work held is freed on the way out, and made the script's Error at the
+// exported function (guarded).
 [[noreturn]] void throw_failure(const failure& why) {
+    throw why;
+}
+
+[[noreturn]] void throw_to_script(const failure& why) {
     val error = val::global("Error").new_(why.words);
     error.set("code", std::string(libtorv::code_name(why.code)));
     if (!why.file.empty())
@@ -80,12 +86,14 @@ void check(const result<>& done) {
     }
 }
 
-// Runs the work of an exported function. Memory that runs out is the one
-// exception C++ throws here; it reaches the script as the others do.
+// Runs the work of an exported function: a failure, or memory that runs
+// out, reaches the script as an Error.
 template <typename Work>
 auto guarded(Work&& work) -> decltype(work()) {
     try {
         return work();
+    } catch (const failure& why) {
+        throw_to_script(why);
     } catch (const std::bad_alloc&) {
         val error = val::global("Error").new_(std::string("out of memory"));
         error.set("code", std::string("out_of_memory"));
@@ -142,10 +150,10 @@ struct held_file {
     std::vector<listed_image> images;
 };
 
-std::map<int, std::unique_ptr<held_file>> held;
+std::map<int, std::shared_ptr<const held_file>> held;
 int next_handle = 1;
 
-held_file& file_of(int handle) {
+const held_file& file_of(int handle) {
     const auto found = held.find(handle);
     if (found == held.end()) {
         refuse("no file is held as " + std::to_string(handle));
@@ -326,118 +334,273 @@ libtorv::option_words page_words() {
     return words;
 }
 
-// The edited images the script gave: {name: bytes}.
-std::map<std::string, bytes> edited_images(const val& images) {
+// ---- Packing ----------------------------------------------------------------------
+
+// A packing under way, found once and then done in one call (pack_finish),
+// or, for a frame sequence, in batches of frames prepared by several
+// workers (each with a job of its own, begun with the same arguments) and
+// packed by one.
+struct pack_job {
+    std::shared_ptr<const held_file> from;      // the original, or null
+    std::map<std::string, val> given;           // the files as given: a Uint8Array or a Blob, by name
+    std::map<std::string, std::string> edited;  // the name packing looks for -> the name given
+    std::map<std::string, std::size_t> kept;    // the original's images no file was given for
+    std::vector<std::string> notes;             // of the matching of names
+    std::string prefix;
+    libtorv::pack_settings settings;
+    libtorv::original_file original;
+    libtorv::pack_outline outline;
+    libtorv::image_folder folder;
+    val read_blob = val::null();  // (Blob) -> Uint8Array, or null if it cannot be read
+    // During a call: the bytes the page read for it, by the name given, and
+    // whom to tell of each file read.
+    std::map<std::string, bytes> read_ahead;
+    val on_read = val::null();
+    std::size_t done = 0;
+};
+
+std::map<int, std::unique_ptr<pack_job>> jobs;
+int next_job = 1;
+
+pack_job& job_of(int handle) {
+    const auto found = jobs.find(handle);
+    if (found == jobs.end()) {
+        refuse("no packing is under way as " + std::to_string(handle));
+    }
+    return *found->second;
+}
+
+// The files given: {name: a Uint8Array, a Blob, or 0 when its bytes come
+// with each call}.
+std::map<std::string, val> given_files(const val& images) {
     if (!images.isArray() && images.typeOf().as<std::string>() != "object") {
         refuse("the edited images must be given as {name: bytes}");
     }
-    std::map<std::string, bytes> edited;
+    std::map<std::string, val> given;
     const val names = val::global("Object").call<val>("keys", images);
+    const val blob = val::global("Blob");
     for (int k = 0; k < names["length"].as<int>(); ++k) {
         const std::string name = names[k].as<std::string>();
-        edited[name] = bytes_of(images[name], "an edited image");
+        const val file = images[name];
+        if (!file.isNumber() && !is_bytes(file) && !file.instanceof (blob)) {
+            refuse("an edited image must be a Uint8Array, a Blob or its size");
+        }
+        given.emplace(name, file);
     }
-    return edited;
+    return given;
 }
 
-// Packs `images` ({name: bytes}) with the held file `original` (0 for none)
-// as the original. With an original, every image given must be one of its
-// images (a browser's " (1)" for a second download is understood), and
-// those not given are made from it, as torv would have written them.
-// options: {layout, nearest}, either left out, null or undefined.
-// onRead(done, total) after each image read. {bytes, report, notes, rooms,
-// kept, name}.
-val pack_files(const val& images, int original, const val& options, const val& on_read) {
-    const std::map<std::string, bytes> given = edited_images(images);
-    const bool given_options = !options.isUndefined() && !options.isNull();
-    const std::string layout = given_options ? text_of(options["layout"], "the layout") : std::string();
-    const bool nearest = given_options && options["nearest"].isTrue();
-    const held_file* from = original != 0 ? &file_of(original) : nullptr;
+failure unreadable(const std::string& name, code why, std::string words) {
+    failure made;
+    made.code = why;
+    made.file = name;
+    made.words = std::move(words);
+    return made;
+}
 
-    // What each file given stands for, under the name packing looks for.
-    std::map<std::string, const bytes*> edited;
-    std::vector<std::string> notes;
-    if (from != nullptr) {
-        std::vector<std::string> expected;
-        for (const listed_image& image : from->images) expected.push_back(image.name);
-        std::vector<std::string> names;
-        for (const auto& [name, contents] : given) {
-            if (is_added_frame(*from, name)) {
-                edited[name] = &contents;  // frames after the original's last
-            } else {
-                names.push_back(name);
-            }
+failure too_large(const std::string& name, double size) {
+    failure why = unreadable(name, code::file_too_large, "");
+    why.needed = static_cast<std::int64_t>(size);
+    return why;
+}
+
+// The bytes of the file given as `name`, at most `max_bytes` of them.
+result<bytes> read_given(pack_job& job, const std::string& name, std::uint64_t max_bytes) {
+    if (const auto ahead = job.read_ahead.find(name); ahead != job.read_ahead.end()) {
+        bytes read = std::move(ahead->second);  // each file is read once a call; were it again, as given
+        job.read_ahead.erase(ahead);
+        if (read.size() > max_bytes) {
+            return too_large(name, static_cast<double>(read.size()));
         }
-        const libtorv::image_match matched = value_of(libtorv::match_images(expected, names));
-        for (const auto& [given_name, as_name] : matched.files) edited[as_name] = &given.at(given_name);
-        notes = matched.notes;
-    } else {
-        for (const auto& [name, contents] : given) edited[name] = &contents;
+        return read;
     }
-    // The original's images that stay as they are, by name.
-    std::map<std::string, std::size_t> kept;
-    if (from != nullptr) {
-        for (std::size_t k = 0; k < from->images.size(); ++k) {
-            const std::string stem(libtorv::image_stem(from->images[k].name));
-            if (!edited.contains(stem + ".bmp") && !edited.contains(stem + ".png")) {
-                kept[from->images[k].name] = k;
-            }
-        }
+    const val& file = job.given.at(name);
+    if (file.isNumber()) {
+        return unreadable(name, code::cannot_read, "cannot read " + name + ": its bytes were not given");
     }
-    const std::size_t total = from != nullptr ? from->images.size() : edited.size();
-    std::size_t done = 0;
-    std::set<std::string> read;
-    libtorv::image_folder folder;
-    folder.has = [&](const std::string& name) { return edited.contains(name) || kept.contains(name); };
-    folder.read = [&](const std::string& name, std::uint64_t max_bytes) -> result<bytes> {
-        on_read(++done, std::max(done, total));
-        if (const auto found = edited.find(name); found != edited.end()) {
-            read.insert(name);
-            if (found->second->size() > max_bytes) {
-                failure why;
-                why.code = code::file_too_large;
-                why.file = name;
-                why.needed = static_cast<std::int64_t>(found->second->size());
-                return why;
-            }
-            return *found->second;
+    const double size = (is_bytes(file) ? file["length"] : file["size"]).as<double>();
+    if (size > static_cast<double>(max_bytes)) {
+        return too_large(name, size);
+    }
+    if (is_bytes(file)) {
+        return emscripten::convertJSArrayToNumberVector<std::uint8_t>(file);
+    }
+    const val read = job.read_blob.isNull() || job.read_blob.isUndefined() ? val::null() : job.read_blob(file);
+    if (!is_bytes(read)) {
+        return unreadable(name, code::cannot_read,
+                          "cannot read " + name + ": the browser could not read it (changed or removed since chosen?)");
+    }
+    return emscripten::convertJSArrayToNumberVector<std::uint8_t>(read);
+}
+
+// What the job's packing sees: the files given under the names packing
+// looks for, and the original's images no file was given for, taken from
+// the original without a file.
+void make_folder(pack_job& job) {
+    job.folder.has = [&job](const std::string& name) { return job.edited.contains(name) || job.kept.contains(name); };
+    job.folder.is_original = [&job](const std::string& name) { return job.kept.contains(name); };
+    job.folder.read = [&job](const std::string& name, std::uint64_t max_bytes) -> result<bytes> {
+        if (!job.on_read.isNull()) {
+            job.on_read(++job.done, std::max(job.done, job.outline.files.size()));
         }
-        if (const auto same = kept.find(name); same != kept.end()) {
+        if (const auto found = job.edited.find(name); found != job.edited.end()) {
+            return read_given(job, found->second, max_bytes);
+        }
+        if (const auto same = job.kept.find(name); same != job.kept.end()) {
             bytes made;
-            with_image(*from, from->images[same->second],
+            with_image(*job.from, job.from->images[same->second],
                        [&](const libtorv::image_view& image) { made = value_of(libtorv::bmp_bytes(image)); });
             return made;
         }
-        failure why;
-        why.code = code::cannot_read;
-        why.file = name;
-        return why;
+        return unreadable(name, code::cannot_read, "cannot read " + name);
     };
-    folder.each_name = [&](const std::function<void(const std::string&)>& visit) -> result<> {
-        for (const auto& [name, contents] : edited) visit(name);
-        for (const auto& [name, index] : kept) visit(name);
+    job.folder.each_name = [&job](const std::function<void(const std::string&)>& visit) -> result<> {
+        for (const auto& [name, given_name] : job.edited) visit(name);
+        for (const auto& [name, index] : job.kept) visit(name);
         return {};
     };
+}
+
+// Which file given stands for which image: with an original, each must be
+// one of its images (a browser's " (1)" for a second download is
+// understood) or a frame after its last; those not given stay the
+// original's.
+void match_given(pack_job& job) {
+    if (job.from == nullptr) {
+        for (const auto& [name, file] : job.given) job.edited[name] = name;
+        return;
+    }
+    std::vector<std::string> expected;
+    for (const listed_image& image : job.from->images) expected.push_back(image.name);
     std::vector<std::string> names;
-    for (const auto& [name, contents] : edited) names.push_back(name);
-    const std::string prefix = from != nullptr ? from->prefix : libtorv::prefix_of_images(names);
-    const libtorv::original_file original_file{
-        from != nullptr ? from->name : "",
-        from != nullptr ? std::span<const std::uint8_t>(from->data) : std::span<const std::uint8_t>()};
-    libtorv::pack_settings settings;
-    settings.layout = layout;
-    settings.nearest = nearest;
-    settings.words = page_words();
+    for (const auto& [name, file] : job.given) {
+        if (is_added_frame(*job.from, name)) {
+            job.edited[name] = name;  // frames after the original's last
+        } else {
+            names.push_back(name);
+        }
+    }
+    const libtorv::image_match matched = value_of(libtorv::match_images(expected, names));
+    for (const auto& [given_name, as_name] : matched.files) job.edited[as_name] = given_name;
+    job.notes = matched.notes;
+    for (std::size_t k = 0; k < job.from->images.size(); ++k) {
+        const std::string stem(libtorv::image_stem(job.from->images[k].name));
+        if (!job.edited.contains(stem + ".bmp") && !job.edited.contains(stem + ".png")) {
+            job.kept[job.from->images[k].name] = k;
+        }
+    }
+}
+
+// Begins packing `images` ({name: Uint8Array, Blob or 0}) with the held file
+// `original` (0 for none) as the original; readBlob(blob) gives a Blob's
+// bytes, or null. options: {layout, nearest}, either left out, null or
+// undefined. {job, layout, inBatches, files}: files has, for each image
+// packing takes in order (a frame sequence's frames), the name of the file
+// given for it, or null for the original's own.
+val pack_begin(const val& images, int original, const val& options, const val& read_blob) {
+    auto job = std::make_unique<pack_job>();
+    job->given = given_files(images);
+    const bool given_options = !options.isUndefined() && !options.isNull();
+    job->settings.layout = given_options ? text_of(options["layout"], "the layout") : std::string();
+    job->settings.nearest = given_options && options["nearest"].isTrue();
+    job->settings.words = page_words();
+    job->read_blob = read_blob;
+    if (original != 0) {
+        file_of(original);  // refuses a handle held by none
+        job->from = held.at(original);
+        job->original = {job->from->name, job->from->data};
+    }
+    match_given(*job);
+    std::vector<std::string> names;
+    for (const auto& [name, given_name] : job->edited) names.push_back(name);
+    job->prefix = job->from != nullptr ? job->from->prefix : libtorv::prefix_of_images(names);
+    make_folder(*job);
+    job->outline = value_of(libtorv::outline_images(job->prefix, job->folder,
+                                                    job->from != nullptr ? &job->original : nullptr, job->settings));
+
+    val out = val::object();
+    out.set("layout", job->outline.layout);
+    out.set("inBatches", job->outline.in_batches);
+    val files = val::array();
+    for (std::size_t k = 0; k < job->outline.files.size(); ++k) {
+        const auto found = job->edited.find(job->outline.files[k]);
+        files.call<void>(
+            "push", job->outline.from_original[k] || found == job->edited.end() ? val::null() : val(found->second));
+    }
+    out.set("files", files);
+    const int handle = next_job++;
+    jobs[handle] = std::move(job);
+    out.set("job", handle);
+    return out;
+}
+
+// The bytes the page read for a call, by the name given: {name: Uint8Array}.
+std::map<std::string, bytes> bytes_read_ahead(const val& read) {
+    std::map<std::string, bytes> ahead;
+    if (read.isUndefined() || read.isNull()) {
+        return ahead;
+    }
+    const val names = val::global("Object").call<val>("keys", read);
+    for (int k = 0; k < names["length"].as<int>(); ++k) {
+        const std::string name = names[k].as<std::string>();
+        ahead[name] = bytes_of(read[name], "an edited image");
+    }
+    return ahead;
+}
+
+// Frames [first, first + count) of the job's frame sequence prepared: a
+// batch for packFinish, of this job or of another worker's begun alike.
+// `read` holds the bytes of their files the page read already. {bytes,
+// failed}: failed if a frame failed, so that the packing will too, at the
+// latest there.
+val pack_prepare(int handle, double first, double count, const val& read) {
+    pack_job& job = job_of(handle);
+    if (!(first >= 0 && count >= 0 && first + count <= static_cast<double>(job.outline.files.size()))) {
+        refuse("no such frames to prepare");
+    }
+    job.read_ahead = bytes_read_ahead(read);
+    const libtorv::frame_batch batch = value_of(
+        libtorv::prepare_frames(job.outline, job.folder, job.from != nullptr ? &job.original : nullptr, job.settings,
+                                static_cast<std::size_t>(first), static_cast<std::size_t>(count)));
+    job.read_ahead.clear();
+    val out = val::object();
+    out.set("bytes", array_of(batch.data));
+    out.set("failed", batch.failed);
+    return out;
+}
+
+// Packs what the job found, taking the frames of `batches` (packPrepare's)
+// as they are; `read` as for packPrepare; onRead(done, total) after each
+// file read. {bytes, report, notes, rooms, kept, name}.
+val pack_finish(int handle, const val& batches, const val& read, const val& on_read) {
+    pack_job& job = job_of(handle);
+    std::vector<bytes> prepared;
+    if (!batches.isUndefined() && !batches.isNull()) {
+        for (int k = 0; k < batches["length"].as<int>(); ++k) prepared.push_back(bytes_of(batches[k], "a batch"));
+    }
+    libtorv::pack_settings settings = job.settings;
+    settings.prepared.assign(prepared.begin(), prepared.end());
+    job.read_ahead = bytes_read_ahead(read);
+    job.on_read = on_read;
+    job.done = 0;
     bytes packed;
-    libtorv::pack_result result = value_of(libtorv::pack_images(
-        prefix, folder, from != nullptr ? &original_file : nullptr, settings,
-        [&](std::span<const std::uint8_t> part) { packed.insert(packed.end(), part.begin(), part.end()); }));
-    // An image given that packing never looked at went nowhere: say so
-    // rather than hand back a file without it.
+    for (const libtorv::layout_size& layout : libtorv::layout_sizes()) {
+        if (layout.name == job.outline.layout)
+            packed.reserve(static_cast<std::size_t>(layout.file_size));
+    }
+    result<libtorv::pack_result> made = libtorv::pack_outlined(
+        job.outline, job.folder, job.from != nullptr ? &job.original : nullptr, settings,
+        [&](std::span<const std::uint8_t> part) { packed.insert(packed.end(), part.begin(), part.end()); });
+    job.read_ahead.clear();
+    job.on_read = val::null();
+    const libtorv::pack_result result = value_of(std::move(made));
+    // An image given that packing never took went nowhere: say so rather
+    // than hand back a file without it.
+    const std::set<std::string> taken(job.outline.files.begin(), job.outline.files.end());
     std::vector<std::string> unused;
-    for (const auto& [name, contents] : edited) {
-        if (!read.contains(name))
-            unused.push_back(name);
+    for (const auto& [name, given_name] : job.edited) {
+        if (!taken.contains(name))
+            unused.push_back(given_name);
     }
     if (!unused.empty()) {
         failure why;
@@ -445,13 +608,14 @@ val pack_files(const val& images, int original, const val& options, const val& o
         why.file = unused.front();
         why.words = "no image of the layout is named ";
         for (std::size_t k = 0; k < unused.size(); ++k) why.words += (k > 0 ? ", " : "") + unused[k];
-        why.words += " (the images packed are named " + prefix + "...)";
+        why.words += " (the images packed are named " + job.prefix + "...)";
         throw_failure(why);
     }
+    std::vector<std::string> notes = job.notes;
     notes.insert(notes.end(), result.notes.begin(), result.notes.end());
     val out = val::object();
     out.set("bytes", array_of(packed));
-    out.set("name", prefix + ".bin");
+    out.set("name", job.prefix + ".bin");
     out.set("report", texts_of(result.report));
     out.set("notes", texts_of(notes));
     out.set("kept", texts_of(result.kept));
@@ -465,6 +629,20 @@ val pack_files(const val& images, int original, const val& options, const val& o
     }
     out.set("rooms", rooms);
     return out;
+}
+
+void pack_end(int handle) {
+    jobs.erase(handle);
+}
+
+// Packing in one call: begun, finished and ended.
+val pack_files(const val& images, int original, const val& options, const val& on_read) {
+    const int handle = pack_begin(images, original, options, val::null())["job"].as<int>();
+    struct ender {
+        int handle;
+        ~ender() { pack_end(handle); }
+    } end{handle};
+    return pack_finish(handle, val::null(), val::null(), on_read);
 }
 
 // The words for a file of `size` bytes that no layout has, or "" when one
@@ -720,6 +898,20 @@ EMSCRIPTEN_BINDINGS(torv) {
         "packFiles", +[](const val& images, int original, const val& options, const val& on_read) {
             return guarded([&] { return pack_files(images, original, options, on_read); });
         });
+    emscripten::function(
+        "packBegin", +[](const val& images, int original, const val& options, const val& read_blob) {
+            return guarded([&] { return pack_begin(images, original, options, read_blob); });
+        });
+    emscripten::function(
+        "packPrepare", +[](int job, double first, double count, const val& read) {
+            return guarded([&] { return pack_prepare(job, first, count, read); });
+        });
+    emscripten::function(
+        "packFinish", +[](int job, const val& batches, const val& read, const val& on_read) {
+            return guarded([&] { return pack_finish(job, batches, read, on_read); });
+        });
+    emscripten::function(
+        "packEnd", +[](int job) { pack_end(job); });
     emscripten::function(
         "refusalOfSize",
         +[](const std::string& name, double size) { return guarded([&] { return refusal_of_size(name, size); }); });

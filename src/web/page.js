@@ -16,13 +16,15 @@ window.torv = {
         return { layout: held.layout, images: held.images, close: () => session.close(held) };
     },
     // {bytes, report, notes, rooms, kept, name}; rejects with torv-pack's
-    // message, and the failure's code and facts as fields.
+    // message, and the failure's code and facts as fields. options: {layout,
+    // nearest, jobs (workers: one a core unless said)}.
     async pack(original, images, options = {}) {
         let held = null;
         if (original) held = await session.open(String(original.name), toBytes(original.bytes));
         try {
-            return await session.pack(held, images.map((image) => ({ name: String(image.name), bytes: toBytes(image.bytes) })),
-                options || {});
+            const files = images.map((image) => ({ name: String(image.name), file: new Blob([toBytes(image.bytes)]) }));
+            const { layout, nearest, jobs } = options || {};
+            return await session.pack(held, files, { layout, nearest, jobs: jobs == null ? undefined : Number(jobs) });
         } finally {
             if (held) await session.close(held);
         }
@@ -168,13 +170,11 @@ async function packInPage() {
         views.message('choose the edited images first (BMP or PNG, named as they were downloaded)');
         return;
     }
-    for (const file of edited) limits.checkSize(file.name, file.size);
     document.getElementById('report').replaceChildren();
     performance.mark('pack:start');
-    const images = await Promise.all(edited.map(async (file) => ({ name: file.name, bytes: new Uint8Array(await file.arrayBuffer()) })));
     let result;
     try {
-        result = await session.pack(held, images, {
+        result = await session.pack(held, edited.map((file) => ({ name: file.name, file })), {
             nearest: document.getElementById('nearest').checked,
             layout: held ? '' : document.getElementById('layout').value,
         });
@@ -242,6 +242,9 @@ const isZip = (file) => /\.zip$/i.test(file.name);
 function addEdited(files) {
     session.addEdited(files);
     views.showEdited();
+    // The workers that help with packing start now, not when "Pack" is
+    // pressed.
+    client.workers(limits.packingWorkers());
 }
 
 // Files chosen or dropped: sources open, images (and the images of zips)

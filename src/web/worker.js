@@ -43,6 +43,16 @@ function describe(error) {
     return described;
 }
 
+// A Blob's bytes, read at once (as a worker may), or null if the browser
+// cannot read it (a file changed or removed since it was chosen).
+function readBlob(blob) {
+    try {
+        return new Uint8Array(new FileReaderSync().readAsArrayBuffer(blob));
+    } catch {
+        return null;
+    }
+}
+
 const operations = {
     sizes: (torv) => torv.layoutSizes(),
     open: (torv, request) => {
@@ -59,7 +69,10 @@ const operations = {
     image: (torv, request) => torv.imageFile(request.handle, request.index, request.kind),
     thumbnail: (torv, request) => torv.thumbnail(request.handle, request.index, request.step),
     zip: (torv, request) => torv.zipImages(request.handle, request.kind, progressTeller(request.id)),
-    pack: (torv, request) => torv.packFiles(request.images, request.original, request.options, progressTeller(request.id)),
+    packBegin: (torv, request) => torv.packBegin(request.images, request.original, request.options, readBlob),
+    packPrepare: (torv, request) => torv.packPrepare(request.job, request.first, request.count, request.read),
+    packFinish: (torv, request) => torv.packFinish(request.job, request.batches, request.read, progressTeller(request.id)),
+    packEnd: (torv, request) => torv.packEnd(request.job),
     refusal: (torv, request) => torv.refusalOfSize(request.name, request.size),
     gif: (torv, request) => torv.gifOf(request.handle),
     project: (torv, request) => torv.projectZip(request.files, request.gif, progressTeller(request.id)),

@@ -1,7 +1,9 @@
 // The WebAssembly module against the native programs: for every sample file,
 // each image's BMP as torv writes it, the unedited images packed back into
 // the original byte for byte (given as files, and made from the original),
-// and a file of no known size.
+// and a file of no known size. A frame sequence packed in steps, its frames
+// prepared in batches by another packing begun alike (as another worker
+// would), gives the file of one call.
 //   usage: node --no-experimental-fetch tests/web/check_module.js build-web/torv_module.js linux-build
 'use strict';
 const fs = require('fs');
@@ -46,6 +48,29 @@ function fail(what) {
             if (!Buffer.from(result.bytes).equals(bytes)) fail(file + ': packed back, not the original');
             if (result.name !== stem + '.bin') fail(file + ': packed as ' + result.name);
             if (!result.rooms.every((room) => room.used <= room.room)) fail(file + ': rooms ' + JSON.stringify(result.rooms));
+            packed += 1;
+        }
+        if (opened.layout === 'frame_sequence') {
+            const edited = { ...named };
+            for (const name of [opened.images[3].name, opened.images[40].name]) {
+                edited[name] = Buffer.from(named[name]);
+                edited[name].fill(7, 2000, 30000);
+            }
+            const inOneCall = torv.packFiles(edited, opened.handle, {}, () => {});
+            const here = torv.packBegin(edited, opened.handle, {}, null);
+            const there = torv.packBegin(edited, opened.handle, {}, null);
+            const batches = [];
+            for (let first = 0; first < there.files.length; first += 8) {
+                const count = Math.min(8, there.files.length - first);
+                const read = {};
+                for (let k = first; k < first + count; k++) read[there.files[k]] = edited[there.files[k]];
+                batches.push(torv.packPrepare(there.job, first, count, read).bytes);
+            }
+            const inSteps = torv.packFinish(here.job, batches, {}, () => {});
+            torv.packEnd(here.job);
+            torv.packEnd(there.job);
+            if (!Buffer.from(inSteps.bytes).equals(Buffer.from(inOneCall.bytes))) fail(file + ': packed in steps, another file');
+            if (inSteps.report.join('\n') !== inOneCall.report.join('\n')) fail(file + ': packed in steps, another report');
             packed += 1;
         }
         // None given, and one the original has no image of: refused, by code.

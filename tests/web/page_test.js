@@ -10,6 +10,7 @@
 /* global torv */
 'use strict';
 const assert = require('assert');
+const crypto = require('crypto');
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
@@ -281,6 +282,26 @@ function readIndexedPng(file) {
     const report = await page.locator('#report meter').count();
     assert.ok(report >= 1, 'the room a packing used is shown as a bar');
     console.log('packing in the page gives torv-pack\'s bytes (an image edited in a BMP, a frame, a PNG from the page edited in ImageMagick)');
+
+    // Most frames of a sequence edited: their batches prepared by every
+    // worker, packed as torv-pack packs them; one cut short late in the
+    // sequence fails as torv-pack fails; three workers on any machine give
+    // the same file.
+    const frameName = (k) => `intro${String(k).padStart(3, '0')}.bmp`;
+    const manyFrames = {};
+    for (let k = 0; k < 60; k += 2) manyFrames[frameName(k)] = edit(frameName(k), scribble);
+    await packBoth('intro.bin', manyFrames);
+    const manyPacked = await saved(downloads[downloads.length - 1], 'intro.bin');
+    const { failure: lateFailure } = await packBoth('intro.bin', { ...manyFrames, [frameName(51)]: fs.readFileSync(path.join(samples, frameName(51))).subarray(0, 3000) });
+    assert.match(lateFailure, /^intro051\.bmp: /);
+    const byThree = await page.evaluate(async ([original, files]) => {
+        const packed = await torv.pack({ name: 'intro.bin', bytes: new Uint8Array(original) },
+            files.map(([name, bytes]) => ({ name, bytes: new Uint8Array(bytes) })), { jobs: 3 });
+        return [...new Uint8Array(await crypto.subtle.digest('SHA-256', packed.bytes))];
+    }, [[...fs.readFileSync(path.join(samples, 'intro.bin'))], Object.entries(manyFrames).map(([name, bytes]) => [name, [...bytes]])]);
+    assert.ok(Buffer.from(byThree).equals(crypto.createHash('sha256').update(manyPacked).digest()), 'three workers packed another file');
+    console.log(`30 of 60 frames edited: packed in batches as torv-pack packs them, by 3 workers too; a frame cut short: "${lateFailure}"`);
+
 
     // Bad input: one line each, nothing downloaded, and the page goes on.
     const panel = readBmp(fs.readFileSync(path.join(samples, 'panels1.bmp')));

@@ -240,7 +240,14 @@ const isImageFile = (file) => /\.(bmp|png)$/i.test(file.name);
 const isZip = (file) => /\.zip$/i.test(file.name);
 
 function addEdited(files) {
-    session.addEdited(files);
+    // Each is looked at once, when chosen: one over the limit is refused
+    // before anything of it is read, and packing finds the sizes known.
+    const taken = files.filter((file) => {
+        if (file.size <= limits.maxFileBytes) return true;
+        views.message(limits.tooLarge(file.name, file.size), 'error', file.name);
+        return false;
+    });
+    session.addEdited(taken);
     views.showEdited();
     // The workers that help with packing start now, not when "Pack" is
     // pressed.

@@ -375,7 +375,12 @@ function readIndexedPng(file) {
     await page.setInputFiles('#open', huge);
     await page.waitForFunction(() => document.getElementById('message').textContent.includes('huge.bin'));
     assert.match(await messageText(), /^huge\.bin is 68,157,440 bytes: files over 64 MB are not read here$/);
-    console.log('a file of no known size and one over 64 MB: one line each');
+    const hugeImage = path.join(work, 'huge.bmp');
+    fs.renameSync(huge, hugeImage);
+    await page.setInputFiles('#images-in', hugeImage);
+    await page.waitForFunction(() => document.getElementById('message').textContent.includes('huge.bmp'));
+    assert.match(await messageText(), /^huge\.bmp is 68,157,440 bytes: files over 64 MB are not read here$/);
+    console.log('a file of no known size and one over 64 MB (a source, and an edited image when chosen): one line each');
 
     // Cancelling ends the work under way; what is open goes on working.
     const cancelled = await page.evaluate(async (contents) => {

@@ -96,6 +96,12 @@ result<project_manifest> read_manifest(std::string_view text);
 // The folder a source's images go into: its path without ".bin" (any case).
 std::string project_folder_of(std::string_view path);
 
+// What a game folder's file is to a project, by its name and size: a source
+// (a name that ends in ".bin", in any case, and the size of a layout); a
+// ".bin" file of no layout's size, left alone (and said so); or neither.
+enum class game_file : std::uint8_t { source, other_size, unrelated };
+game_file kind_of_game_file(std::string_view name, std::int64_t size);
+
 // ---------------------------------------------------------------------------
 // Unpacking and building.
 

@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "format/layouts.h"
 #include "io/result.h"
 #include "libtorv/project.h"
 
@@ -238,16 +239,34 @@ result<project_manifest> read_manifest(std::string_view text) {
     return manifest;
 }
 
+namespace {
+
+constexpr std::string_view source_extension = ".bin";
+
+// True if `path` ends in ".bin", in any case.
+bool has_source_extension(std::string_view path) {
+    if (path.size() < source_extension.size()) {
+        return false;
+    }
+    std::string end(path.substr(path.size() - source_extension.size()));
+    for (char& c : end) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return end == source_extension;
+}
+
+}  // namespace
+
 std::string project_folder_of(std::string_view path) {
-    constexpr std::string_view extension = ".bin";
-    if (path.size() > extension.size()) {
-        std::string end(path.substr(path.size() - extension.size()));
-        for (char& c : end) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (end == extension) {
-            return std::string(path.substr(0, path.size() - extension.size()));
-        }
+    if (path.size() > source_extension.size() && has_source_extension(path)) {
+        return std::string(path.substr(0, path.size() - source_extension.size()));
     }
     return std::string(path) + ".images";
+}
+
+game_file kind_of_game_file(std::string_view name, std::int64_t size) {
+    if (!has_source_extension(name)) {
+        return game_file::unrelated;
+    }
+    return torv::find_layout(size) != nullptr ? game_file::source : game_file::other_size;
 }
 
 }  // namespace libtorv

@@ -267,14 +267,18 @@ result<game_sources> find_sources(const fs::path& game) {
             ++found.links;
             continue;
         }
-        if (!fs::is_regular_file(status) || !lower_ends_with(entry->path().filename().string(), ".bin")) {
+        if (!fs::is_regular_file(status)) {
             continue;
         }
-        const std::string name = relative_name(entry->path(), game);
+        const std::string file_name = entry->path().filename().string();
+        if (kind_of_game_file(file_name, 0) == game_file::unrelated) {
+            continue;  // no size asked of a file of another name
+        }
         const auto size = static_cast<std::int64_t>(entry->file_size(failed));
         if (failed)
             break;
-        (find_layout(size) != nullptr ? found.sources : found.other_sizes).push_back(name);
+        const std::string name = relative_name(entry->path(), game);
+        (kind_of_game_file(file_name, size) == game_file::source ? found.sources : found.other_sizes).push_back(name);
     }
     if (failed) {
         return file_failure(code::cannot_list, game.string(), failed.message());

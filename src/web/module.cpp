@@ -661,12 +661,37 @@ val gif_of(int handle) {
     return array_of(value_of(libtorv::gif_bytes(file_of(handle).data)));
 }
 
+// What a game folder's file at `path` ('/' between folders) of `size`
+// bytes is to a project.
+libtorv::game_file kind_of_game_file(const std::string& path, double size) {
+    return libtorv::kind_of_game_file(std::string_view(path).substr(path.rfind('/') + 1),
+                                      static_cast<std::int64_t>(size));
+}
+
+// Which of a game folder's files ([{path, size}]) are sources, and which
+// .bin files are left alone, being of no layout's size: {sources, other},
+// each a list of paths, told before any is read.
+val sources_of(const val& files) {
+    std::vector<std::string> sources;
+    std::vector<std::string> other;
+    const auto count = files["length"].as<unsigned>();
+    for (unsigned k = 0; k < count; ++k) {
+        std::string path = text_of(files[k]["path"], "a file's path");
+        const libtorv::game_file kind = kind_of_game_file(path, files[k]["size"].as<double>());
+        if (kind != libtorv::game_file::unrelated)
+            (kind == libtorv::game_file::source ? sources : other).push_back(std::move(path));
+    }
+    val out = val::object();
+    out.set("sources", texts_of(sources));
+    out.set("other", texts_of(other));
+    return out;
+}
+
 // A game folder's files ([{path, bytes}], '/' between folders) as the
 // project torv-project unpack makes of it, in one zip: each source's images
-// as PNGs in its folder, then torv-project.json. A source is a file whose
-// name ends in .bin (any case) and whose size is a layout's; the others are
-// left alone and counted. onSource(done, total) after each source.
-// {bytes, sources, images, other}.
+// as PNGs in its folder, then torv-project.json. The files that are no
+// source are left alone, and the .bin files among them named in `other`.
+// onSource(done, total) after each source. {bytes, sources, images, other}.
 val project_zip(const val& files, bool gif, const val& on_source) {
     struct game_file {
         std::string path;
@@ -678,17 +703,11 @@ val project_zip(const val& files, bool gif, const val& on_source) {
     for (unsigned k = 0; k < count; ++k) {
         const val file = files[k];
         std::string path = text_of(file["path"], "a file's path");
-        std::string lowered = path;
-        std::transform(lowered.begin(), lowered.end(), lowered.begin(),
-                       [](char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
-        const double size = file["bytes"]["length"].as<double>();
-        if (!lowered.ends_with(".bin"))
-            continue;
-        if (!refusal_of_size(path, size).empty()) {
+        const libtorv::game_file kind = kind_of_game_file(path, file["bytes"]["length"].as<double>());
+        if (kind == libtorv::game_file::other_size)
             other.push_back(path);
-            continue;
-        }
-        sources.push_back({std::move(path), bytes_of(file["bytes"], "a file's contents")});
+        else if (kind == libtorv::game_file::source)
+            sources.push_back({std::move(path), bytes_of(file["bytes"], "a file's contents")});
     }
     // In the order torv-project walks a folder: by path.
     std::sort(sources.begin(), sources.end(), [](const game_file& a, const game_file& b) { return a.path < b.path; });
@@ -921,6 +940,8 @@ EMSCRIPTEN_BINDINGS(torv) {
         "projectZip", +[](const val& files, bool gif, const val& on_source) {
             return guarded([&] { return project_zip(files, gif, on_source); });
         });
+    emscripten::function(
+        "sourcesOf", +[](const val& files) { return guarded([&] { return sources_of(files); }); });
     emscripten::function(
         "applyPatch",
         +[](const val& patch, const val& source) { return guarded([&] { return patched(patch, source); }); });

@@ -216,10 +216,11 @@ async function filesOfEntry(entry, path = '') {
 async function openFolder(files) {
     const top = files.length ? files[0].path.split('/')[0] : 'game';
     const within = files.map(({ path, file }) => ({ path: path.split('/').slice(1).join('/'), file }));
-    const sources = [];
-    for (const { path, file } of within) {
-        if (!/\.bin$/i.test(path) || (await session.refusal(path, file.size))) continue;
-        sources.push({ path, file });
+    const kinds = await session.sourcesOf(within.map(({ path, file }) => ({ path, size: file.size })));
+    const isSource = new Set(kinds.sources);
+    const sources = within.filter(({ path }) => isSource.has(path));
+    if (kinds.other.length) {
+        views.message(`left alone, being the size of no layout: ${kinds.other.join(', ')}`, 'note', top);
     }
     if (sources.length === 0) {
         views.message(`${top} holds no file torv knows (a .bin file of one of the layouts' sizes)`, 'error', top);
@@ -239,6 +240,7 @@ async function openFolder(files) {
 const isImageFile = (file) => /\.(bmp|png)$/i.test(file.name);
 const isZip = (file) => /\.zip$/i.test(file.name);
 
+// Adds the edited images that may be read; gives those.
 function addEdited(files) {
     // Each is looked at once, when chosen: one over the limit is refused
     // before anything of it is read, and packing finds the sizes known.
@@ -252,6 +254,7 @@ function addEdited(files) {
     // The workers that help with packing start now, not when "Pack" is
     // pressed.
     client.workers(limits.packingWorkers());
+    return taken;
 }
 
 // Files chosen or dropped: sources open, images (and the images of zips)
@@ -271,9 +274,10 @@ async function take(files, into, onImage) {
         session.chooseTarget(into);
         views.showTargets();
     }
-    addEdited(images);
-    const names = images.map((image) => image.name).join(', ');
-    const took = onImage ? `${names} takes the place of ${onImage}` : `took ${names} as edited ${images.length === 1 ? 'image' : 'images'}`;
+    const taken = addEdited(images);
+    if (taken.length === 0) return;
+    const names = taken.map((image) => image.name).join(', ');
+    const took = onImage ? `${names} takes the place of ${onImage}` : `took ${names} as edited ${taken.length === 1 ? 'image' : 'images'}`;
     views.message(into ? took + ' (press Pack to put it back)' : took, 'note', into ? into.name : '');
 }
 

@@ -198,6 +198,9 @@ const session = (() => {
             if (size > limits.maxFileBytes) return limits.tooLarge(name, size);
             return client.ask('refusal', { name, size });
         },
+        // Which of a game folder's files ([{path, size}]) are sources, and
+        // which .bin files are of no layout's size: {sources, other}, paths.
+        sourcesOf: (files) => client.ask('sourcesOf', { files }),
         // A game folder's files ([{path, bytes}]) as torv-project unpack's
         // project, in one zip: {bytes, sources, images, other}.
         project(files, { gif = false } = {}) {

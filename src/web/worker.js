@@ -75,6 +75,7 @@ const operations = {
     packEnd: (torv, request) => torv.packEnd(request.job),
     refusal: (torv, request) => torv.refusalOfSize(request.name, request.size),
     gif: (torv, request) => torv.gifOf(request.handle),
+    sourcesOf: (torv, request) => torv.sourcesOf(request.files),
     project: (torv, request) => torv.projectZip(request.files, request.gif, progressTeller(request.id)),
     applyPatch: (torv, request) => torv.applyPatch(request.patch, request.source),
     zipFiles: (torv, request) => torv.zipFiles(request.bytes),

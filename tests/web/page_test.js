@@ -376,7 +376,8 @@ function readIndexedPng(file) {
     await page.waitForFunction(() => document.getElementById('message').textContent.includes('huge.bin'));
     assert.match(await messageText(), /^huge\.bin is 68,157,440 bytes: files over 64 MB are not read here$/);
     const hugeImage = path.join(work, 'huge.bmp');
-    fs.renameSync(huge, hugeImage);
+    fs.closeSync(fs.openSync(hugeImage, 'w'));
+    fs.truncateSync(hugeImage, 65 * 1024 * 1024);
     await page.setInputFiles('#images-in', hugeImage);
     await page.waitForFunction(() => document.getElementById('message').textContent.includes('huge.bmp'));
     assert.match(await messageText(), /^huge\.bmp is 68,157,440 bytes: files over 64 MB are not read here$/);
@@ -523,6 +524,7 @@ function readIndexedPng(file) {
     for (const source of ['four.bin', 'panels.bin']) fs.copyFileSync(path.join(samples, source), path.join(game, 'data', source));
     fs.copyFileSync(path.join(samples, 'intro.bin'), path.join(game, 'intro.bin'));
     fs.writeFileSync(path.join(game, 'readme.txt'), 'not a source');
+    fs.writeFileSync(path.join(game, 'data', 'odd.BIN'), Buffer.alloc(1000));
     const projectTool = path.join(linuxBuild, 'torv-project');
     execFileSync(projectTool, ['unpack', game, path.join(work, 'cli-project'), '-q']);
     execFileSync(projectTool, ['unpack', game, path.join(work, 'cli-gif'), '--gif', '-q']);
@@ -553,7 +555,10 @@ function readIndexedPng(file) {
     assert.strictEqual(gotProject.suggestedFilename(), 'game-project.zip');
     await gotProject.saveAs(projectZip);
     sameTree(tree(unzipped(projectZip)), tree(path.join(work, 'cli-project')), 'the project zip against torv-project unpack');
-    console.log('a folder opened: its project zip holds what torv-project unpack writes, byte for byte');
+    const unpackSays = execFileSync(projectTool, ['unpack', game, path.join(work, 'cli-said')], { encoding: 'utf8' });
+    assert.match(unpackSays, /left alone, being the size of no layout: 1 file \(data\/odd\.BIN\)/);
+    assert.ok((await page.locator('#message').textContent()).includes('left alone, being the size of no layout: data/odd.BIN'));
+    console.log('a folder opened: its project zip holds what torv-project unpack writes, byte for byte; a .bin file of no layout\'s size left alone and said so, as torv-project says');
 
     // The animation as GIF, as torv-project unpack --gif writes it.
     const gifDownload = page.waitForEvent('download');

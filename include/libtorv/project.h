@@ -151,4 +151,11 @@ result<built_source> build_from_project(const project_source& source, std::span<
                                         const std::vector<std::string>& changed, const image_folder& files,
                                         const pack_settings& settings);
 
+// What a build says of a source it built from the images in `changed`:
+// "data/four.bin: 1 image changed (four2.png); block: 12,345 of 56,789
+// bytes", or, for images saved again without a change to what they show,
+// that nothing is written.
+std::string build_line(const project_source& source, const std::vector<std::string>& changed,
+                       const built_source& built);
+
 }  // namespace libtorv

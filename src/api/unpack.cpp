@@ -10,6 +10,7 @@
 #include "format/layouts.h"
 #include "format/names.h"
 #include "format/unpack.h"
+#include "io/words.h"
 #include "image/bmp_write.h"
 #include "io/input.h"
 
@@ -84,22 +85,10 @@ std::vector<layout_size> layout_sizes() {
 }
 
 std::string size_of_no_layout(std::string_view name, std::int64_t size) {
-    // 9486336 as 9,486,336.
-    auto grouped = [](std::int64_t value) {
-        const std::string digits = std::to_string(value);
-        std::string text;
-        for (std::size_t k = 0; k < digits.size(); ++k) {
-            if (k > 0 && (digits.size() - k) % 3 == 0 && digits[k - 1] != '-') {
-                text += ',';
-            }
-            text += digits[k];
-        }
-        return text;
-    };
-    std::string words = std::string(name) + " is " + grouped(size) + " bytes, the size of no file torv knows (";
+    std::string words = std::string(name) + " is " + torv::grouped(size) + " bytes, the size of no file torv knows (";
     bool first = true;
     for (const torv::layout* format : torv::all_layouts) {
-        words += (first ? "" : ", ") + std::string(format->name) + " " + grouped(format->file_size);
+        words += (first ? "" : ", ") + std::string(format->name) + " " + torv::grouped(format->file_size);
         first = false;
     }
     return words + " bytes)";

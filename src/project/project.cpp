@@ -12,6 +12,7 @@
 #include "image/palette.h"
 #include "image/png_read.h"
 #include "io/digest.h"
+#include "io/words.h"
 #include "libtorv/pack.h"
 #include "libtorv/unpack.h"
 #include "pack/game_colours.h"
@@ -411,6 +412,20 @@ result<built_source> build_from_project(const project_source& source, std::span<
                        "it holds fewer images than the project");
     }
     return built;
+}
+
+std::string build_line(const project_source& source, const std::vector<std::string>& changed,
+                       const built_source& built) {
+    if (built.same_as_original) {
+        return source.path + ": " + torv::listed(changed) +
+               " saved again, but what the images show is unchanged: not written";
+    }
+    std::string room;
+    for (const room_use& use : built.packing.rooms) {
+        room += "; " + use.part + ": " + torv::grouped(use.used) + " of " + torv::grouped(use.room) + " bytes";
+    }
+    return source.path + ": " + torv::counted(changed.size(), "image", "images") + " changed (" +
+           torv::listed(changed) + ")" + room;
 }
 
 }  // namespace libtorv

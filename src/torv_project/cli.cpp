@@ -20,6 +20,7 @@
 #include "io/input.h"
 #include "io/interrupt.h"
 #include "io/output_file.h"
+#include "io/words.h"
 #include "libtorv/pack.h"
 #include "libtorv/project.h"
 #include "libtorv/unpack.h"
@@ -81,29 +82,6 @@ std::string describe(const failure& why) {
     return why.code == code::exists ? why.file + " exists (-f replaces it)" : why.words;
 }
 
-std::string grouped(std::uint64_t value) {
-    const std::string digits = std::to_string(value);
-    std::string text;
-    for (std::size_t k = 0; k < digits.size(); ++k) {
-        if (k > 0 && (digits.size() - k) % 3 == 0)
-            text += ',';
-        text += digits[k];
-    }
-    return text;
-}
-
-std::string counted(std::size_t count, const std::string& one, const std::string& many) {
-    return std::to_string(count) + " " + (count == 1 ? one : many);
-}
-
-std::string listed(const std::vector<std::string>& names, std::size_t most = 8) {
-    std::string text;
-    for (std::size_t k = 0; k < names.size() && k < most; ++k) text += (k > 0 ? ", " : "") + names[k];
-    if (names.size() > most)
-        text += ", ... (" + std::to_string(names.size()) + " in all)";
-    return text;
-}
-
 // ---------------------------------------------------------------------------
 // Folders and files.
 
@@ -132,7 +110,7 @@ result<bytes> read_file(const fs::path& path, std::uint64_t limit) {
         return std::move(read).error();
     if (static_cast<std::uint64_t>(read->size) > limit) {
         failure why = file_failure(code::file_too_large, path.string(),
-                                   "it is " + grouped(static_cast<std::uint64_t>(read->size)) + " bytes");
+                                   "it is " + grouped(static_cast<std::int64_t>(read->size)) + " bytes");
         why.needed = read->size;
         return why;
     }
@@ -598,24 +576,16 @@ int build_game(const build_command& cmd) {
             failures.push_back(built.error().words);
             continue;
         }
+        report.push_back(build_line(source, state.changed, *built));
         if (built->same_as_original) {
-            report.push_back(source.path + ": " + listed(state.changed) +
-                             " saved again, but what the images show is unchanged: not written");
             ++unchanged;
             if (cmd.copy_unchanged)
                 outputs.push_back({within(cmd.out, source.path), std::move(*original)});
             continue;
         }
-        std::string room;
-        for (const room_use& use : built->packing.rooms) {
-            room += "; " + use.part + ": " + grouped(static_cast<std::uint64_t>(use.used)) + " of " +
-                    grouped(static_cast<std::uint64_t>(use.room)) + " bytes";
-        }
-        report.push_back(source.path + ": " + counted(state.changed.size(), "image", "images") + " changed (" +
-                         listed(state.changed) + ")" + room);
         if (cmd.patches) {
             bytes patch = bps_patch(*original, built->packed);
-            report.push_back(source.path + ".bps: " + grouped(patch.size()) + " bytes");
+            report.push_back(source.path + ".bps: " + grouped(static_cast<std::int64_t>(patch.size())) + " bytes");
             patches.push_back({within(*cmd.patches, source.path + ".bps"), std::move(patch)});
         }
         outputs.push_back({within(cmd.out, source.path), std::move(built->packed)});

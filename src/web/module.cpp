@@ -850,16 +850,11 @@ val build_project(const val& archive, const val& originals_given, bool nearest) 
             failures.push_back(built.error().words);
             continue;
         }
-        std::string listed;
-        for (const std::string& name : changed) listed += (listed.empty() ? "" : ", ") + name;
+        report.push_back(libtorv::build_line(source, changed, *built));
         if (built->same_as_original) {
-            report.push_back(source.path + ": " + listed +
-                             " saved again, but what the images show is unchanged: not written");
             ++unchanged;
             continue;
         }
-        report.push_back(source.path + ": " + std::to_string(changed.size()) +
-                         (changed.size() == 1 ? " image" : " images") + " changed (" + listed + ")");
         check(torv::web::add_to_zip(built_zip, "build/" + source.path, built->packed));
         patches.emplace_back("patches/" + source.path + ".bps", libtorv::bps_patch(*original, built->packed));
     }

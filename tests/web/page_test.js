@@ -369,18 +369,15 @@ function readIndexedPng(file) {
     await page.setInputFiles('#open', odd);
     await page.waitForFunction(() => document.getElementById('message').textContent.includes('odd.bin'));
     assert.match(await messageText(), /^odd\.bin is 1,000 bytes, the size of no file torv knows \(frame_sequence 9,486,336, /);
+    // 65 MB of nothing, as a source and as an edited image.
     const huge = path.join(work, 'huge.bin');
-    fs.closeSync(fs.openSync(huge, 'w'));
-    fs.truncateSync(huge, 65 * 1024 * 1024);
-    await page.setInputFiles('#open', huge);
-    await page.waitForFunction(() => document.getElementById('message').textContent.includes('huge.bin'));
-    assert.match(await messageText(), /^huge\.bin is 68,157,440 bytes: files over 64 MB are not read here$/);
-    const hugeImage = path.join(work, 'huge.bmp');
-    fs.closeSync(fs.openSync(hugeImage, 'w'));
-    fs.truncateSync(hugeImage, 65 * 1024 * 1024);
-    await page.setInputFiles('#images-in', hugeImage);
-    await page.waitForFunction(() => document.getElementById('message').textContent.includes('huge.bmp'));
-    assert.match(await messageText(), /^huge\.bmp is 68,157,440 bytes: files over 64 MB are not read here$/);
+    for (const [name, input] of [['huge.bin', '#open'], ['huge.bmp', '#images-in']]) {
+        fs.closeSync(fs.openSync(path.join(work, name), 'w'));
+        fs.truncateSync(path.join(work, name), 65 * 1024 * 1024);
+        await page.setInputFiles(input, path.join(work, name));
+        await page.waitForFunction((shown) => document.getElementById('message').textContent.includes(shown), name);
+        assert.strictEqual(await messageText(), `${name} is 68,157,440 bytes: files over 64 MB are not read here`);
+    }
     console.log('a file of no known size and one over 64 MB (a source, and an edited image when chosen): one line each');
 
     // Cancelling ends the work under way; what is open goes on working.
@@ -572,7 +569,7 @@ function readIndexedPng(file) {
     execFileSync('/usr/bin/convert', [path.join(edited, 'intro', 'intro005.png'), '-fill', '#f8f800', '-draw', 'rectangle 30,20,90,60', path.join(edited, 'intro', 'intro005.png')]);
     const editedZip = path.join(work, 'edited-project.zip');
     execFileSync('python3', ['-c', 'import os, sys, zipfile\nwith zipfile.ZipFile(sys.argv[2], "w", zipfile.ZIP_DEFLATED) as z:\n    for top, _, names in os.walk(sys.argv[1]):\n        for n in names: z.write(os.path.join(top, n), os.path.relpath(os.path.join(top, n), sys.argv[1]))', edited, editedZip]);
-    execFileSync(projectTool, ['build', edited, game, path.join(work, 'cli-build', 'build'), '--patch', path.join(work, 'cli-build', 'patches'), '-q']);
+    const cliBuildSays = execFileSync(projectTool, ['build', edited, game, path.join(work, 'cli-build', 'build'), '--patch', path.join(work, 'cli-build', 'patches')], { encoding: 'utf8' });
     await page.locator('#building summary').click();
     await page.setInputFiles('#project-in', editedZip);
     await page.setInputFiles('#game-in', game);
@@ -581,7 +578,9 @@ function readIndexedPng(file) {
     const builtZip = path.join(work, 'edited-build.zip');
     await (await buildDownload).saveAs(builtZip);
     sameTree(tree(unzipped(builtZip)), tree(path.join(work, 'cli-build')), 'the build against torv-project build --patch');
-    console.log('a project zip built in the page: the changed file and its BPS patch as torv-project build --patch makes them');
+    const builtLine = cliBuildSays.split('\n').find((line) => line.startsWith('intro.bin: '));
+    assert.ok(builtLine && (await page.locator('#message').textContent()).includes(builtLine), 'the page says of the source what torv-project says: ' + builtLine);
+    console.log('a project zip built in the page: the changed file and its BPS patch as torv-project build --patch makes them, and its line as it says it');
 
     // Applying the patch; a patch for another file refused.
     await page.locator('#patching summary').click();

@@ -1,0 +1,36 @@
+// Numbers and lists in the words a person reads: 9,486,336; "1 image",
+// "2 images"; "a, b, c, ... (12 in all)".
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace torv {
+
+inline std::string grouped(std::int64_t value) {
+    const std::string digits = std::to_string(value);
+    std::string text;
+    for (std::size_t k = 0; k < digits.size(); ++k) {
+        if (k > 0 && (digits.size() - k) % 3 == 0 && digits[k - 1] != '-')
+            text += ',';
+        text += digits[k];
+    }
+    return text;
+}
+
+inline std::string counted(std::size_t count, const std::string& one, const std::string& many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// The first `most` names, and how many there are in all when there are more.
+inline std::string listed(const std::vector<std::string>& names, std::size_t most = 8) {
+    std::string text;
+    for (std::size_t k = 0; k < names.size() && k < most; ++k) text += (k > 0 ? ", " : "") + names[k];
+    if (names.size() > most)
+        text += ", ... (" + std::to_string(names.size()) + " in all)";
+    return text;
+}
+
+}  // namespace torv

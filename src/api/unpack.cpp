@@ -10,9 +10,9 @@
 #include "format/layouts.h"
 #include "format/names.h"
 #include "format/unpack.h"
-#include "io/words.h"
 #include "image/bmp_write.h"
 #include "io/input.h"
+#include "io/words.h"
 
 namespace libtorv {
 

@@ -1,9 +1,11 @@
 // The project's manifest: what is written reads back as it was, the same
 // project gives the same text, and what is no manifest of ours, or of a
-// format this library does not read, is refused with its reason.
+// format this library does not read, is refused with its reason; a source's
+// SHA-256 given by the caller is taken, and one that is no SHA-256 refused.
 #include <gtest/gtest.h>
 
 #include "libtorv/project.h"
+#include "samples.h"
 
 namespace libtorv {
 namespace {
@@ -78,6 +80,26 @@ TEST(Manifest, WhatIsNoManifestOfOursIsRefusedWithItsReason) {
     EXPECT_EQ(refused(replaced("\"data/intro\"", "\"data/../../x\"")).code, code::bad_project);
     EXPECT_EQ(refused(replaced("\"0102abcd\"", "\"not hex\"")).code, code::bad_project);
     EXPECT_EQ(refused(replaced("\"width\": 320", "\"width\": \"wide\"")).code, code::bad_project);
+}
+
+TEST(Manifest, ASourcesDigestGivenIsTakenAndOneThatIsNoDigestRefused) {
+    const bytes four = torv::samples::make_four_image_block();
+    const auto nowhere = [](const project_file&) -> result<> { return {}; };
+    const result<project_source> worked_out = unpack_to_project("four.bin", four, image_format::png, false, 1, nowhere);
+    ASSERT_TRUE(worked_out);
+    EXPECT_EQ(worked_out->sha256, sha256_of(four));
+    const std::string given(64, 'e');
+    const result<project_source> taken =
+        unpack_to_project("four.bin", four, image_format::png, false, 1, nowhere, given);
+    ASSERT_TRUE(taken);
+    EXPECT_EQ(taken->sha256, given);
+    EXPECT_EQ(taken->crc32, worked_out->crc32);
+    for (const std::string& wrong : {std::string(63, 'e'), std::string(64, 'E'), std::string(64, 'g')}) {
+        const result<project_source> refused =
+            unpack_to_project("four.bin", four, image_format::png, false, 1, nowhere, wrong);
+        ASSERT_FALSE(refused) << wrong;
+        EXPECT_EQ(refused.error().code, code::bad_argument);
+    }
 }
 
 }  // namespace

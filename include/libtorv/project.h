@@ -118,10 +118,14 @@ struct project_file {
 // with its own palette). Each file is handed to `put` as it is made, in the
 // order of the images; `jobs` threads make them (the files are the same for
 // every number). Gives the source's manifest entry, or the first failure of
-// `put`. no_layout for a file of the size of no layout.
+// `put`. no_layout for a file of the size of no layout. `file_sha256` is
+// the file's SHA-256 (64 lower-case hex digits) where the caller has it
+// already (a page has the browser's, far quicker than WebAssembly's), or
+// empty; bad_argument for anything else.
 result<project_source> unpack_to_project(std::string_view path, std::span<const std::uint8_t> file, image_format images,
                                          bool gif, unsigned jobs,
-                                         const std::function<result<>(const project_file&)>& put);
+                                         const std::function<result<>(const project_file&)>& put,
+                                         std::string_view file_sha256 = {});
 
 // What became of an image of the project since it was unpacked.
 enum class image_state : std::uint8_t { unchanged, changed, missing, unreadable };

@@ -268,18 +268,26 @@ result<project_source> images_of_source(std::string_view path, std::span<const s
 
 result<project_source> unpack_to_project(std::string_view path, std::span<const std::uint8_t> file, image_format images,
                                          bool gif, unsigned jobs,
-                                         const std::function<result<>(const project_file&)>& put) {
+                                         const std::function<result<>(const project_file&)>& put,
+                                         std::string_view file_sha256) {
+    constexpr std::size_t sha256_digits = 64;
+    if (!file_sha256.empty() && (file_sha256.size() != sha256_digits ||
+                                 file_sha256.find_first_not_of("0123456789abcdef") != std::string::npos)) {
+        return failure_of(code::bad_argument, "a SHA-256 is 64 lower-case hex digits, not '" +
+                                                  std::string(file_sha256.substr(0, sha256_digits)) + "'");
+    }
     // The source's digests take about as long as decoding it, so they are
     // worked out on a thread of their own while the images are made.
     std::uint32_t crc32 = 0;
-    std::string sha256;
+    std::string sha256(file_sha256);
     std::optional<result<project_source>> made;
     torv::parallel_for(2, jobs, [&](std::size_t k) {
         if (k == 0) {
             made = images_of_source(path, file, images, gif, jobs, put);
         } else {
             crc32 = torv::crc32_of(file);
-            sha256 = torv::sha256_of(file);
+            if (sha256.empty())
+                sha256 = torv::sha256_of(file);
         }
     });
     if (!*made)

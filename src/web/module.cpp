@@ -687,8 +687,9 @@ val sources_of(const val& files) {
     return out;
 }
 
-// A game folder's files ([{path, bytes}], '/' between folders) as the
-// project torv-project unpack makes of it, in one zip: each source's images
+// A game folder's files ([{path, bytes, sha256}], '/' between folders; the
+// SHA-256 as hex digits, if the browser worked it out) as the project
+// torv-project unpack makes of it, in one zip: each source's images
 // as PNGs in its folder, then torv-project.json. The files that are no
 // source are left alone, and the .bin files among them named in `other`.
 // onSource(done, total) after each source. {bytes, sources, images, other}.
@@ -696,6 +697,7 @@ val project_zip(const val& files, bool gif, const val& on_source) {
     struct game_file {
         std::string path;
         bytes contents;
+        std::string sha256;  // as the browser worked it out, if it did
     };
     std::vector<game_file> sources;
     std::vector<std::string> other;
@@ -707,7 +709,8 @@ val project_zip(const val& files, bool gif, const val& on_source) {
         if (kind == libtorv::game_file::other_size)
             other.push_back(path);
         else if (kind == libtorv::game_file::source)
-            sources.push_back({std::move(path), bytes_of(file["bytes"], "a file's contents")});
+            sources.push_back({std::move(path), bytes_of(file["bytes"], "a file's contents"),
+                               text_of(file["sha256"], "a file's SHA-256")});
     }
     // In the order torv-project walks a folder: by path.
     std::sort(sources.begin(), sources.end(), [](const game_file& a, const game_file& b) { return a.path < b.path; });
@@ -720,11 +723,13 @@ val project_zip(const val& files, bool gif, const val& on_source) {
         const game_file& source = sources[k];
         const std::string folder = libtorv::project_folder_of(source.path);
         libtorv::project_source made = value_of(libtorv::unpack_to_project(
-            source.path, source.contents, libtorv::image_format::png, gif, 1, [&](const libtorv::project_file& file) {
+            source.path, source.contents, libtorv::image_format::png, gif, 1,
+            [&](const libtorv::project_file& file) {
                 // PNGs and GIFs are deflated already.
                 return torv::web::add_to_zip(zip, folder + "/" + file.name, file.contents,
                                              torv::web::zip_storing::store);
-            }));
+            },
+            source.sha256));
         images += made.images.size();
         manifest.sources.push_back(std::move(made));
         on_source(k + 1, sources.size());

@@ -383,7 +383,7 @@ std::map<std::string, val> given_files(const val& images) {
         const std::string name = names[k].as<std::string>();
         const val file = images[name];
         if (!file.isNumber() && !is_bytes(file) && !file.instanceof (blob)) {
-            refuse("an edited image must be a Uint8Array, a Blob or its size");
+            refuse("an edited image must be a Uint8Array, a Blob or 0");
         }
         given.emplace(name, file);
     }

@@ -82,8 +82,8 @@ const session = (() => {
         // A frame sequence's files are read here, a batch at a time, and
         // their bytes handed to the workers: the workers need only their
         // names. Other layouts' few files the worker reads itself.
+        const namesAlone = Object.fromEntries(images.map((image) => [image.name, 0]));
         const frames = (held ? held.layout : options.layout) === 'frame_sequence';
-        const named = Object.fromEntries(images.map((image) => [image.name, frames ? 0 : image.file]));
         const work = client.work('Packing ' + (held ? held.name : 'the images'));
         const begun = []; // {worker, generation, job}, ended whatever happens
         // A helper is given the names alone (the bytes come with each
@@ -91,7 +91,7 @@ const session = (() => {
         const begin = async (worker, layoutFound) => {
             const original = held ? await handleOf(held, worker) : 0;
             const generation = client.generation(worker);
-            const given = worker === 0 ? named : Object.fromEntries(images.map((image) => [image.name, 0]));
+            const given = worker === 0 && !frames ? files : namesAlone;
             const outline = await client.ask('packBegin',
                 { images: given, original, options: worker === 0 ? options : { ...options, layout: layoutFound } }, { worker });
             begun.push({ worker, generation, job: outline.job });

@@ -97,7 +97,7 @@ TEST(Project, UnpackedEditedBuiltAndPatched) {
     dir.write("proj/sub/intro/notes.txt", {'x'});
     result = scene.project({"status", "proj"});
     EXPECT_NE(result.output.find("sub/intro.bin: 1 image changed: intro005.png"), std::string::npos) << result.output;
-    EXPECT_NE(result.output.find("ignored, not in the manifest: sub/intro/notes.txt"), std::string::npos);
+    EXPECT_NE(result.output.find("left alone, not an image: sub/intro/notes.txt"), std::string::npos);
 
     result = scene.project({"build", "proj", "game", "out", "--patch", "patches"});
     ASSERT_EQ(result.status, 0) << result.errors;
@@ -168,7 +168,7 @@ TEST(Project, BadInputGetsOneLineEachAndWritesNothing) {
     touched[500] ^= 1;
     dir.write("game/data/panels.bin", touched);
     expect_refused({"build", "proj", "game", "out"},
-                   {"game: data/panels.bin is not the file the project was made from"});
+                   {"data/panels.bin is not the file the project was made from (its SHA-256 differs)"});
     dir.write("game/data/panels.bin", panels);
     expect_refused({"unpack", "game", "proj"}, {"proj is there and not an empty folder"});
 

@@ -7,12 +7,12 @@ cd "$(dirname "$0")/.."
 
 # What each layer may include besides itself.
 # libtorv is the public headers (include/libtorv), which the api layer
-# implements and the programs use. Two of them are the ground every layer
-# stands on: libtorv/result.h (the one way to fail) and libtorv/types.h (the
-# values the functions take and give), which include nothing of ours but
-# each other. cli holds what the programs share (text for the terminal);
+# implements and the programs use. Three of them are the ground every layer
+# stands on: libtorv/result.h (the one way to fail), libtorv/types.h (the
+# values the functions take and give) and libtorv/limits.h (how large a file
+# read may be), which include nothing of ours but each other. cli holds what the programs share (text for the terminal);
 # windows holds the programs' resources.
-ground="libtorv/result.h libtorv/types.h"
+ground="libtorv/result.h libtorv/types.h libtorv/limits.h"
 declare -A allowed=(
     [io]=""
     [codec]="io"

@@ -1,12 +1,14 @@
 // libtorv for a whole game at once: a project of editable images made from
-// the game's source files, with a manifest that says what each file was and
-// held; the sources rebuilt from the project where its images changed; and
-// BPS patches that turn a game's file into the rebuilt one.
+// the game's source files (its manifest: libtorv/manifest.h); what changed in
+// it; and the sources rebuilt from it where its images changed, with BPS
+// patches (libtorv/patch.h) that turn a game's file into the rebuilt one.
 //
 //   game folder: data/intro.bin, ...
-//     -> project: torv-project.json (the manifest), data/intro/intro000.png, ...
+//     -> project: torv-project.json, data/intro/intro000.png, ...
 //   project (edited) + game folder
-//     -> rebuilt sources, and their patches (data/intro.bin.bps)
+//     -> status: what changed, what is missing, what is refused
+//     -> build: the rebuilt sources and their patches (data/intro.bin.bps),
+//        every failure of every source, or nothing
 //
 // Nothing here prints, reads or writes files: the bytes come in and go out
 // through the caller (torv-project does files; the page does zips).
@@ -14,96 +16,32 @@
 
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "libtorv/checksums.h"
+#include "libtorv/limits.h"
+#include "libtorv/manifest.h"
+#include "libtorv/patch.h"
 #include "libtorv/result.h"
 #include "libtorv/types.h"
 
 namespace libtorv {
 
 // ---------------------------------------------------------------------------
-// Checksums and patches.
+// Unpacking.
 
-// The CRC32 of bytes (as zip, PNG and BPS keep it) and their SHA-256, as 64
-// lower-case hex digits.
-std::uint32_t crc32_of(std::span<const std::uint8_t> data);
-std::string sha256_of(std::span<const std::uint8_t> data);
-
-// A BPS patch from `source` to `target`: standard BPS ("BPS1", the source's,
-// the target's and the patch's CRC32; source-read, target-read, source-copy
-// and target-copy actions), as common patchers apply it.
-bytes bps_patch(std::span<const std::uint8_t> source, std::span<const std::uint8_t> target);
-
-// What a patch says of the file it is for and the file it makes.
-struct patch_facts {
-    std::uint64_t source_size = 0;
-    std::uint32_t source_crc32 = 0;
-    std::uint64_t target_size = 0;
-    std::uint32_t target_crc32 = 0;
+struct unpack_settings {
+    image_format images = image_format::png;  // indexed PNGs with their full palette, or BMPs as torv writes them
+    bool gif = false;                         // a frame sequence's frames also as <stem>.gif, 12 frames a second
+    unsigned jobs = 1;                        // threads; the files are the same for every number
+    // The file's SHA-256 (64 lower-case hex digits) where the caller has it
+    // already (a page has the browser's, far quicker than WebAssembly's), or
+    // empty; bad_argument for anything else.
+    std::string file_sha256;
 };
-result<patch_facts> facts_of_patch(std::span<const std::uint8_t> patch);
-
-// The file a patch makes of `source`, the source's size and CRC32 checked
-// first: wrong_source for another file, bad_patch for a patch cut short or
-// changed.
-result<bytes> apply_patch(std::span<const std::uint8_t> patch, std::span<const std::uint8_t> source);
-
-// ---------------------------------------------------------------------------
-// The manifest.
-
-inline constexpr int project_format = 1;  // the project format this library writes and reads
-inline constexpr std::string_view manifest_name = "torv-project.json";
-
-enum class image_format : std::uint8_t { png, bmp };
-
-struct project_image {
-    std::string file;  // within its source's folder: "intro000.png"
-    std::int32_t width = 0;
-    std::int32_t height = 0;
-    std::string sha256;  // of the file as written
-};
-
-struct project_source {
-    std::string path;  // within the game folder, '/' between folders: "data/intro.bin"
-    std::int64_t size = 0;
-    std::string layout;  // "frame_sequence", ...
-    std::uint32_t crc32 = 0;
-    std::string sha256;
-    std::string folder;  // its images' folder within the project: "data/intro"
-    std::vector<project_image> images;
-    std::optional<project_image> animation;  // a frame sequence's GIF, if one was made
-};
-
-struct project_manifest {
-    int format = project_format;
-    std::string tool;  // the version of what made it: "1.1.0"
-    image_format images = image_format::png;
-    std::vector<project_source> sources;
-};
-
-// The manifest as JSON text; the same manifest gives the same bytes.
-std::string manifest_json(const project_manifest& manifest);
-
-// The manifest in `text`: bad_project if it is no manifest of ours;
-// project_version if its format is one this library does not read (newer,
-// or older than it reads), with both versions named.
-result<project_manifest> read_manifest(std::string_view text);
-
-// The folder a source's images go into: its path without ".bin" (any case).
-std::string project_folder_of(std::string_view path);
-
-// What a game folder's file is to a project, by its name and size: a source
-// (a name that ends in ".bin", in any case, and the size of a layout); a
-// ".bin" file of no layout's size, left alone (and said so); or neither.
-enum class game_file : std::uint8_t { source, other_size, unrelated };
-game_file kind_of_game_file(std::string_view name, std::int64_t size);
-
-// ---------------------------------------------------------------------------
-// Unpacking and building.
 
 // A file of the project, within its source's folder.
 struct project_file {
@@ -113,28 +51,105 @@ struct project_file {
 
 // Makes the project files of the source file held in `file` (its path
 // within the game folder `path`): each image named as torv names it with an
-// empty drive, as an indexed PNG with its full palette or a BMP, and with
-// `gif` a frame sequence's frames as <stem>.gif (12 frames a second, each
-// with its own palette). Each file is handed to `put` as it is made, in the
-// order of the images; `jobs` threads make them (the files are the same for
-// every number). Gives the source's manifest entry, or the first failure of
-// `put`. no_layout for a file of the size of no layout. `file_sha256` is
-// the file's SHA-256 (64 lower-case hex digits) where the caller has it
-// already (a page has the browser's, far quicker than WebAssembly's), or
-// empty; bad_argument for anything else.
-result<project_source> unpack_to_project(std::string_view path, std::span<const std::uint8_t> file, image_format images,
-                                         bool gif, unsigned jobs,
-                                         const std::function<result<>(const project_file&)>& put,
-                                         std::string_view file_sha256 = {});
+// empty drive. Each file is handed to `put` as it is made, in the order of
+// the images. Gives the source's manifest entry, or the first failure of
+// `put`; no_layout for a file of the size of no layout.
+result<project_source> unpack_to_project(std::string_view path, std::span<const std::uint8_t> file,
+                                         const unpack_settings& settings,
+                                         const std::function<result<>(const project_file&)>& put);
 
-// What became of an image of the project since it was unpacked.
-enum class image_state : std::uint8_t { unchanged, changed, missing, unreadable };
+// ---------------------------------------------------------------------------
+// What changed.
 
-// The state of each image of `source`, from the files in its folder:
-// `read(name)` gives a file's bytes or why not (cannot_open and the like for
-// a file that is missing); it is called on `jobs` threads at once.
-std::vector<std::pair<image_state, std::string>> image_states(
-    const project_source& source, const std::function<result<bytes>(const std::string& name)>& read, unsigned jobs = 1);
+// An entry of a folder of the project.
+struct folder_entry {
+    enum class kind : std::uint8_t { file, link, folder, other };
+    std::string name;
+    kind type = kind::file;
+    std::int64_t size = 0;  // a file's
+};
+
+// The project's files, wherever the front end keeps them. Paths are
+// relative to the project, '/' between folders.
+struct project_folder {
+    // The entries of a folder (a source's), or why it cannot be listed; a
+    // folder that is not there has none.
+    std::function<result<std::vector<folder_entry>>(const std::string& folder)> list;
+    // The bytes of a file; one larger than `max_bytes` is refused unread
+    // (file_too_large).
+    std::function<result<bytes>(const std::string& path, std::uint64_t max_bytes)> read;
+};
+
+// What became of the images of one source.
+struct source_status {
+    // Per image of the manifest, the file in the folder that holds it now:
+    // its own name, or the other kind's ("four1.bmp" for "four1.png"), or
+    // empty if there is none.
+    std::vector<std::string> files;
+    std::vector<std::size_t> changed;  // the images whose files differ from what was unpacked
+    std::vector<std::string> added;    // frames after the original's last, by file name, in order
+    std::vector<failure> problems;     // what keeps it from being built, one line each
+    std::vector<std::string> others;   // files of its folder that are no image, left alone
+};
+
+struct project_status {
+    std::vector<source_status> sources;  // one a source of the manifest, in its order
+};
+
+// Each source's images against its folder, read on `jobs` threads. An image
+// is found under its own name or as the other kind of file (a BMP in a PNG
+// project, or a PNG in a BMP one), whatever its content; a file that is an
+// image of no place, an editor's own file, a link, or an image file far
+// larger than its image could be is a problem, named.
+project_status status_of_project(const project_manifest& manifest, const project_folder& folder, unsigned jobs = 1);
+
+// True if a source has anything to build: an image changed or added.
+bool has_changes(const source_status& status);
+
+// The files of a project (`paths`, all of them) that are neither its
+// manifest nor directly in a source's folder.
+std::vector<std::string> files_outside_sources(const project_manifest& manifest, const std::vector<std::string>& paths);
+
+// ---------------------------------------------------------------------------
+// Building.
+
+struct build_settings {
+    bool nearest = false;         // colours the palettes lack go to the nearest entry
+    bool copy_unchanged = false;  // the unchanged sources are handed out too
+    bool patches = false;         // a BPS patch of each rebuilt source too
+    unsigned jobs = 1;            // threads; the files are the same for every number
+    option_words words;           // for the messages
+};
+
+// A file a build makes: a source rebuilt (or copied), by its path in the
+// game folder, or its patch ("data/intro.bin.bps").
+struct build_output {
+    std::string path;
+    bool patch = false;
+    bytes contents;
+};
+
+struct build_result {
+    std::vector<std::string> report;  // a line a source built (as build_line) and a line a patch
+    std::size_t unchanged = 0;        // sources with nothing to write
+    std::size_t copied = 0;           // of those, handed out as they were
+    std::vector<failure> failures;    // every failure of every source: if any, nothing may be written
+};
+
+// Reads a game's file by its path in the game folder: the file the project
+// was made from.
+using game_reader = std::function<result<bytes>(const std::string& path)>;
+
+// Builds each source with an image changed or added, as torv-pack packs it
+// with its game file as the original: the file made is decoded again and
+// every image compared with the project's. Every other source's game file
+// is checked to be the one the project was made from (original_changed).
+// Each file made is handed to `put` as soon as it is made (a failure of `put`
+// is one of the build's). Goes on past a failing source to report every
+// problem of every source.
+build_result build_project(const project_manifest& manifest, const project_status& status, const project_folder& folder,
+                           const game_reader& game, const build_settings& settings,
+                           const std::function<result<>(build_output&&)>& put);
 
 // A source rebuilt from its project: the packed file, what packing said, and
 // whether it is the original's bytes after all (images re-saved without a
@@ -145,21 +160,20 @@ struct built_source {
     bool same_as_original = false;
 };
 
-// Packs the images of `source` from `files` (its folder's project files, by
-// name) into a file of its layout, as torv-pack packs them with `original`
-// (which must be the file the project was made from: original_changed if it
-// is not). The images in `changed` are read from their files; the others,
-// unchanged, are the original's. The packed file is decoded again and every
-// image compared with the project's: a difference is a failure.
-result<built_source> build_from_project(const project_source& source, std::span<const std::uint8_t> original,
-                                        const std::vector<std::string>& changed, const image_folder& files,
+// Packs the images of `source` as `status` found them, from its folder in
+// `folder`, into a file of its layout, as torv-pack packs them with
+// `original` (original_changed if that is not the file the project was made
+// from). The unchanged images are the original's, not read. The packed file
+// is decoded again and every image compared with the project's. A failure
+// names every image that failed, one line each.
+result<built_source> build_from_project(const project_source& source, const source_status& status,
+                                        std::span<const std::uint8_t> original, const project_folder& folder,
                                         const pack_settings& settings);
 
-// What a build says of a source it built from the images in `changed`:
-// "data/four.bin: 1 image changed (four2.png); block: 12,345 of 56,789
-// bytes", or, for images saved again without a change to what they show,
-// that nothing is written.
-std::string build_line(const project_source& source, const std::vector<std::string>& changed,
-                       const built_source& built);
+// What a build says of a source it built: "data/four.bin: 1 image changed
+// (four2.png); block: 12,345 of 56,789 bytes", with the pixels that went to
+// the nearest colour, or, for images saved again without a change to what
+// they show, that nothing is written.
+std::string build_line(const project_source& source, const source_status& status, const built_source& built);
 
 }  // namespace libtorv

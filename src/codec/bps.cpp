@@ -256,7 +256,8 @@ result<header> read_header(std::span<const std::uint8_t> patch) {
     if (!source_size || !target_size || !metadata_size || *metadata_size > body.size() - in.at) {
         return bad_patch("its header is cut short");
     }
-    if (*target_size > largest_patch_target) {
+    // A patch cannot ask for memory out of all measure.
+    if (*target_size > libtorv::largest_patched_file) {
         return bad_patch("it makes a file of " + std::to_string(*target_size) + " bytes");
     }
     header read;
@@ -327,14 +328,23 @@ result<std::vector<std::uint8_t>> bps_apply(std::span<const std::uint8_t> patch,
                 const std::optional<std::uint64_t> moved = in.number();
                 if (!moved)
                     return bad_patch("its actions are cut short");
-                const auto magnitude = static_cast<std::int64_t>(*moved >> 1);
+                // A move that leaves what it copies from fails before any
+                // sum could overflow: the cursor stays within the file.
+                const std::uint64_t magnitude = *moved >> 1;
                 std::int64_t& cursor = from_source ? source_cursor : target_cursor;
-                cursor += (*moved & 1) ? -magnitude : magnitude;
                 const std::int64_t end =
                     from_source ? static_cast<std::int64_t>(source.size()) : static_cast<std::int64_t>(out);
-                if (cursor < 0 || cursor >= end || (from_source && cursor + static_cast<std::int64_t>(count) > end)) {
+                const bool backwards = (*moved & 1) != 0;
+                if (cursor > end || (backwards ? magnitude > static_cast<std::uint64_t>(cursor)
+                                               : magnitude >= static_cast<std::uint64_t>(end - cursor))) {
                     return bad_patch("a copy starts outside what it copies from");
                 }
+                const std::int64_t moved_to = backwards ? cursor - static_cast<std::int64_t>(magnitude)
+                                                        : cursor + static_cast<std::int64_t>(magnitude);
+                if (moved_to >= end || (from_source && count > static_cast<std::uint64_t>(end - moved_to))) {
+                    return bad_patch("a copy starts outside what it copies from");
+                }
+                cursor = moved_to;
                 // Byte by byte: a target copy may repeat what it has just written.
                 for (std::size_t k = 0; k < count; ++k) {
                     target[out + k] = from_source ? source[static_cast<std::size_t>(cursor) + k]

@@ -26,12 +26,9 @@
 #include <vector>
 
 #include "io/result.h"
+#include "libtorv/limits.h"
 
 namespace torv {
-
-// The largest target a patch may make: far above any layout's files, so that
-// a patch cannot ask for memory out of all measure.
-inline constexpr std::uint64_t largest_patch_target = std::uint64_t{1} << 28;
 
 struct bps_facts {
     std::uint64_t source_size = 0;

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <vector>
 
 #include "io/file_failure.h"
@@ -17,10 +19,18 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <dirent.h>
+#include <signal.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 #include <climits>
+#endif
+
+// Linux makes files with no name (O_TMPFILE) and links them in by their
+// handle (/proc/self/fd): a killed run leaves nothing behind.
+#if defined(__linux__) && defined(O_TMPFILE) && !defined(__EMSCRIPTEN__)
+#define TORV_UNNAMED_TEMPORARIES 1
 #endif
 
 namespace torv {
@@ -44,11 +54,23 @@ constexpr std::size_t longest_path = PATH_MAX - 1;
 #else
 constexpr std::size_t longest_path = 4095;
 #endif
-// ".tv", 8 hex digits, ".tmp".
-constexpr std::size_t usual_temporary_length = 15;
+
+// A temporary's name: ".tv", 8 hex digits, "-", the process's number, ".tmp".
+constexpr std::string_view temporary_start = ".tv";
+constexpr std::string_view temporary_end = ".tmp";
+constexpr std::size_t temporary_digits = 8;
+constexpr std::size_t most_process_digits = 10;
 
 failure file_failure_of(code what, const std::string& name, int error_number) {
     return file_failure(what, name, system_reason(error_number));
+}
+
+unsigned long this_process() {
+#ifdef _WIN32
+    return GetCurrentProcessId();
+#else
+    return static_cast<unsigned long>(getpid());
+#endif
 }
 
 // The folder part of a name, with its separator: where the temporary goes.
@@ -64,25 +86,9 @@ std::string folder_of(const std::string& name) {
     return cut == std::string::npos ? std::string() : name.substr(0, cut + 1);
 }
 
-// A name no one is likely to have chosen, in `folder`: ".tv", 8 hex digits
-// and ".tmp", or where that would make a name longer than the system takes
-// while the final name is shorter, a name no longer than the final one's
-// (`final_length` bytes after the folder).
-std::string temporary_name(const std::string& folder, std::size_t final_length) {
-    static std::uint64_t counter = 0;
-    std::uint64_t x = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-                      (++counter * 0x9E3779B97F4A7C15ULL) ^ reinterpret_cast<std::uintptr_t>(&counter);
-    // splitmix64's finaliser: every input bit moves every output bit.
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
-    x ^= x >> 31;
-    char digits[17];
-    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(x));
-    if (folder.size() + usual_temporary_length <= longest_path || final_length >= usual_temporary_length) {
-        return folder + ".tv" + std::string(digits, 8) + ".tmp";
-    }
-    const std::size_t length = std::max<std::size_t>(final_length, 1);
-    return length == 1 ? folder + digits[0] : folder + "." + std::string(digits, length - 1);
+std::size_t name_length_in_folder(const output_file& out) {
+    const std::string final_folder = folder_of(out.final_name);
+    return out.final_name.size() - final_folder.size();
 }
 
 #ifdef _WIN32
@@ -131,6 +137,34 @@ result<> put_in_place(const output_file& out) {
 // Windows: every write goes through the temporary.
 name_holds holds_same_bytes(const std::string&, std::span<const std::span<const std::uint8_t>>) {
     return name_holds::other;
+}
+
+bool process_is_gone(unsigned long process) {
+    HANDLE handle = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(process));
+    if (handle == nullptr) {
+        return GetLastError() == ERROR_INVALID_PARAMETER;
+    }
+    DWORD status = 0;
+    const bool ended = GetExitCodeProcess(handle, &status) && status != STILL_ACTIVE;
+    CloseHandle(handle);
+    return ended;
+}
+
+void remove_stale_in(const std::string& folder) {
+    WIN32_FIND_DATAA found{};
+    const std::string pattern = folder + std::string(temporary_start) + "*" + std::string(temporary_end);
+    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    do {
+        unsigned long process = 0;
+        if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+            is_temporary_name(found.cFileName, &process) && process != this_process() && process_is_gone(process)) {
+            DeleteFileA((folder + found.cFileName).c_str());
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
 }
 
 #else
@@ -233,6 +267,73 @@ name_holds holds_same_bytes(const std::string& name, std::span<const std::span<c
     return same ? name_holds::same_bytes : name_holds::other;
 }
 
+bool process_is_gone(unsigned long process) {
+#ifdef __EMSCRIPTEN__
+    (void)process;
+    return false;  // no processes to ask about
+#else
+    return kill(static_cast<pid_t>(process), 0) != 0 && errno == ESRCH;
+#endif
+}
+
+void remove_stale_in(const std::string& folder) {
+    DIR* listing = opendir(folder.empty() ? "." : folder.c_str());
+    if (listing == nullptr) {
+        return;
+    }
+    while (const dirent* found = readdir(listing)) {
+        unsigned long process = 0;
+        if (!is_temporary_name(found->d_name, &process) || process == this_process()) {
+            continue;
+        }
+        const std::string path = folder + found->d_name;
+        struct stat status {};
+        if (lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == geteuid() &&
+            process_is_gone(process)) {
+            unlink(path.c_str());
+        }
+    }
+    closedir(listing);
+}
+
+#endif
+
+#ifdef TORV_UNNAMED_TEMPORARIES
+
+// Whether files with no name can be linked in here: /proc must be there.
+bool unnamed_temporaries_work() {
+    static const bool works = access("/proc/self/fd", X_OK) == 0;
+    return works;
+}
+
+int create_unnamed(const std::string& folder) {
+    return open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+}
+
+// Gives the file of `handle` the name `name`, which nothing may have; -1 with
+// errno otherwise.
+int link_unnamed(int handle, const std::string& name) {
+    char path[40];
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", handle);
+    return linkat(AT_FDCWD, path, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
+}
+
+#else
+
+bool unnamed_temporaries_work() {
+    return false;
+}
+
+int create_unnamed(const std::string&) {
+    errno = ENOTSUP;
+    return -1;
+}
+
+int link_unnamed(int, const std::string&) {
+    errno = ENOTSUP;
+    return -1;
+}
+
 #endif
 
 // Writes all of `data`, however the system splits it; false on an error.
@@ -256,32 +357,10 @@ bool write_all(output_file& out, const std::uint8_t* data, std::size_t size) {
     return true;
 }
 
-}  // namespace
-
-int create_new_file(const std::string& name) {
-    return create_exclusive(name);
-}
-
-output_file::~output_file() {
-    if (handle >= 0) {
-        close_on_interrupt(cleanup_slot, -1);
-        close_handle(handle);
-    }
-    if (!temp_name.empty()) {
-        std::remove(temp_name.c_str());
-    }
-    forget_on_interrupt(cleanup_slot);
-}
-
-result<> begin_output(output_file& out, const std::string& final_name, existing_entry existing) {
-    out.final_name = final_name;
-    out.existing = existing;
-    if (existing == existing_entry::refuse && entry_exists(final_name)) {
-        return file_failure(code::exists, final_name);
-    }
-    const std::string folder = folder_of(final_name);
+// Creates a named temporary for `out` in its folder, open on out.handle.
+result<> create_named(output_file& out) {
     for (int attempt = 0; attempt < max_name_tries; ++attempt) {
-        const std::string name = temporary_name(folder, final_name.size() - folder.size());
+        const std::string name = temporary_name(out.temp_folder, name_length_in_folder(out));
         // Registered before it is created, so that no moment leaves it
         // behind on an interruption. (One that comes just as the name turns
         // out to be taken would remove another's file of the same random
@@ -297,10 +376,125 @@ result<> begin_output(output_file& out, const std::string& final_name, existing_
         forget_on_interrupt(out.cleanup_slot);
         out.cleanup_slot = no_cleanup_slot;
         if (error_number != EEXIST) {
-            return file_failure_of(code::cannot_create, final_name, error_number);
+            return file_failure_of(code::cannot_create, out.final_name, error_number);
         }
     }
-    return file_failure_of(code::cannot_create, final_name, EEXIST);
+    return file_failure_of(code::cannot_create, out.final_name, EEXIST);
+}
+
+int close_output_handle(output_file& out) {
+    close_on_interrupt(out.cleanup_slot, -1);
+    const int closed = close_handle(out.handle);
+    out.handle = -1;
+    return closed;
+}
+
+}  // namespace
+
+int create_new_file(const std::string& name) {
+    return create_exclusive(name);
+}
+
+std::string temporary_name(const std::string& folder, std::size_t final_length) {
+    static std::uint64_t counter = 0;
+    std::uint64_t x = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                      (++counter * 0x9E3779B97F4A7C15ULL) ^ reinterpret_cast<std::uintptr_t>(&counter);
+    // splitmix64's finaliser: every input bit moves every output bit.
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
+    x ^= x >> 31;
+    char digits[17];
+    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(x));
+    const std::string usual = std::string(temporary_start) + std::string(digits, temporary_digits) + "-" +
+                              std::to_string(this_process()) + std::string(temporary_end);
+    if (folder.size() + usual.size() <= longest_path || final_length >= usual.size()) {
+        return folder + usual;
+    }
+    const std::size_t length = std::max<std::size_t>(final_length, 1);
+    return length == 1 ? folder + digits[0] : folder + "." + std::string(digits, std::min<std::size_t>(length - 1, 16));
+}
+
+bool is_temporary_name(std::string_view name, unsigned long* process) {
+    if (!name.starts_with(temporary_start) || !name.ends_with(temporary_end)) {
+        return false;
+    }
+    name.remove_prefix(temporary_start.size());
+    name.remove_suffix(temporary_end.size());
+    if (name.size() < temporary_digits + 2 || name.size() > temporary_digits + 1 + most_process_digits ||
+        name[temporary_digits] != '-') {
+        return false;
+    }
+    const std::string_view hex = name.substr(0, temporary_digits);
+    const std::string_view number = name.substr(temporary_digits + 1);
+    if (hex.find_first_not_of("0123456789abcdef") != std::string_view::npos ||
+        number.find_first_not_of("0123456789") != std::string_view::npos) {
+        return false;
+    }
+    unsigned long value = 0;
+    for (const char digit : number) value = value * 10 + static_cast<unsigned long>(digit - '0');
+    if (process != nullptr) {
+        *process = value;
+    }
+    return true;
+}
+
+void remove_stale_temporaries(const std::string& folder) {
+    static std::mutex guard;
+    static std::set<std::string> done;
+    {
+        const std::lock_guard<std::mutex> lock(guard);
+        if (!done.insert(folder).second) {
+            return;
+        }
+    }
+    remove_stale_in(folder);
+}
+
+output_file::output_file(output_file&& other) noexcept
+    : final_name(std::move(other.final_name)),
+      temp_folder(std::move(other.temp_folder)),
+      temp_name(std::move(other.temp_name)),
+      existing(other.existing),
+      handle(other.handle),
+      unnamed(other.unnamed),
+      placed(other.placed),
+      write_error(other.write_error),
+      name_was_free(other.name_was_free),
+      cleanup_slot(other.cleanup_slot) {
+    other.temp_name.clear();
+    other.handle = -1;
+    other.cleanup_slot = no_cleanup_slot;
+}
+
+output_file::~output_file() {
+    if (handle >= 0) {
+        close_output_handle(*this);
+    }
+    if (!temp_name.empty() && !placed) {
+        std::remove(temp_name.c_str());
+    }
+    forget_on_interrupt(cleanup_slot);
+}
+
+result<> begin_output(output_file& out, const std::string& final_name, existing_entry existing,
+                      const std::string& temp_folder) {
+    out.final_name = final_name;
+    out.existing = existing;
+    out.temp_folder = temp_folder.empty() ? folder_of(final_name) : temp_folder;
+    if (existing == existing_entry::refuse && entry_exists(final_name)) {
+        return file_failure(code::exists, final_name);
+    }
+    remove_stale_temporaries(out.temp_folder);
+    if (unnamed_temporaries_work()) {
+        out.handle = create_unnamed(out.temp_folder);
+        if (out.handle >= 0) {
+            out.unnamed = true;
+            return {};
+        }
+        // A file system without unnamed files: a named temporary, which says
+        // why if it cannot be made either.
+    }
+    return create_named(out);
 }
 
 void write_output(output_file& out, std::span<const std::uint8_t> bytes) {
@@ -360,27 +554,76 @@ void write_output(output_file& out, std::span<const std::span<const std::uint8_t
 
 #endif
 
-result<> finish_output(output_file& out) {
+result<> complete_output(output_file& out) {
     if (out.handle < 0) {
-        return file_failure(code::cannot_create, out.final_name);
+        return out.temp_name.empty() ? file_failure(code::cannot_create, out.final_name) : result<>();
     }
     keep_permissions(out);
-    close_on_interrupt(out.cleanup_slot, -1);
-    const int closed = close_handle(out.handle);
-    out.handle = -1;
-    if (out.write_error == 0 && closed != 0) {
+    // A file with no name keeps its handle: it is how the file is reached.
+    if (!out.unnamed && close_output_handle(out) != 0 && out.write_error == 0) {
         out.write_error = errno;
     }
     if (out.write_error != 0) {
         return file_failure_of(code::cannot_write, out.final_name, out.write_error);
     }
+    return {};
+}
+
+result<> name_output(output_file& out) {
+    if (!out.unnamed) {
+        return {};
+    }
+    for (int attempt = 0; attempt < max_name_tries; ++attempt) {
+        const std::string name = temporary_name(out.temp_folder, name_length_in_folder(out));
+        out.cleanup_slot = remove_on_interrupt(name.c_str());
+        if (link_unnamed(out.handle, name) == 0) {
+            out.temp_name = name;
+            out.unnamed = false;
+            close_output_handle(out);
+            return {};
+        }
+        const int error_number = errno;
+        forget_on_interrupt(out.cleanup_slot);
+        out.cleanup_slot = no_cleanup_slot;
+        if (error_number != EEXIST) {
+            return file_failure_of(code::cannot_create, out.final_name, error_number);
+        }
+    }
+    return file_failure_of(code::cannot_create, out.final_name, EEXIST);
+}
+
+result<> place_output(output_file& out) {
+    if (out.unnamed && out.existing == existing_entry::refuse) {
+        // Linked in under the final name, which nothing may have.
+        if (link_unnamed(out.handle, out.final_name) != 0) {
+            const int error_number = errno;
+            return file_failure_of(error_number == EEXIST ? code::exists : code::cannot_place, out.final_name,
+                                   error_number);
+        }
+        close_output_handle(out);
+        out.unnamed = false;
+        out.placed = true;
+        return {};
+    }
+    // Replacing: a name first, then renamed over the final name at once.
+    if (result<> named = name_output(out); !named) {
+        return named;
+    }
     result<> placed = put_in_place(out);
     if (placed) {
         out.temp_name.clear();
+        out.placed = true;
         forget_on_interrupt(out.cleanup_slot);
         out.cleanup_slot = no_cleanup_slot;
     }
     return placed;
+}
+
+result<> finish_output(output_file& out) {
+    if (result<> completed = complete_output(out); !completed) {
+        return completed;
+    }
+    return place_output(out);
 }
 
 result<> write_whole_file(const std::string& final_name, std::span<const std::span<const std::uint8_t>> parts,

@@ -369,7 +369,7 @@ void note_rounding(const palette_user& user, std::size_t rounded, fitted_palette
 void note_nearest(const palette_user& user, std::size_t mapped, fitted_palette& fitted) {
     if (mapped > 0) {
         fitted.notes.push_back(std::string(user.name) + ": " + std::to_string(mapped) +
-                               " pixels mapped to the nearest palette colour");
+                               (mapped == 1 ? " pixel" : " pixels") + std::string(nearest_note_ending));
     }
 }
 

@@ -19,6 +19,10 @@ namespace torv {
 
 using libtorv::option_words;
 
+// How the note that counts an image's pixels mapped to the nearest colour
+// ends: "four2.png: 120 pixels mapped to the nearest palette colour".
+inline constexpr std::string_view nearest_note_ending = " mapped to the nearest palette colour";
+
 // One image stored with a palette.
 struct palette_user {
     std::string_view name;  // its file, for messages

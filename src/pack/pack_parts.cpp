@@ -7,6 +7,8 @@
 
 #include "image/bmp_read.h"
 #include "image/png_read.h"
+#include "image/read_image.h"
+#include "libtorv/limits.h"
 #include "pack/game_colours.h"
 
 namespace torv::pack_parts {
@@ -137,17 +139,10 @@ result<fitted_record> fit_record(const layout& format, const std::vector<picture
 
 namespace torv {
 
-namespace {
-
-// An image file may hold more than its pixels (headers, a colour table, four
-// bytes a pixel, PNG's framing); beyond this much more it is refused unread.
-constexpr std::uint64_t file_bytes_per_pixel = 5;
-constexpr std::uint64_t file_overhead = 1 << 20;
-
-}  // namespace
-
 result<picture> read_image_file(const image_folder& folder, const image_file& file, std::size_t max_pixels) {
-    result<libtorv::bytes> read = folder.read(file.name, max_pixels * file_bytes_per_pixel + file_overhead);
+    // An image file may hold more than its pixels; far more, it is refused unread.
+    result<libtorv::bytes> read =
+        folder.read(file.name, libtorv::largest_image_file(static_cast<std::int64_t>(max_pixels), 1));
     if (!read) {
         // The folder says what it could not do; the words are the same
         // whoever the folder is.
@@ -157,7 +152,7 @@ result<picture> read_image_file(const image_folder& folder, const image_file& fi
                         : "cannot be read";
         return why;
     }
-    return file.png ? read_png(*read, max_pixels) : read_bmp(*read, max_pixels);
+    return read_image(*read, max_pixels, file.png);
 }
 
 }  // namespace torv

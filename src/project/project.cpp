@@ -1,5 +1,5 @@
-// libtorv/project.h: unpacking sources into project files, telling which
-// images changed, and building sources back from them.
+// libtorv/project.h: unpacking sources into project files, and building a
+// source back from its images.
 #include "libtorv/project.h"
 
 #include <algorithm>
@@ -7,16 +7,17 @@
 #include <memory>
 #include <optional>
 
-#include "codec/bps.h"
-#include "image/bmp_read.h"
-#include "image/palette.h"
-#include "image/png_read.h"
+#include "format/layouts.h"
+#include "image/read_image.h"
 #include "io/digest.h"
 #include "io/words.h"
 #include "libtorv/pack.h"
 #include "libtorv/unpack.h"
+#include "pack/fit_palette.h"
 #include "pack/game_colours.h"
 #include "pack/parallel.h"
+#include "pack/prepared_frames.h"
+#include "project/source_build.h"
 
 namespace libtorv {
 
@@ -51,6 +52,10 @@ std::string file_name_of(std::string_view bmp_name, image_format format) {
 std::string last_part(std::string_view path) {
     const std::size_t slash = path.find_last_of('/');
     return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::string prefix_of(const project_source& source) {
+    return image_prefix(last_part(source.path), "");
 }
 
 // What an image shows, in 64 bits: the CRC32 of its indices, and of its
@@ -110,107 +115,32 @@ struct original_images {
     }
 };
 
-// A picture of the project, as packing reads it.
-result<torv::picture> picture_of(const std::string& name, const bytes& contents) {
-    result<torv::picture> read =
-        name.ends_with(".png") ? torv::read_png(contents, 1u << 22) : torv::read_bmp(contents, 1u << 22);
-    if (read)
-        torv::take_five_bit_save(*read);
-    return read;
-}
+// ---------------------------------------------------------------------------
+// Unpacking.
 
-failure differs(const project_source& source, const std::string& image, const std::string& how) {
-    return failure_of(code::bad_image, source.path + ": the file packed does not give " + image + " back: " + how,
-                      image);
-}
-
-// Every pixel of the packed image shows a colour the project's image stands
-// for (or, where colours went to the nearest entry, any).
-result<> compare_with_project(const project_source& source, const image_view& packed, const torv::picture& wanted,
-                              const std::string& name, bool nearest) {
-    if (packed.width != wanted.width || packed.height != wanted.height) {
-        return differs(source, name, "its size is another");
-    }
-    for (std::size_t at = 0; at < packed.indices.size() && !nearest; ++at) {
-        const std::uint16_t shown = packed.palette[packed.indices[at]] & 0x7FFF;
-        if (!torv::game_colours_of(wanted.colour_at(at), wanted.bits).contains(shown)) {
-            const std::size_t width = static_cast<std::size_t>(packed.width);
-            return differs(
-                source, name,
-                "pixel (" + std::to_string(at % width) + ", " + std::to_string(at / width) + ") shows another colour");
-        }
-    }
-    return {};
-}
-
-result<> compare_with_original(const project_source& source, const image_view& packed, const image_view& original) {
-    if (packed.width != original.width || packed.height != original.height) {
-        return differs(source, std::string(original.name), "its size is another");
-    }
-    // Most often the very indices and colours: no pixel need be looked at.
-    const bool same_colours = std::equal(packed.palette.begin(), packed.palette.end(), original.palette.begin(),
-                                         [](std::uint16_t a, std::uint16_t b) { return ((a ^ b) & 0x7FFF) == 0; });
-    if (same_colours &&
-        std::equal(packed.indices.begin(), packed.indices.end(), original.indices.begin(), original.indices.end())) {
-        return {};
-    }
-    for (std::size_t at = 0; at < packed.indices.size(); ++at) {
-        if (!(torv::rgb8_of(packed.palette[packed.indices[at]]) ==
-              torv::rgb8_of(original.palette[original.indices[at]]))) {
-            return differs(source, std::string(original.name), "a pixel the project left as it was changed");
-        }
-    }
-    return {};
-}
-
-}  // namespace
-
-std::uint32_t crc32_of(std::span<const std::uint8_t> data) {
-    return torv::crc32_of(data);
-}
-
-std::string sha256_of(std::span<const std::uint8_t> data) {
-    return torv::sha256_of(data);
-}
-
-bytes bps_patch(std::span<const std::uint8_t> source, std::span<const std::uint8_t> target) {
-    return torv::bps_encode(source, target);
-}
-
-result<patch_facts> facts_of_patch(std::span<const std::uint8_t> patch) {
-    const result<torv::bps_facts> facts = torv::bps_facts_of(patch);
-    if (!facts)
-        return facts.error();
-    return patch_facts{facts->source_size, facts->source_crc32, facts->target_size, facts->target_crc32};
-}
-
-result<bytes> apply_patch(std::span<const std::uint8_t> patch, std::span<const std::uint8_t> source) {
-    return torv::bps_apply(patch, source);
-}
-
-namespace {
-
-result<project_source> images_of_source(std::string_view path, std::span<const std::uint8_t> file, image_format images,
-                                        bool gif, unsigned jobs,
+result<project_source> images_of_source(std::string_view path, std::span<const std::uint8_t> file,
+                                        const unpack_settings& settings,
                                         const std::function<result<>(const project_file&)>& put) {
     project_source source;
     source.path = path;
     source.size = static_cast<std::int64_t>(file.size());
     source.folder = project_folder_of(path);
     const std::string prefix = image_prefix(last_part(path), "");
+    const unsigned jobs = std::max(1u, settings.jobs);
 
     std::vector<waiting_image> batch;
-    const std::size_t batch_size = images_per_job * std::max(1u, jobs);
+    const std::size_t batch_size = images_per_job * jobs;
     result<> handed;
     auto flush = [&] {
         torv::parallel_for(batch.size(), jobs, [&](std::size_t k) {
             waiting_image& image = batch[k];
-            result<bytes> made = images == image_format::png ? png_bytes(view_of(image)) : bmp_bytes(view_of(image));
+            result<bytes> made =
+                settings.images == image_format::png ? png_bytes(view_of(image)) : bmp_bytes(view_of(image));
             if (!made) {
                 image.why = std::move(made).error();
                 return;
             }
-            image.file = {file_name_of(image.name, images), std::move(*made)};
+            image.file = {file_name_of(image.name, settings.images), std::move(*made)};
             image.sha256 = torv::sha256_of(image.file.contents);
             image.made = true;
         });
@@ -250,7 +180,7 @@ result<project_source> images_of_source(std::string_view path, std::span<const s
         return handed.error();
     }
     source.layout = unpacked->layout;
-    if (gif && source.layout == "frame_sequence") {
+    if (settings.gif && source.layout == "frame_sequence") {
         result<bytes> animation = gif_bytes(file);
         if (!animation) {
             return std::move(animation).error();
@@ -264,26 +194,380 @@ result<project_source> images_of_source(std::string_view path, std::span<const s
     return source;
 }
 
+// ---------------------------------------------------------------------------
+// Building.
+
+failure differs(const project_source& source, const std::string& image, const std::string& how) {
+    return failure_of(code::bad_image, source.path + ": the file packed does not give " + image + " back: " + how,
+                      image);
+}
+
+// A picture of the project as packing reads it: by its content.
+result<torv::picture> picture_of(const std::string& name, const bytes& contents, std::int64_t width,
+                                 std::int64_t height) {
+    result<torv::picture> read =
+        torv::read_image(contents, static_cast<std::size_t>(width * height), name.ends_with(".png"));
+    if (read)
+        torv::take_five_bit_save(*read);
+    return read;
+}
+
+// Every pixel of the packed image shows a colour the project's image stands
+// for (or, where colours went to the nearest entry, any).
+result<> compare_with_project(const project_source& source, const image_view& packed, const torv::picture& wanted,
+                              const std::string& name, bool nearest) {
+    if (packed.width != wanted.width || packed.height != wanted.height) {
+        return differs(source, name, "its size is another");
+    }
+    for (std::size_t at = 0; at < packed.indices.size() && !nearest; ++at) {
+        const std::uint16_t shown = packed.palette[packed.indices[at]] & 0x7FFF;
+        if (!torv::game_colours_of(wanted.colour_at(at), wanted.bits).contains(shown)) {
+            const std::size_t width = static_cast<std::size_t>(packed.width);
+            return differs(
+                source, name,
+                "pixel (" + std::to_string(at % width) + ", " + std::to_string(at / width) + ") shows another colour");
+        }
+    }
+    return {};
+}
+
+result<> compare_with_original(const project_source& source, const image_view& packed, const image_view& original,
+                               const std::string& name) {
+    if (packed.width != original.width || packed.height != original.height) {
+        return differs(source, name, "its size is another");
+    }
+    // Most often the very indices and colours: no pixel need be looked at.
+    const bool same_colours = std::equal(packed.palette.begin(), packed.palette.end(), original.palette.begin(),
+                                         [](std::uint16_t a, std::uint16_t b) { return ((a ^ b) & 0x7FFF) == 0; });
+    if (same_colours &&
+        std::equal(packed.indices.begin(), packed.indices.end(), original.indices.begin(), original.indices.end())) {
+        return {};
+    }
+    for (std::size_t at = 0; at < packed.indices.size(); ++at) {
+        if (!(torv::rgb8_of(packed.palette[packed.indices[at]]) ==
+              torv::rgb8_of(original.palette[original.indices[at]]))) {
+            return differs(source, name, "a pixel the project left as it was changed");
+        }
+    }
+    return {};
+}
+
+// The files a build of one source packs, under the names packing looks for:
+// an unchanged image is the original's (taken from it, not read), an edited
+// one the project's file, under its own name.
+struct build_files {
+    const project_source& source;
+    const project_folder& folder;
+    const original_images& originals;
+    std::map<std::string, std::size_t> unchanged;  // by the BMP name torv gives it -> image
+    std::map<std::string, std::size_t> edited;     // by its file's name -> image (or frame, when added)
+    std::map<std::size_t, std::string> file_of;    // image (or added frame) -> its file's name
+
+    build_files(const project_source& from, const source_status& status, const project_folder& files,
+                const original_images& original)
+        : source(from), folder(files), originals(original) {
+        for (std::size_t k = 0; k < source.images.size(); ++k) {
+            const bool changed = std::find(status.changed.begin(), status.changed.end(), k) != status.changed.end();
+            if (changed) {
+                edited[status.files[k]] = k;
+                file_of[k] = status.files[k];
+            } else {
+                unchanged[std::string(image_stem(source.images[k].file)) + ".bmp"] = k;
+            }
+        }
+        for (std::size_t a = 0; a < status.added.size(); ++a) {
+            edited[status.added[a]] = source.images.size() + a;
+            file_of[source.images.size() + a] = status.added[a];
+        }
+    }
+
+    result<bytes> read_edited(const std::string& name, std::uint64_t max_bytes) const {
+        return folder.read(source.folder + "/" + name, max_bytes);
+    }
+
+    image_folder as_image_folder() const {
+        image_folder files;
+        files.has = [this](const std::string& name) { return unchanged.contains(name) || edited.contains(name); };
+        files.is_original = [this](const std::string& name) { return unchanged.contains(name); };
+        files.read = [this](const std::string& name, std::uint64_t max_bytes) -> result<bytes> {
+            if (edited.contains(name)) {
+                return read_edited(name, max_bytes);
+            }
+            const auto found = unchanged.find(name);
+            if (found == unchanged.end()) {
+                return failure_of(code::cannot_open, "cannot open " + name, name);
+            }
+            bytes made;
+            result<> done = originals.with(found->second, [&](const image_view& image) { made = *bmp_bytes(image); });
+            if (!done)
+                return std::move(done).error();
+            return made;
+        };
+        files.each_name = [this](const std::function<void(const std::string&)>& visit) -> result<> {
+            for (const auto& [name, k] : unchanged) visit(name);
+            for (const auto& [name, k] : edited) visit(name);
+            return {};
+        };
+        return files;
+    }
+};
+
+// The size an image of the source (or a frame added) must be.
+image_size size_of_image(const project_source& source, std::size_t k) {
+    const project_image& model = source.images[std::min(k, source.images.size() - 1)];
+    return {model.width, model.height};
+}
+
+// Each edited image read and looked at on its own: every one that cannot be
+// read, or is not of its size, is a failure of its own.
+std::vector<failure> unreadable_images(const build_files& files, const pack_settings& settings) {
+    std::vector<std::pair<std::size_t, std::string>> edited(files.file_of.begin(), files.file_of.end());
+    std::vector<std::optional<failure>> found(edited.size());
+    torv::parallel_for(edited.size(), std::max(1u, settings.jobs), [&](std::size_t e) {
+        const auto& [k, name] = edited[e];
+        const image_size size = size_of_image(files.source, k);
+        result<bytes> contents = files.read_edited(name, largest_image_file(size.width, size.height));
+        result<torv::picture> read =
+            contents ? picture_of(name, *contents, size.width, size.height) : result<torv::picture>(contents.error());
+        const std::optional<image_size> told = read ? image_size{read->width, read->height} : read.error().size;
+        if (told && told->width > 0 && (told->width != size.width || told->height != size.height)) {
+            failure why =
+                failure_of(code::wrong_size,
+                           name + ": the image is " + std::to_string(told->width) + "x" + std::to_string(told->height) +
+                               ", it must be " + std::to_string(size.width) + "x" + std::to_string(size.height),
+                           name);
+            why.size = told;
+            found[e] = why;
+        } else if (!read) {
+            failure why = std::move(read).error();
+            why.words = name + ": " + why.words;
+            why.file = name;
+            found[e] = why;
+        }
+    });
+    std::vector<failure> failures;
+    for (std::optional<failure>& why : found) {
+        if (why)
+            failures.push_back(std::move(*why));
+    }
+    return failures;
+}
+
+// A frame sequence's frames prepared, every frame that fails with its
+// failure: the batches to pack with, when none fails.
+std::vector<failure> prepare_every_frame(const pack_outline& outline, const image_folder& folder,
+                                         const original_file& original, const pack_settings& settings,
+                                         std::vector<bytes>& batches) {
+    std::vector<failure> failures;
+    for (std::size_t first = 0; first < outline.files.size();) {
+        result<frame_batch> batch =
+            prepare_frames(outline, folder, &original, settings, first, outline.files.size() - first);
+        if (!batch) {
+            failures.push_back(std::move(batch).error());
+            break;
+        }
+        if (!batch->failed) {
+            batches.push_back(std::move(batch->data));
+            break;
+        }
+        result<torv::prepared_batch> read = torv::read_batch(batch->data);
+        if (!read || !read->failed_frame || !read->why) {
+            failures.push_back(failure_of(code::bad_argument, "a batch of frames could not be read back"));
+            break;
+        }
+        failures.push_back(*read->why);
+        first = *read->failed_frame + 1;
+    }
+    return failures;
+}
+
+// The image that a failure of packing is about, among the edited ones.
+std::optional<std::string> edited_file_of(const build_files& files, const failure& why) {
+    for (const auto& [k, name] : files.file_of) {
+        if (why.file == name)
+            return name;
+    }
+    return std::nullopt;
+}
+
+// Packs a source of one record, every edited image that fails found: after
+// one fails, the others are packed again without it, to find theirs.
+result<pack_result> pack_record(const std::string& prefix, build_files& files, const original_file& original,
+                                const pack_settings& settings, bytes& packed, std::vector<failure>& failures) {
+    const std::map<std::string, std::size_t> all_edited = files.edited;
+    std::optional<result<pack_result>> first;
+    for (std::size_t tries = 0; tries <= all_edited.size(); ++tries) {
+        bytes made;
+        result<pack_result> tried =
+            pack_images(prefix, files.as_image_folder(), &original, settings,
+                        [&](std::span<const std::uint8_t> part) { made.insert(made.end(), part.begin(), part.end()); });
+        if (!first) {
+            first = tried;
+            packed = std::move(made);
+        }
+        if (tried) {
+            break;
+        }
+        failures.push_back(tried.error());
+        const std::optional<std::string> culprit = edited_file_of(files, tried.error());
+        if (!culprit || !files.edited.contains(*culprit)) {
+            break;
+        }
+        // Taken as the original's, to see whether the others pack.
+        const std::size_t k = files.edited.at(*culprit);
+        files.edited.erase(*culprit);
+        files.unchanged[std::string(image_stem(files.source.images[k].file)) + ".bmp"] = k;
+    }
+    files.edited = all_edited;
+    return *first;
+}
+
+// The packed file decoded again: every image as the project has it.
+result<> verify(const source_build_input& in, const build_files& files, const bytes& packed) {
+    const project_source& source = in.source;
+    std::size_t k = 0;
+    result<> compared;
+    const std::size_t images = source.images.size() + in.status.added.size();
+    const result<unpack_result> walked = unpack_bytes(packed, prefix_of(source), [&](const image_view& image) {
+        if (k >= images) {
+            compared = differs(source, std::string(image.name), "it holds more images than the project");
+            return false;
+        }
+        const auto edited = files.file_of.find(k);
+        if (edited != files.file_of.end()) {
+            const image_size size = size_of_image(source, k);
+            result<bytes> contents = files.read_edited(edited->second, largest_image_file(size.width, size.height));
+            result<torv::picture> wanted = contents ? picture_of(edited->second, *contents, size.width, size.height)
+                                                    : result<torv::picture>(contents.error());
+            compared = wanted ? compare_with_project(source, image, *wanted, edited->second, in.settings.nearest)
+                              : wanted.error();
+        } else if (k >= files.originals.digests.size()) {
+            compared = differs(source, source.images[k].file, "the original has no such image");
+        } else if (digest_of(image) != files.originals.digests[k]) {
+            result<> kept = files.originals.with(k, [&](const image_view& was) {
+                compared = compare_with_original(source, image, was, source.images[k].file);
+            });
+            if (!kept)
+                compared = std::move(kept).error();
+        }
+        ++k;
+        return compared.ok();
+    });
+    if (!walked)
+        return walked.error();
+    if (!compared)
+        return compared;
+    if (k != images) {
+        return differs(source,
+                       k < source.images.size() ? source.images[k].file : in.status.added[k - source.images.size()],
+                       "it holds fewer images than the project");
+    }
+    return {};
+}
+
+std::vector<failure> with_source(const project_source& source, std::vector<failure> failures) {
+    for (failure& why : failures) {
+        if (!why.words.starts_with(source.path + ": "))
+            why.words = source.path + ": " + why.words;
+    }
+    return failures;
+}
+
 }  // namespace
 
-result<project_source> unpack_to_project(std::string_view path, std::span<const std::uint8_t> file, image_format images,
-                                         bool gif, unsigned jobs,
-                                         const std::function<result<>(const project_file&)>& put,
-                                         std::string_view file_sha256) {
-    constexpr std::size_t sha256_digits = 64;
-    if (!file_sha256.empty() && (file_sha256.size() != sha256_digits ||
-                                 file_sha256.find_first_not_of("0123456789abcdef") != std::string::npos)) {
-        return failure_of(code::bad_argument, "a SHA-256 is 64 lower-case hex digits, not '" +
-                                                  std::string(file_sha256.substr(0, sha256_digits)) + "'");
+source_build build_source(const source_build_input& in) {
+    const project_source& source = in.source;
+    source_build done;
+    if (static_cast<std::int64_t>(in.original.size()) != source.size) {
+        done.failures.push_back(
+            failure_of(code::original_changed,
+                       source.path + " is not the file the project was made from (its size differs)", source.path));
+        return done;
+    }
+    // The original's hash and its images' places, side by side.
+    const std::string prefix = prefix_of(source);
+    std::string hash;
+    result<original_images> originals = failure_of(code::bad_argument, "not listed");
+    torv::parallel_for(2, in.settings.jobs, [&](std::size_t k) {
+        if (k == 0) {
+            hash = torv::sha256_of(in.original);
+        } else {
+            originals = original_images::list(in.original, prefix);
+        }
+    });
+    if (hash != source.sha256) {
+        done.failures.push_back(
+            failure_of(code::original_changed,
+                       source.path + " is not the file the project was made from (its SHA-256 differs)", source.path));
+        return done;
+    }
+    if (!originals) {
+        done.failures.push_back(std::move(originals).error());
+        return done;
+    }
+    build_files files(source, in.status, in.folder, *originals);
+    done.failures = with_source(source, unreadable_images(files, in.settings));
+    if (!done.failures.empty()) {
+        return done;
+    }
+    const original_file like{source.path, in.original};
+    const image_folder folder = files.as_image_folder();
+    built_source built;
+    std::optional<result<pack_result>> packed;
+    if (torv::is_record_walk(*torv::layout_named(source.layout))) {
+        result<pack_outline> outline = outline_images(prefix, folder, &like, in.settings);
+        if (!outline) {
+            done.failures = with_source(source, {outline.error()});
+            return done;
+        }
+        std::vector<bytes> batches;
+        done.failures = with_source(source, prepare_every_frame(*outline, folder, like, in.settings, batches));
+        if (!done.failures.empty()) {
+            return done;
+        }
+        pack_settings settings = in.settings;
+        settings.prepared.assign(batches.begin(), batches.end());
+        packed = pack_outlined(*outline, folder, &like, settings, [&](std::span<const std::uint8_t> part) {
+            built.packed.insert(built.packed.end(), part.begin(), part.end());
+        });
+    } else {
+        std::vector<failure> failures;
+        packed = pack_record(prefix, files, like, in.settings, built.packed, failures);
+        if (!failures.empty()) {
+            done.failures = with_source(source, std::move(failures));
+            return done;
+        }
+    }
+    if (!*packed) {
+        done.failures = with_source(source, {packed->error()});
+        return done;
+    }
+    built.packing = std::move(**packed);
+    built.same_as_original =
+        std::equal(built.packed.begin(), built.packed.end(), in.original.begin(), in.original.end());
+    if (result<> verified = verify(in, files, built.packed); !verified) {
+        done.failures.push_back(verified.error());
+        return done;
+    }
+    done.built = std::move(built);
+    return done;
+}
+
+result<project_source> unpack_to_project(std::string_view path, std::span<const std::uint8_t> file,
+                                         const unpack_settings& settings,
+                                         const std::function<result<>(const project_file&)>& put) {
+    if (!settings.file_sha256.empty() && !is_sha256_text(settings.file_sha256)) {
+        return failure_of(code::bad_argument,
+                          "a SHA-256 is 64 lower-case hex digits, not '" + settings.file_sha256.substr(0, 64) + "'");
     }
     // The source's digests take about as long as decoding it, so they are
     // worked out on a thread of their own while the images are made.
     std::uint32_t crc32 = 0;
-    std::string sha256(file_sha256);
+    std::string sha256 = settings.file_sha256;
     std::optional<result<project_source>> made;
-    torv::parallel_for(2, jobs, [&](std::size_t k) {
+    torv::parallel_for(2, std::max(1u, settings.jobs), [&](std::size_t k) {
         if (k == 0) {
-            made = images_of_source(path, file, images, gif, jobs, put);
+            made = images_of_source(path, file, settings, put);
         } else {
             crc32 = torv::crc32_of(file);
             if (sha256.empty())
@@ -298,142 +582,50 @@ result<project_source> unpack_to_project(std::string_view path, std::span<const 
     return source;
 }
 
-std::vector<std::pair<image_state, std::string>> image_states(
-    const project_source& source, const std::function<result<bytes>(const std::string& name)>& read, unsigned jobs) {
-    std::vector<std::pair<image_state, std::string>> states(source.images.size());
-    torv::parallel_for(source.images.size(), jobs, [&](std::size_t k) {
-        const project_image& image = source.images[k];
-        const result<bytes> contents = read(image.file);
-        if (!contents) {
-            const bool missing = contents.error().code == code::cannot_open;
-            states[k] = {missing ? image_state::missing : image_state::unreadable,
-                         missing ? contents.error().reason : contents.error().words};
-        } else {
-            states[k] = {torv::sha256_of(*contents) == image.sha256 ? image_state::unchanged : image_state::changed,
-                         std::string()};
-        }
-    });
-    return states;
-}
-
-result<built_source> build_from_project(const project_source& source, std::span<const std::uint8_t> original,
-                                        const std::vector<std::string>& changed, const image_folder& files,
+result<built_source> build_from_project(const project_source& source, const source_status& status,
+                                        std::span<const std::uint8_t> original, const project_folder& folder,
                                         const pack_settings& settings) {
-    if (static_cast<std::int64_t>(original.size()) != source.size) {
-        return failure_of(code::original_changed,
-                          source.path + " is not the file the project was made from (its size differs)", source.path);
-    }
-    // The original's hash and its images' places, side by side.
-    const std::string prefix = image_prefix(last_part(source.path), "");
-    std::string hash;
-    result<original_images> originals = failure_of(code::bad_argument, "not listed");
-    torv::parallel_for(2, settings.jobs, [&](std::size_t k) {
-        if (k == 0) {
-            hash = torv::sha256_of(original);
-        } else {
-            originals = original_images::list(original, prefix);
-        }
-    });
-    if (hash != source.sha256) {
-        return failure_of(code::original_changed,
-                          source.path + " is not the file the project was made from (its SHA-256 differs)",
-                          source.path);
-    }
-    if (!originals) {
-        return std::move(originals).error();
-    }
-    // The names packing looks for: an unchanged image is the original's (taken
-    // from it, not read), a changed one the project's file under its own name.
-    std::map<std::string, std::size_t> unchanged;  // by the BMP name torv gives it
-    std::map<std::string, std::size_t> edited;     // by its file's name
-    for (std::size_t k = 0; k < source.images.size(); ++k) {
-        const std::string& file = source.images[k].file;
-        const std::string bmp_name = std::string(image_stem(file)) + ".bmp";
-        if (std::find(changed.begin(), changed.end(), file) != changed.end()) {
-            edited[file] = k;
-        } else {
-            unchanged[bmp_name] = k;
-        }
-    }
-    image_folder folder;
-    folder.has = [&](const std::string& name) { return unchanged.contains(name) || edited.contains(name); };
-    folder.is_original = [&](const std::string& name) { return unchanged.contains(name); };
-    folder.read = [&](const std::string& name, std::uint64_t max_bytes) -> result<bytes> {
-        if (const auto found = edited.find(name); found != edited.end()) {
-            return files.read(name, max_bytes);
-        }
-        bytes made;
-        result<> done = originals->with(unchanged.at(name), [&](const image_view& image) { made = *bmp_bytes(image); });
-        if (!done)
-            return std::move(done).error();
-        return made;
-    };
-    folder.each_name = [&](const std::function<void(const std::string&)>& visit) -> result<> {
-        for (const auto& [name, k] : unchanged) visit(name);
-        for (const auto& [name, k] : edited) visit(name);
-        return {};
-    };
-    const original_file like{source.path, original};
-    built_source built;
-    result<pack_result> packed = pack_images(prefix, folder, &like, settings, [&](std::span<const std::uint8_t> part) {
-        built.packed.insert(built.packed.end(), part.begin(), part.end());
-    });
-    if (!packed) {
-        failure why = std::move(packed).error();
-        why.words = source.path + ": " + why.words;
+    source_build done = build_source({source, status, original, folder, settings});
+    if (!done.failures.empty()) {
+        failure why = done.failures.front();
+        for (std::size_t k = 1; k < done.failures.size(); ++k) why.words += "\n" + done.failures[k].words;
         return why;
     }
-    built.packing = std::move(*packed);
-    built.same_as_original = std::equal(built.packed.begin(), built.packed.end(), original.begin(), original.end());
-
-    // Decoded again, every image as the project has it.
-    std::size_t k = 0;
-    result<> compared;
-    const result<unpack_result> walked = unpack_bytes(built.packed, prefix, [&](const image_view& image) {
-        if (k >= source.images.size()) {
-            compared = differs(source, std::string(image.name), "it holds more images than the project");
-            return false;
-        }
-        const std::string& file = source.images[k].file;
-        if (edited.contains(file)) {
-            result<bytes> contents = files.read(file, std::uint64_t{1} << 26);
-            result<torv::picture> wanted =
-                contents ? picture_of(file, *contents) : result<torv::picture>(contents.error());
-            compared = wanted ? compare_with_project(source, image, *wanted, file, settings.nearest) : wanted.error();
-        } else if (k >= originals->digests.size()) {
-            compared = differs(source, file, "the original has no such image");
-        } else if (digest_of(image) != originals->digests[k]) {
-            result<> kept = originals->with(
-                k, [&](const image_view& was) { compared = compare_with_original(source, image, was); });
-            if (!kept)
-                compared = std::move(kept).error();
-        }
-        ++k;
-        return compared.ok();
-    });
-    if (!walked)
-        return walked.error();
-    if (!compared)
-        return compared.error();
-    if (k != source.images.size()) {
-        return differs(source, source.images[std::min(k, source.images.size() - 1)].file,
-                       "it holds fewer images than the project");
-    }
-    return built;
+    return std::move(*done.built);
 }
 
-std::string build_line(const project_source& source, const std::vector<std::string>& changed,
-                       const built_source& built) {
+std::string build_line(const project_source& source, const source_status& status, const built_source& built) {
+    std::vector<std::string> files;
+    for (const std::size_t k : status.changed) files.push_back(status.files[k]);
+    files.insert(files.end(), status.added.begin(), status.added.end());
     if (built.same_as_original) {
-        return source.path + ": " + torv::listed(changed) +
+        return source.path + ": " + torv::listed(files) +
                " saved again, but what the images show is unchanged: not written";
+    }
+    // Each image with the pixels that went to the nearest colour, if any did.
+    std::vector<std::string> told;
+    for (const std::string& file : files) {
+        std::string text = file;
+        for (const std::string& note : built.packing.notes) {
+            if (note.starts_with(file + ": ") && note.ends_with(torv::nearest_note_ending)) {
+                const std::string count =
+                    note.substr(file.size() + 2, note.find(' ', file.size() + 2) - file.size() - 2);
+                text += ", " + torv::grouped(std::stoll(count)) + (count == "1" ? " pixel" : " pixels") +
+                        " to the nearest colour";
+            }
+        }
+        told.push_back(text);
     }
     std::string room;
     for (const room_use& use : built.packing.rooms) {
         room += "; " + use.part + ": " + torv::grouped(use.used) + " of " + torv::grouped(use.room) + " bytes";
     }
-    return source.path + ": " + torv::counted(changed.size(), "image", "images") + " changed (" +
-           torv::listed(changed) + ")" + room;
+    std::string changed =
+        status.changed.empty() ? std::string() : torv::counted(status.changed.size(), "image", "images") + " changed";
+    if (!status.added.empty()) {
+        changed += (changed.empty() ? "" : ", ") + torv::counted(status.added.size(), "frame", "frames") + " added";
+    }
+    return source.path + ": " + changed + " (" + torv::listed(told) + ")" + room;
 }
 
 }  // namespace libtorv

@@ -34,8 +34,8 @@ using libtorv::code;
 using libtorv::failure;
 using libtorv::result;
 
-// The largest file a zip given to the page may hold.
-constexpr std::uint64_t largest_project_file = 64u << 20;
+// The largest file a zip given to the page may hold: the largest the page reads.
+constexpr std::uint64_t largest_project_file = libtorv::largest_page_file;
 
 // Images of held files are named as `torv file ""` names them: no drive.
 constexpr std::string_view no_drive;
@@ -714,6 +714,14 @@ val project_zip(const val& files, bool gif, const val& on_source) {
     }
     // In the order torv-project walks a folder: by path.
     std::sort(sources.begin(), sources.end(), [](const game_file& a, const game_file& b) { return a.path < b.path; });
+    std::vector<std::string> paths;
+    for (const game_file& source : sources) paths.push_back(source.path);
+    if (const std::vector<std::string> clashes = libtorv::clashing_sources(paths); !clashes.empty()) {
+        failure why;
+        why.code = code::bad_argument;
+        for (const std::string& line : clashes) why.words += (why.words.empty() ? "" : "\n") + line;
+        throw_failure(why);
+    }
     libtorv::project_manifest manifest;
     manifest.tool = TORV_VERSION;
     manifest.images = libtorv::image_format::png;
@@ -722,14 +730,15 @@ val project_zip(const val& files, bool gif, const val& on_source) {
     for (std::size_t k = 0; k < sources.size(); ++k) {
         const game_file& source = sources[k];
         const std::string folder = libtorv::project_folder_of(source.path);
-        libtorv::project_source made = value_of(libtorv::unpack_to_project(
-            source.path, source.contents, libtorv::image_format::png, gif, 1,
-            [&](const libtorv::project_file& file) {
+        libtorv::unpack_settings settings;
+        settings.gif = gif;
+        settings.file_sha256 = source.sha256;
+        libtorv::project_source made = value_of(
+            libtorv::unpack_to_project(source.path, source.contents, settings, [&](const libtorv::project_file& file) {
                 // PNGs and GIFs are deflated already.
                 return torv::web::add_to_zip(zip, folder + "/" + file.name, file.contents,
                                              torv::web::zip_storing::store);
-            },
-            source.sha256));
+            }));
         images += made.images.size();
         manifest.sources.push_back(std::move(made));
         on_source(k + 1, sources.size());
@@ -801,75 +810,58 @@ val build_project(const val& archive, const val& originals_given, bool nearest) 
         originals[path] = bytes_of(originals_given[k]["bytes"], "a game file");
         by_name[path.substr(path.rfind('/') + 1)].push_back(path);
     }
-    auto original_of = [&](const std::string& path) -> const bytes* {
+    // A game file by its path, or by its name where that is unique.
+    const libtorv::game_reader game = [&](const std::string& path) -> result<bytes> {
         if (const auto found = originals.find(path); found != originals.end())
-            return &found->second;
+            return found->second;
         const auto named = by_name.find(path.substr(path.rfind('/') + 1));
-        return named != by_name.end() && named->second.size() == 1 ? &originals.at(named->second.front()) : nullptr;
+        if (named != by_name.end() && named->second.size() == 1)
+            return originals.at(named->second.front());
+        return unreadable(path, code::cannot_open, path + " is not among the game's files given");
+    };
+    libtorv::project_folder folder;
+    folder.list = [&](const std::string& name) -> result<std::vector<libtorv::folder_entry>> {
+        std::vector<libtorv::folder_entry> entries;
+        const std::string inside = top + name + "/";
+        for (const auto& [path, contents] : project_files) {
+            if (path.starts_with(inside) && path.find('/', inside.size()) == std::string::npos) {
+                entries.push_back({path.substr(inside.size()), libtorv::folder_entry::kind::file,
+                                   static_cast<std::int64_t>(contents->size())});
+            }
+        }
+        return entries;
+    };
+    folder.read = [&](const std::string& path, std::uint64_t max_bytes) -> result<bytes> {
+        const auto found = project_files.find(top + path);
+        if (found == project_files.end())
+            return unreadable(path, code::cannot_open, "cannot open " + path);
+        if (found->second->size() > max_bytes)
+            return too_large(path, static_cast<double>(found->second->size()));
+        return *found->second;
     };
 
-    libtorv::pack_settings settings;
+    libtorv::build_settings settings;
     settings.nearest = nearest;
+    settings.patches = true;
     settings.words = page_words();
     torv::web::zip_archive built_zip;
     std::vector<std::pair<std::string, bytes>> patches;  // after the built files
-    std::vector<std::string> failures, report;
-    std::size_t unchanged = 0;
-    for (const libtorv::project_source& source : manifest.sources) {
-        const std::string folder = top + source.folder + "/";
-        auto read = [&](const std::string& name) -> result<bytes> {
-            const auto found = project_files.find(folder + name);
-            if (found == project_files.end()) {
-                failure why;
-                why.code = code::cannot_open;
-                why.file = name;
-                return why;
+    const libtorv::project_status status = libtorv::status_of_project(manifest, folder);
+    const libtorv::build_result built =
+        libtorv::build_project(manifest, status, folder, game, settings, [&](libtorv::build_output&& made) -> result<> {
+            if (made.patch) {
+                patches.emplace_back("patches/" + made.path, std::move(made.contents));
+                return {};
             }
-            return *found->second;
-        };
-        std::vector<std::string> changed;
-        const auto states = libtorv::image_states(source, read);
-        for (std::size_t k = 0; k < states.size(); ++k) {
-            const std::string& file = source.images[k].file;
-            if (states[k].first == libtorv::image_state::changed)
-                changed.push_back(file);
-            else if (states[k].first != libtorv::image_state::unchanged)
-                failures.push_back(
-                    source.path + ": " + file +
-                    (states[k].first == libtorv::image_state::missing ? " is missing" : ": " + states[k].second));
-        }
-        if (changed.empty()) {
-            ++unchanged;
-            continue;
-        }
-        const bytes* original = original_of(source.path);
-        if (original == nullptr) {
-            failures.push_back(source.path + " is not among the game's files given");
-            continue;
-        }
-        libtorv::image_folder files;
-        files.has = [&](const std::string& name) { return project_files.contains(folder + name); };
-        files.read = [&](const std::string& name, std::uint64_t) { return read(name); };
-        result<libtorv::built_source> built = libtorv::build_from_project(source, *original, changed, files, settings);
-        if (!built) {
-            failures.push_back(built.error().words);
-            continue;
-        }
-        report.push_back(libtorv::build_line(source, changed, *built));
-        if (built->same_as_original) {
-            ++unchanged;
-            continue;
-        }
-        check(torv::web::add_to_zip(built_zip, "build/" + source.path, built->packed));
-        patches.emplace_back("patches/" + source.path + ".bps", libtorv::bps_patch(*original, built->packed));
-    }
-    if (!failures.empty()) {
-        failure why;
-        why.code = code::bad_project;
-        for (const std::string& line : failures) why.words += (why.words.empty() ? "" : "\n") + line;
+            return torv::web::add_to_zip(built_zip, "build/" + made.path, made.contents);
+        });
+    if (!built.failures.empty()) {
+        failure why = built.failures.front();
+        for (std::size_t k = 1; k < built.failures.size(); ++k) why.words += "\n" + built.failures[k].words;
         throw_failure(why);
     }
-    report.push_back(std::to_string(unchanged) + (unchanged == 1 ? " source" : " sources") + " unchanged");
+    std::vector<std::string> report = built.report;
+    report.push_back(std::to_string(built.unchanged) + (built.unchanged == 1 ? " source" : " sources") + " unchanged");
     for (const auto& [name, patch] : patches) check(torv::web::add_to_zip(built_zip, name, patch));
     const bool any = built_zip.count > 0;
     const bytes joined = torv::web::finish_zip(built_zip);

@@ -72,6 +72,45 @@ bool memory_is_measurable() {
 #endif
 }
 
+namespace {
+
+// The processes started by `pid`, and theirs (the program runs under a
+// launcher).
+std::vector<int> with_descendants(int pid) {
+    std::vector<int> found{pid};
+    for (std::size_t k = 0; k < found.size(); ++k) {
+        std::error_code failed;
+        const std::filesystem::path tasks = "/proc/" + std::to_string(found[k]) + "/task";
+        for (std::filesystem::directory_iterator task(tasks, failed), end; !failed && task != end;
+             task.increment(failed)) {
+            std::ifstream children(task->path() / "children");
+            for (int child = 0; children >> child;) found.push_back(child);
+        }
+    }
+    return found;
+}
+
+}  // namespace
+
+bool writes_unnamed_file(int pid) {
+    if (under_wine()) {
+        return false;
+    }
+    for (const int process : with_descendants(pid)) {
+        std::error_code failed;
+        const std::filesystem::path handles = "/proc/" + std::to_string(process) + "/fd";
+        for (std::filesystem::directory_iterator entry(handles, failed), end; !failed && entry != end;
+             entry.increment(failed)) {
+            std::error_code unreadable;
+            const std::string target = std::filesystem::read_symlink(entry->path(), unreadable).string();
+            if (!unreadable && target.find("/#") != std::string::npos && target.ends_with(" (deleted)")) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 std::string drive_letter() {
     return under_wine() ? "z" : "e";
 }

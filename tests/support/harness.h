@@ -39,6 +39,10 @@ bool under_wine();
 // Wine, and not in a sanitized build, whose shadow memory dwarfs it.
 bool memory_is_measurable();
 
+// True if the process `pid` is writing a file that has no name yet (a
+// temporary of Linux's O_TMPFILE, which no listing shows).
+bool writes_unnamed_file(int pid);
+
 // A drive argument whose outputs land in the current folder under Wine, and a
 // plain letter elsewhere.
 std::string drive_letter();

@@ -1,0 +1,164 @@
+// torv-project apply: every patch of a folder applied to its game file, one
+// at a time (a patch, its game file and what it makes in memory at once),
+// and the files made put in place all together, or none.
+#include <algorithm>
+#include <map>
+
+#include "io/result.h"
+#include "io/words.h"
+#include "libtorv/project.h"
+#include "torv_project/commands.h"
+#include "torv_project/disk.h"
+#include "torv_project/say.h"
+#include "torv_project/writer.h"
+
+namespace torv::project_cli {
+
+using namespace libtorv;  // a front end of the library: its names are this file's
+
+namespace {
+
+constexpr std::string_view patch_ending = ".bps";
+
+std::string lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+struct patch_list {
+    std::vector<std::string> names;  // relative, sorted
+    std::vector<std::string> refused;
+};
+
+// The patches of the folder: every plain file whose name ends in .bps, in
+// any case. One that is a link or no file is refused, never passed over,
+// and so are two for one game file.
+patch_list find_patches(const fs::path& folder) {
+    patch_list found;
+    std::error_code failed;
+    for (fs::recursive_directory_iterator entry(folder, failed), end; !failed && entry != end;
+         entry.increment(failed)) {
+        const std::string name = relative_name(entry->path(), folder);
+        if (!lower(name).ends_with(patch_ending))
+            continue;
+        const fs::file_status status = entry->symlink_status(failed);
+        if (fs::is_symlink(status)) {
+            found.refused.push_back(name + " is a link, which apply does not follow: put the patch itself there");
+        } else if (fs::is_directory(status)) {
+            found.refused.push_back(name + " is a folder, not a patch");
+        } else if (!fs::is_regular_file(status)) {
+            found.refused.push_back(name + " is not a plain file");
+        } else {
+            found.names.push_back(name);
+        }
+    }
+    if (failed) {
+        found.refused.push_back("cannot list " + folder.string() + ": " + failed.message());
+    }
+    std::sort(found.names.begin(), found.names.end());
+    std::map<std::string, std::string> targets;  // in lower case -> the patch for it
+    for (const std::string& name : found.names) {
+        const std::string target = name.substr(0, name.size() - patch_ending.size());
+        const auto [taken, fresh] = targets.try_emplace(lower(target), name);
+        if (!fresh) {
+            found.refused.push_back(taken->second + " and " + name + " are both patches for " + target + ": keep one");
+        }
+    }
+    return found;
+}
+
+std::string target_of(const std::string& patch_name) {
+    return patch_name.substr(0, patch_name.size() - patch_ending.size());
+}
+
+// The file one patch makes of its game file, staged; or why not. `done`
+// says what became of it.
+result<> apply_one(const apply_command& cmd, const std::string& name, file_set& set, std::string& done) {
+    const std::string target = target_of(name);
+    result<bytes> patch = read_below(cmd.patches, name, largest_patch);
+    if (!patch)
+        return patch.error();
+    const result<patch_facts> facts = facts_of_patch(*patch);
+    if (!facts)
+        return torv::failure_of(facts.error().code, name + ": " + facts.error().words, name);
+    result<bytes> original = read_below(cmd.game, target, largest_patched_file);
+    if (!original) {
+        return torv::failure_of(original.error().code,
+                                name + ": its game file " + target + " is not in " + cmd.game.string() +
+                                    " as a plain file (" + original.error().words + ")",
+                                name);
+    }
+    if (const std::vector<std::string> room = lacking_room(cmd.out, facts->target_size); !room.empty()) {
+        return torv::failure_of(code::cannot_write, room.front(), target);
+    }
+    switch (match_of_patch(*facts, *original)) {
+        case patch_match::target:
+            done = target + ": already patched (it is what " + name + " makes), copied as it is";
+            return stage(set, {cmd.out, target}, *original, true);
+        case patch_match::source:
+        case patch_match::other: break;
+    }
+    result<bytes> patched = apply_patch(*patch, *original);
+    if (!patched) {
+        const bool other_version = patched.error().code == code::wrong_source;
+        return torv::failure_of(
+            patched.error().code,
+            name + ": " +
+                (other_version ? "it is for another version of " + target + " (" + patched.error().words + ")"
+                               : patched.error().words),
+            name);
+    }
+    done = target + ": patched";
+    return stage(set, {cmd.out, target}, *patched, true);
+}
+
+}  // namespace
+
+int apply_patches(const apply_command& cmd) {
+    if (!is_folder(cmd.patches))
+        return fail_with(cmd.patches.string() + " is not a folder");
+    if (!is_folder(cmd.game))
+        return fail_with(cmd.game.string() + " is not a folder");
+    std::vector<std::string> refused =
+        misplaced(cmd.out, "the output folder", {{cmd.game, "game folder"}, {cmd.patches, "patch folder"}});
+    const patch_list found = find_patches(cmd.patches);
+    refused.insert(refused.end(), found.refused.begin(), found.refused.end());
+    if (found.names.empty() && found.refused.empty()) {
+        refused.push_back(cmd.patches.string() + " holds no .bps patch");
+    }
+    std::vector<destination> destinations;
+    for (const std::string& name : found.names) destinations.push_back({cmd.out, target_of(name)});
+    const std::vector<std::string> unwritable = refused_destinations(destinations);
+    refused.insert(refused.end(), unwritable.begin(), unwritable.end());
+    if (!refused.empty()) {
+        refused.push_back("nothing was written");
+        return fail_with(refused);
+    }
+
+    file_set set;
+    set.existing = cmd.force ? existing_entry::replace : existing_entry::refuse;
+    std::vector<failure> failures;
+    std::vector<std::string> report;
+    for (const std::string& name : found.names) {
+        std::string done;
+        if (result<> applied = apply_one(cmd, name, set, done); !applied) {
+            failures.push_back(applied.error());
+        } else {
+            report.push_back(done);
+        }
+    }
+    if (!failures.empty()) {
+        return fail_with(failures, "nothing was written");
+    }
+    if (const int placed = place_all(set); placed != exit_success) {
+        return placed;
+    }
+    if (!cmd.quiet) {
+        for (const std::string& line : report) print_line(line);
+        print_line(counted(report.size(), "file", "files") + " in " + cmd.out.string() +
+                   ": copy them over the game's files of the same names to play (keep the originals elsewhere)");
+    }
+    return exit_success;
+}
+
+}  // namespace torv::project_cli

@@ -1,0 +1,99 @@
+// torv-project build: the sources whose images changed, packed again into
+// the output folder, with their patches; every problem of every source said
+// in one run, and all of it written, or nothing.
+#include "io/words.h"
+#include "libtorv/project.h"
+#include "torv_project/commands.h"
+#include "torv_project/disk.h"
+#include "torv_project/say.h"
+#include "torv_project/writer.h"
+
+namespace torv::project_cli {
+
+using namespace libtorv;  // a front end of the library: its names are this file's
+
+namespace {
+
+// OUT_DIR and PATCH_DIR against the folders the build reads, both ways.
+std::vector<std::string> misplaced_folders(const build_command& cmd) {
+    const std::vector<std::pair<fs::path, std::string>> read = {{cmd.game, "game folder"}, {cmd.project, "project"}};
+    std::vector<std::string> lines = misplaced(cmd.out, "the output folder", read);
+    if (cmd.patches) {
+        const std::vector<std::string> more = misplaced(*cmd.patches, "the patch folder", read);
+        lines.insert(lines.end(), more.begin(), more.end());
+    }
+    return lines;
+}
+
+// Where the build may write: each source it may write, and its patch.
+std::vector<destination> destinations_of(const build_command& cmd, const project_manifest& manifest,
+                                         const project_status& status, std::uint64_t& bytes) {
+    std::vector<destination> found;
+    for (std::size_t k = 0; k < manifest.sources.size(); ++k) {
+        const project_source& source = manifest.sources[k];
+        if (!has_changes(status.sources[k]) && !cmd.copy_unchanged) {
+            continue;
+        }
+        found.push_back({cmd.out, source.path});
+        bytes += static_cast<std::uint64_t>(source.size);
+        if (cmd.patches && has_changes(status.sources[k])) {
+            found.push_back({*cmd.patches, source.path + ".bps"});
+        }
+    }
+    return found;
+}
+
+build_settings settings_of(const build_command& cmd) {
+    build_settings settings;
+    settings.nearest = cmd.nearest;
+    settings.copy_unchanged = cmd.copy_unchanged;
+    settings.patches = cmd.patches.has_value();
+    settings.jobs = jobs_for(cmd.jobs);
+    return settings;
+}
+
+}  // namespace
+
+int build_game(const build_command& cmd) {
+    const result<project_manifest> manifest = open_project(cmd.project);
+    if (!manifest)
+        return fail_with(manifest.error().words);
+    if (!is_folder(cmd.game)) {
+        return fail_with(cmd.game.string() + " is not a folder");
+    }
+    if (std::vector<std::string> refused = misplaced_folders(cmd); !refused.empty()) {
+        refused.push_back("nothing was written");
+        return fail_with(refused);
+    }
+    const build_settings settings = settings_of(cmd);
+    const project_status status = status_of_project(*manifest, project_on_disk(cmd.project), settings.jobs);
+    std::uint64_t bytes_out = 0;
+    std::vector<std::string> refused = refused_destinations(destinations_of(cmd, *manifest, status, bytes_out));
+    const std::vector<std::string> room = lacking_room(cmd.out, bytes_out);
+    refused.insert(refused.end(), room.begin(), room.end());
+    if (!refused.empty()) {
+        refused.push_back("nothing was written");
+        return fail_with(refused);
+    }
+
+    file_set set;
+    set.existing = cmd.force ? existing_entry::replace : existing_entry::refuse;
+    const build_result built = build_project(*manifest, status, project_on_disk(cmd.project), game_on_disk(cmd.game),
+                                             settings, [&](build_output&& made) {
+                                                 const destination to{made.patch ? *cmd.patches : cmd.out, made.path};
+                                                 return stage(set, to, made.contents, true);
+                                             });
+    if (!built.failures.empty()) {
+        return fail_with(built.failures, "nothing was written");
+    }
+    if (const int placed = place_all(set); placed != exit_success) {
+        return placed;
+    }
+    if (!cmd.quiet) {
+        for (const std::string& line : built.report) print_line(line);
+        print_line(counted(built.unchanged, "source", "sources") + " unchanged" + (built.copied > 0 ? ", copied" : ""));
+    }
+    return exit_success;
+}
+
+}  // namespace torv::project_cli

@@ -1,0 +1,61 @@
+// torv-project's commands, each in a file of its own; the command line
+// (cli.cpp) fills in what each is given.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+
+#include "libtorv/manifest.h"
+
+namespace torv::project_cli {
+
+namespace fs = std::filesystem;
+
+struct unpack_command {
+    fs::path game;
+    fs::path project;
+    bool bmp = false;
+    bool gif = false;
+    unsigned jobs = 0;
+    bool quiet = false;
+};
+
+struct status_command {
+    fs::path project;
+    std::optional<fs::path> game;
+    bool quiet = false;  // only what is wrong
+};
+
+struct build_command {
+    fs::path project;
+    fs::path game;
+    fs::path out;
+    std::optional<fs::path> patches;
+    bool nearest = false;
+    bool copy_unchanged = false;
+    bool force = false;
+    unsigned jobs = 0;
+    bool quiet = false;
+};
+
+struct apply_command {
+    fs::path patches;
+    fs::path game;
+    fs::path out;
+    bool force = false;
+    bool quiet = false;
+};
+
+// Each gives the exit status.
+int unpack_game(const unpack_command& cmd);
+int show_status(const status_command& cmd);
+int build_game(const build_command& cmd);
+int apply_patches(const apply_command& cmd);
+
+// The manifest of the project in `folder`.
+libtorv::result<libtorv::project_manifest> open_project(const fs::path& folder);
+
+// Threads for `asked` (0: every core).
+unsigned jobs_for(unsigned asked);
+
+}  // namespace torv::project_cli

@@ -86,6 +86,80 @@ TEST(Bps, AnySourceBecomesAnyTargetAndAlikeFilesMakeSmallPatches) {
     }
 }
 
+// Numbers as the format writes them, by hand: 7 bits a byte, the last with
+// its top bit set, each byte but the last adding one more to what follows.
+void put_number(bytes& out, std::uint64_t value) {
+    for (;;) {
+        const auto low = static_cast<std::uint8_t>(value & 0x7F);
+        value >>= 7;
+        if (value == 0) {
+            out.push_back(low | 0x80);
+            return;
+        }
+        out.push_back(low);
+        --value;
+    }
+}
+
+// A patch of `actions` from `source`, said to make `target`, its own CRC32
+// right whatever it holds.
+bytes hand_patch(const bytes& source, std::uint64_t target_size, const bytes& actions, std::uint32_t target_crc) {
+    bytes patch = {'B', 'P', 'S', '1'};
+    put_number(patch, source.size());
+    put_number(patch, target_size);
+    put_number(patch, 0);
+    patch.insert(patch.end(), actions.begin(), actions.end());
+    put_crc(patch, zlib_crc(source));
+    put_crc(patch, target_crc);
+    put_crc(patch, zlib_crc(patch));
+    return patch;
+}
+
+// Numbers of two bytes and more (a read of 300 bytes, moves of thousands)
+// apply; a wrong target CRC32, bytes after the last action, and moves that
+// leave the file (near 2^63 either way, where a sum would overflow) are
+// refused, each with a patch whose own CRC32 is right.
+TEST(Bps, LongNumbersApplyAndPatchesThatLieAreRefused) {
+    const bytes source = noise(5000, 4);
+    bytes target(source.begin(), source.begin() + 300);                // read where it stands
+    target.insert(target.end(), source.begin() + 4000, source.end());  // copied from +4000 on
+    bytes actions;
+    put_number(actions, (300 - 1) << 2 | 0);   // source read, 300: two bytes
+    put_number(actions, (1000 - 1) << 2 | 2);  // source copy, 1000
+    put_number(actions, 4000 << 1);            // the cursor moves from 0 to 4000
+    const bytes patch = hand_patch(source, target.size(), actions, zlib_crc(target));
+    ASSERT_GT(actions.size(), 3u) << "numbers of several bytes";
+    const result<bytes> made = bps_apply(patch, source);
+    ASSERT_TRUE(made) << made.error().words;
+    EXPECT_TRUE(*made == target);
+
+    auto refused = [&](const bytes& wrong, const std::string& why) {
+        SCOPED_TRACE(why);
+        const result<bytes> applied = bps_apply(wrong, source);
+        ASSERT_FALSE(applied);
+        EXPECT_EQ(applied.error().code, code::bad_patch);
+        EXPECT_NE(applied.error().words.find(why), std::string::npos) << applied.error().words;
+    };
+    refused(hand_patch(source, target.size(), actions, zlib_crc(target) ^ 1), "its CRC32 differs");
+    bytes trailing = actions;
+    trailing.push_back(0x80);
+    refused(hand_patch(source, target.size(), trailing, zlib_crc(target)), "goes on after the target is whole");
+    for (const std::uint64_t moved :
+         {std::uint64_t{0x7FFFFFFFFFFFFFFF} << 1, (std::uint64_t{0x7FFFFFFFFFFFFFFF} << 1) | 1,
+          std::uint64_t{1} << 63 | 1, std::uint64_t{5000} << 1, (std::uint64_t{1} << 1) | 1}) {
+        bytes far;
+        put_number(far, (10 - 1) << 2 | 2);  // source copy, 10
+        put_number(far, moved);
+        refused(hand_patch(source, 10, far, 0), "a copy starts outside what it copies from");
+        bytes own;
+        put_number(own, (4 - 1) << 2 | 1);  // target read, 4
+        own.insert(own.end(), {1, 2, 3, 4});
+        put_number(own, (10 - 1) << 2 | 3);  // target copy, 10
+        put_number(own, moved);
+        refused(hand_patch(source, 14, own, 0), "a copy starts outside what it copies from");
+    }
+}
+
 TEST(Bps, APatchCutChangedOrForAnotherFileIsRefused) {
     const bytes source = noise(5000, 3);
     bytes target = source;

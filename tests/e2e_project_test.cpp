@@ -14,6 +14,7 @@
 #include "byte_utils.h"
 #include "harness.h"
 #include "png_file.h"
+#include "project_scene.h"
 #include "samples.h"
 
 #ifdef TORV_TEST_GIF
@@ -24,52 +25,6 @@ namespace torv::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A game folder: two single-record sources, a frame sequence in a folder of
-// its own, and a file of no layout's size.
-struct game_scene {
-    scratch_dir dir;
-    bytes four = samples::make_four_image_block();
-    bytes panels = samples::make_three_panel_block();
-    bytes intro = samples::make_frame_sequence(12);
-
-    game_scene() {
-        dir.write("game/data/four.bin", four);
-        dir.write("game/data/panels.bin", panels);
-        dir.write("game/sub/intro.bin", intro);
-        dir.write("game/data/notes.bin", {1, 2, 3});
-    }
-    run_result project(const std::vector<std::string>& args) const { return dir.run_project(args); }
-};
-
-// The files below `folder`, by name, with what they hold.
-std::map<std::string, bytes> tree(const scratch_dir& dir, const std::string& folder) {
-    std::map<std::string, bytes> files;
-    for (const std::string& name : dir.files()) {
-        if (name.starts_with(folder + "/"))
-            files[name.substr(folder.size() + 1)] = dir.read(name);
-    }
-    return files;
-}
-
-// The BMP files torv writes for a source, by name.
-std::map<std::string, bytes> torv_images(const bytes& source) {
-    scratch_dir dir;
-    dir.write("s.bin", source);
-    const run_result converted = dir.run({"s.bin", ""});
-    EXPECT_EQ(converted.status, 0) << converted.output;
-    std::map<std::string, bytes> images;
-    for (const std::string& name : dir.files()) {
-        if (name.ends_with(".bmp"))
-            images[name] = dir.read(name);
-    }
-    return images;
-}
-
-bytes scribbled(bytes bmp) {
-    for (std::size_t k = 0; k < 200; ++k) bmp[1078 + 3000 + k] = bmp[1078 + 20 + (k % 7)];
-    return bmp;
-}
 
 TEST(Project, UnpackedEditedBuiltAndPatched) {
     game_scene scene;

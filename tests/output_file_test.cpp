@@ -2,7 +2,8 @@
 // entry that is there; its name is never longer than a long final name;
 // bytes already in place are left alone, but links are replaced; only plain
 // files are read, never waited for, and a file that changes while read is
-// refused.
+// refused. Files put in place together are all placed or all taken back,
+// never through a link, and stale temporaries of gone processes are removed.
 #include "io/output_file.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,13 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+
+#include "io/file_set.h"
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "io/input.h"
 
@@ -108,6 +116,122 @@ TEST(OutputFile, ALongNameGetsATemporaryNoLonger) {
     EXPECT_LE(out.temp_name.size(), file.string().size());
     ASSERT_TRUE(finish_output(out));
     EXPECT_TRUE(fs::exists(file));
+}
+
+std::vector<std::string> everything_below(const fs::path& dir) {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::recursive_directory_iterator(dir))
+        found.push_back(entry.path().lexically_relative(dir).generic_string());
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+result<> stage_text(file_set& set, const fs::path& folder, const std::string& relative, const std::string& text) {
+    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    const std::span<const std::uint8_t> parts[] = {bytes};
+    return stage_file(set, folder.string(), relative, parts);
+}
+
+// Files put in place together: when one cannot be (another took its name
+// meanwhile), those placed before it are taken back (a new one removed, a
+// replaced one given its old contents again) with the folders made for
+// them, and no temporary is left.
+TEST(FileSet, ASetIsPlacedWholeOrTakenBack) {
+    scratch at;
+    const fs::path out = at.dir / "out";
+    {
+        file_set set;
+        ASSERT_TRUE(stage_text(set, out, "a/one.bin", "one"));
+        ASSERT_TRUE(stage_text(set, out, "a/b/two.bin", "two"));
+        ASSERT_TRUE(stage_text(set, out, "three.bin", "three"));
+        EXPECT_FALSE(fs::exists(out)) << "nothing made before the set is placed";
+        fs::create_directories(out);
+        std::ofstream(out / "three.bin") << "a racer's";
+        const result<> placed = place_files(set);
+        ASSERT_FALSE(placed);
+        EXPECT_NE(placed.error().words.find("2 files put in place before it were taken back"), std::string::npos)
+            << placed.error().words;
+    }
+    EXPECT_EQ(everything_below(at.dir), (std::vector<std::string>{"out", "out/three.bin"}));
+    EXPECT_EQ(contents_of(out / "three.bin"), "a racer's");
+
+    std::ofstream(out / "one.bin") << "old one";
+    {
+        file_set set;
+        set.existing = existing_entry::replace;
+        ASSERT_TRUE(stage_text(set, out, "one.bin", "new one"));
+        ASSERT_TRUE(stage_text(set, out, "c/two.bin", "new two"));
+        ASSERT_TRUE(stage_text(set, out, "four.bin", "new four"));
+        fs::create_directories(out / "four.bin");  // a folder took its name meanwhile
+        const result<> placed = place_files(set);
+        ASSERT_FALSE(placed);
+        EXPECT_NE(placed.error().words.find("(1 replaced file given its old contents again)"), std::string::npos)
+            << placed.error().words;
+    }
+    EXPECT_EQ(contents_of(out / "one.bin"), "old one");
+    EXPECT_EQ(everything_below(at.dir),
+              (std::vector<std::string>{"out", "out/four.bin", "out/one.bin", "out/three.bin"}));
+    {
+        file_set set;
+        set.existing = existing_entry::replace;
+        fs::remove(out / "four.bin");
+        ASSERT_TRUE(stage_text(set, out, "one.bin", "new one"));
+        ASSERT_TRUE(stage_text(set, out, "c/two.bin", "new two"));
+        ASSERT_TRUE(place_files(set));
+    }
+    EXPECT_EQ(contents_of(out / "one.bin"), "new one");
+    EXPECT_EQ(contents_of(out / "c/two.bin"), "new two");
+    EXPECT_EQ(everything_below(at.dir),
+              (std::vector<std::string>{"out", "out/c", "out/c/two.bin", "out/one.bin", "out/three.bin"}));
+}
+
+// No way through a link, and nothing but a folder on the way: refused
+// before anything is made.
+TEST(FileSet, NoDestinationIsReachedThroughALinkOrAFile) {
+    scratch at;
+    fs::create_directories(at.dir / "elsewhere/empty");
+    fs::create_directories(at.dir / "out");
+    fs::create_directory_symlink(at.dir / "elsewhere/empty", at.dir / "out/data");
+    std::ofstream(at.dir / "out/file") << "x";
+    const std::string out = (at.dir / "out").string();
+    const result<> linked = check_destination(out, "data/sub/four.bin", existing_entry::replace);
+    ASSERT_FALSE(linked);
+    EXPECT_NE(linked.error().words.find("/out/data is a link, and nothing is written through one"), std::string::npos)
+        << linked.error().words;
+    const result<> filed = check_destination(out, "file/four.bin", existing_entry::replace);
+    ASSERT_FALSE(filed);
+    EXPECT_NE(filed.error().words.find("/out/file is a file, not a folder"), std::string::npos) << filed.error().words;
+    EXPECT_EQ(check_destination(out, "file", existing_entry::refuse).error().code, code::exists);
+    EXPECT_TRUE(check_destination(out, "file", existing_entry::replace));
+    EXPECT_TRUE(check_destination(out, "new/deeper/four.bin", existing_entry::refuse));
+    EXPECT_TRUE(check_destination((at.dir / "not/yet").string(), "four.bin", existing_entry::refuse));
+    EXPECT_FALSE(check_destination((at.dir / "out/file/below").string(), "four.bin", existing_entry::refuse));
+    EXPECT_TRUE(fs::is_empty(at.dir / "elsewhere/empty"));
+}
+
+// A temporary of ours that a process which is gone left behind is removed
+// when a run next writes into its folder; one of a process still running,
+// and any file not named as ours, stay.
+TEST(FileSet, StaleTemporariesOfGoneProcessesAreRemoved) {
+    scratch at;
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(0);
+    waitpid(child, nullptr, 0);
+    const std::string gone = ".tv0123abcd-" + std::to_string(child) + ".tmp";
+    const std::string running = ".tv0123abcd-" + std::to_string(getpid()) + ".tmp";
+    for (const std::string& name :
+         {gone, running, std::string(".tv0123abcd.tmp"), std::string("mine.tmp"), std::string(".tv0123abcX-1.tmp")}) {
+        std::ofstream(at.dir / name) << "x";
+    }
+    unsigned long process = 0;
+    EXPECT_TRUE(is_temporary_name(gone, &process));
+    EXPECT_EQ(process, static_cast<unsigned long>(child));
+    const result<> written = write_text(at.dir / "a.bin", "one");
+    ASSERT_TRUE(written) << written.error().words;
+    EXPECT_FALSE(fs::exists(at.dir / gone));
+    EXPECT_TRUE(fs::exists(at.dir / running));
+    EXPECT_EQ(everything_below(at.dir).size(), 5u);
 }
 
 TEST(Input, OnlyPlainFilesAreReadAndNeverWaitedFor) {

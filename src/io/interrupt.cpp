@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <new>
 
 #ifdef _WIN32

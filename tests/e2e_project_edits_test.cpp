@@ -139,16 +139,11 @@ TEST(ProjectEdits, EveryImagesProblemIsSaidInOneRun) {
     EXPECT_FALSE(dir.exists("out"));
 }
 
-// Colours moved to the nearest entry are counted in the build's line, for
-// each image, as torv-pack counts them.
-TEST(ProjectEdits, PixelsMovedToTheNearestColourAreCounted) {
-    game_scene scene;
-    const scratch_dir& dir = scene.dir;
-    ASSERT_TRUE(scene.unpack("proj", {"--bmp"}));
-    bytes bmp = torv_images(scene.four)["s2.bmp"];
-    // A true-colour copy of it, with a patch of a colour the palette lacks.
+// A true-colour copy of an 8-bit BMP of torv's, with 100 pixels of a colour
+// its palette lacks.
+bytes true_colour_with_new_colours(const bytes& bmp) {
     bytes wide = {'B', 'M'};
-    const std::uint32_t width = 320, height = 224, row = width * 3;
+    const std::uint32_t width = le32(bmp, 18), height = le32(bmp, 22), row = width * 3;
     const std::uint32_t size = 54 + row * height;
     for (const std::uint32_t v : {size, 0u, 54u, 40u, width, height}) {
         for (int shift = 0; shift < 32; shift += 8) wide.push_back(static_cast<std::uint8_t>(v >> shift));
@@ -167,6 +162,16 @@ TEST(ProjectEdits, PixelsMovedToTheNearestColourAreCounted) {
             }
         }
     }
+    return wide;
+}
+
+// Colours moved to the nearest entry are counted in the build's line, for
+// each image, as torv-pack counts them.
+TEST(ProjectEdits, PixelsMovedToTheNearestColourAreCounted) {
+    game_scene scene;
+    const scratch_dir& dir = scene.dir;
+    ASSERT_TRUE(scene.unpack("proj", {"--bmp"}));
+    const bytes wide = true_colour_with_new_colours(torv_images(scene.four)["s2.bmp"]);
     dir.write("proj/data/four/four2.bmp", wide);
     run_result result = scene.project({"build", "proj", "game", "out"});
     EXPECT_EQ(result.status, 1);
@@ -176,6 +181,22 @@ TEST(ProjectEdits, PixelsMovedToTheNearestColourAreCounted) {
     EXPECT_NE(result.output.find("data/four.bin: 1 image changed (four2.bmp, 100 pixels to the nearest colour); "),
               std::string::npos)
         << result.output;
+}
+
+// In a PNG project, what is said names the project's files: the images
+// sharing a palette by their PNG names, not the BMP names torv gives them.
+TEST(ProjectEdits, MessagesNameTheProjectsFiles) {
+    game_scene scene;
+    const scratch_dir& dir = scene.dir;
+    ASSERT_TRUE(scene.unpack());
+    dir.write("proj/data/four/four2.png", true_colour_with_new_colours(torv_images(scene.four)["s2.bmp"]));
+    const run_result result = scene.project({"build", "proj", "game", "out"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.errors.find("data/four.bin: four2.png: pixel ("), std::string::npos) << result.errors;
+    EXPECT_NE(result.errors.find("which the palette it shares with four0.png, four1.png, four3.png lacks"),
+              std::string::npos)
+        << result.errors;
+    EXPECT_EQ(result.errors.find(".bmp"), std::string::npos) << result.errors;
 }
 
 // A file already patched is said to be so, and copied as it is; what to do

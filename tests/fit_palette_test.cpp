@@ -296,6 +296,62 @@ TEST(FitPalette, TwoUsedColoursOnOneEntryAreNamed) {
     EXPECT_NE(full.error().words.find("puts two used colours on one entry"), std::string::npos);
 }
 
+// The words fit what is there: with the original's pixel given, it is not
+// asked for; an indexed image is not told to be exported as one; entries of
+// one colour are named once; a picture of new colours is not said to be a
+// palette rewritten.
+TEST(FitPalette, MessagesOfferOnlyWhatWouldHelp) {
+    const rgb15_palette palette = neighbours();
+    const picture gimp = sixteen_bit({{240, 240, 0}});
+    const result<fitted_palette> moved = fit_with(gimp, palette, {12});  // the original's pixel was grey
+    ASSERT_FALSE(moved);
+    EXPECT_NE(moved.error().words.find("the original's pixel there is neither, so nothing decides (export as indexed "
+                                       "PNG; --nearest takes the nearer)"),
+              std::string::npos)
+        << moved.error().words;
+    option_words project_words;
+    project_words.keep_original.clear();
+    const picture halfway = indexed({0}, {{244, 244, 0}});
+    const palette_user user{"img.png", &halfway, {}};
+    const result<fitted_palette> either = fit_palette({&user, 1}, &palette, false, project_words);
+    ASSERT_FALSE(either);
+    EXPECT_NE(either.error().words.find("no original decides between them (--nearest takes the nearer)"),
+              std::string::npos)
+        << either.error().words;
+
+    rgb15_palette twins = neighbours();
+    twins[20] = twins[21] = twins[22] = rgb15_of({200, 0, 0});
+    const result<fitted_palette> lacking = fit_with(true_colour({{208, 0, 0}}), twins, {20});
+    ASSERT_FALSE(lacking);
+    EXPECT_NE(lacking.error().words.find("nearest: entry 20 #c80000 (25, 0, 0), entry 12"), std::string::npos)
+        << lacking.error().words;
+
+    // Every entry but one shown by b.bmp, and a.bmp a picture of colours of
+    // its own: no palette was rewritten.
+    const rgb15_palette original = original_palette();
+    std::vector<rgb8> table_b;
+    bytes shows_b, before_b;
+    for (int k = 0; k < 256; ++k) {
+        if (k == 7)
+            continue;
+        table_b.push_back(rgb8_of(original[static_cast<std::size_t>(k)]));
+        shows_b.push_back(static_cast<std::uint8_t>(table_b.size() - 1));
+        before_b.push_back(static_cast<std::uint8_t>(k));
+    }
+    std::vector<rgb8> table_a;
+    // Blue above any the original holds: every colour new.
+    for (int k = 0; k < 256; ++k)
+        table_a.push_back({static_cast<std::uint8_t>(k), static_cast<std::uint8_t>(255 - k), 200});
+    const picture a = indexed({5, 6, 0}, table_a);
+    const picture b = indexed(shows_b, table_b);
+    const bytes before_a{5, 6, 0};
+    const palette_user users[] = {{"a.bmp", &a, before_a}, {"b.bmp", &b, before_b}};
+    const result<fitted_palette> full = fit_palette(users, &original, false);
+    ASSERT_FALSE(full);
+    EXPECT_EQ(full.error().code, code::palette_full);
+    EXPECT_EQ(full.error().words.find("rewritten"), std::string::npos) << full.error().words;
+}
+
 TEST(FitPalette, ChannelsTheFormatCannotShowAreNotedOncePerImage) {
     const picture image = true_colour({{255, 255, 255}, {255, 255, 255}, {7, 0, 0}});
     const result<fitted_palette> fit = fit_one(image, nullptr);

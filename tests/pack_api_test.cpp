@@ -12,6 +12,7 @@
 
 #include "libtorv/pack.h"
 #include "libtorv/unpack.h"
+#include "pack/prepared_frames.h"
 #include "samples.h"
 
 namespace libtorv {
@@ -216,6 +217,24 @@ TEST(PackApi, BatchesAreTakenAsTheyAreAndThoseOfAnotherPackingRefused) {
     }
     EXPECT_EQ(refusal(*outline, {batch, batch}),
               "frame 0 of the prepared frames given is not one of this packing: it is not there, or given twice");
+    bytes longer = batch;
+    longer.push_back(0);
+    EXPECT_EQ(refusal(*outline, {longer}), "the prepared frames given are damaged") << "a byte after its last entry";
+    bytes newer = batch;
+    newer[4] = 2;
+    EXPECT_EQ(refusal(*outline, {newer}), "the prepared frames given are no batch of frames this packing reads");
+    // A batch that ends in a failure of a code no library has.
+    torv::prepared_batch failing;
+    failing.frames_in_packing = 12;
+    failing.failed_frame = 0;
+    failing.why = torv::failure_of(code::bad_image, "intro000.bmp: broken", "intro000.bmp");
+    bytes unknown = torv::batch_bytes(failing);
+    ASSERT_TRUE(torv::read_batch(unknown));
+    EXPECT_EQ(torv::read_batch(unknown)->why->words, "intro000.bmp: broken");
+    const std::size_t code_at = 4 + 1 + 4 + 4 + 4 + 1;  // magic, version, frames, entries, number, kind
+    ASSERT_EQ(unknown[code_at], static_cast<std::uint8_t>(code::bad_image));
+    unknown[code_at] = 200;
+    EXPECT_EQ(refusal(*outline, {unknown}), "the prepared frames given are damaged");
 
     // A batch is taken as it is: one made of an edited frame puts that frame
     // in the file, though the folder holds the original's.

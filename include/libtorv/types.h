@@ -91,6 +91,9 @@ struct option_words {
     std::string nearest = "--nearest";      // colours go to the nearest palette entry
     std::string no_original = "--no-like";  // pack without an original
     std::string layout = "--layout";        // say which layout
+    // Where no original decides a pixel's entry: how to give one; empty
+    // where the front end always has it.
+    std::string keep_original = "keep the original beside the images";
 };
 
 struct pack_settings {

@@ -127,7 +127,12 @@ compressor fastest_compressor() {
 }  // namespace
 
 std::string sha256_of(std::span<const std::uint8_t> bytes) {
-    static const compressor compress = fastest_compressor();
+    return sha256_of(bytes, sha256_rounds::fastest);
+}
+
+std::string sha256_of(std::span<const std::uint8_t> bytes, sha256_rounds rounds) {
+    static const compressor fastest = fastest_compressor();
+    const compressor compress = rounds == sha256_rounds::fastest ? fastest : compress_portably;
     sha256_state state = sha256_start;
     const std::size_t whole = bytes.size() / block_bytes;
     compress(state, bytes.data(), whole);

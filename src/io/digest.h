@@ -16,4 +16,9 @@ std::uint32_t crc32_of(std::span<const std::uint8_t> bytes, std::uint32_t crc = 
 // The SHA-256 of `bytes`, as 64 lower-case hex digits.
 std::string sha256_of(std::span<const std::uint8_t> bytes);
 
+// The same, its rounds on the fastest way this processor has, or on portable
+// code whatever it has (so that both are tested on any machine).
+enum class sha256_rounds : std::uint8_t { fastest, portable };
+std::string sha256_of(std::span<const std::uint8_t> bytes, sha256_rounds rounds);
+
 }  // namespace torv

@@ -98,11 +98,12 @@ long distance_between(rgb8 a, rgb8 b) {
     return dr * dr + dg * dg + db * db;
 }
 
-// The `count` entries nearest to a colour, nearest first (then the lower).
+// The `count` entries nearest to a colour, nearest first (then the lower),
+// each colour once: of entries alike, the lowest.
 std::vector<int> nearest_entries(const palette_state& state, rgb8 c, std::size_t count) {
     std::vector<int> entries;
     for (std::size_t k = 0; k < palette_entries; ++k) {
-        if (state.colour[k])
+        if (state.colour[k] && state.first_index[*state.colour[k]] == static_cast<int>(k))
             entries.push_back(static_cast<int>(k));
     }
     std::stable_sort(entries.begin(), entries.end(), [&](int a, int b) {
@@ -311,6 +312,7 @@ failure lacking_colour(std::span<const palette_user> users, const palette_user& 
 // A pixel whose stored colour stands for several entries alike.
 failure ambiguous_colour(const palette_user& user, std::size_t at, const colour_match& match,
                          const palette_state& state, const option_words& words) {
+    const bool with_original = user.original_indices.size() == pixel_count(user.image->width, user.image->height);
     const picture& image = *user.image;
     const rgb8 colour = image.colour_at(at);
     const bool sixteen_bit = image.bits.red.bits < 8 || image.bits.green.bits < 8 || image.bits.blue.bits < 8;
@@ -323,8 +325,17 @@ failure ambiguous_colour(const palette_user& user, std::size_t at, const colour_
     text += sixteen_bit ? ": a 16-bit save keeps five or six bits a channel, and editors round them their own way, "
                           "so two entries meet in one stored value"
                         : ": it lies halfway between their levels";
-    text += "; no original decides between them (keep the original beside the images, or export as indexed PNG; " +
-            words.nearest + " takes the nearer)";
+    // What would decide, as far as it is not there already.
+    std::vector<std::string> ways;
+    if (!with_original && !words.keep_original.empty())
+        ways.push_back(words.keep_original);
+    if (!image.indexed)
+        ways.push_back("export as indexed PNG");
+    std::string said;
+    for (const std::string& way : ways) said += (said.empty() ? "" : ", or ") + way;
+    text += with_original ? "; the original's pixel there is neither, so nothing decides ("
+                          : "; no original decides between them (";
+    text += said + (said.empty() ? "" : "; ") + words.nearest + " takes the nearer)";
     failure why = failure_of(code::ambiguous_colour, std::move(text), std::string(user.name));
     const libtorv::pixel_position where = position_of(image, at);
     why.pixel = libtorv::pixel_position{where.x, where.y};
@@ -398,12 +409,22 @@ struct new_colour {
     int entry = no_index;   // where it goes
 };
 
+// True if most of an indexed image's colour table is colours the palette
+// holds: the palette rewritten, rather than a picture of colours of its own.
+bool mostly_known_colours(const picture& image, const palette_state& state) {
+    std::size_t known = 0;
+    for (const rgb8 colour : image.table) {
+        known += state.first_index[stored_as(colour, image.bits)] != no_index ? 1 : 0;
+    }
+    return known * 2 >= image.table.size();
+}
+
 // Where an image put a new colour on an entry another image shows: the
 // palette rewritten in another order. Empty if none did.
 std::string two_colours_on_one_entry(std::span<const palette_user> users, const std::vector<new_colour>& brought,
                                      const palette_state& state, const std::vector<std::vector<int>>& indices_of) {
     for (const new_colour& c : brought) {
-        if (c.wanted == no_index)
+        if (c.wanted == no_index || !mostly_known_colours(*users[c.user].image, state))
             continue;
         for (std::size_t u = 0; u < users.size(); ++u) {
             if (u == c.user)

@@ -89,6 +89,7 @@ build_result build_project(const project_manifest& manifest, const project_statu
     packing.nearest = settings.nearest;
     packing.jobs = std::max(1u, settings.jobs);
     packing.words = settings.words;
+    packing.words.keep_original.clear();  // a project's original is always there
 
     // The game files of the sources not built: checked meanwhile, unless
     // they are to be copied (read once, after).

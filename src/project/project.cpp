@@ -252,14 +252,15 @@ result<> compare_with_original(const project_source& source, const image_view& p
     return {};
 }
 
-// The files a build of one source packs, under the names packing looks for:
-// an unchanged image is the original's (taken from it, not read), an edited
-// one the project's file, under its own name.
+// The files a build of one source packs, under the names packing looks for
+// (and says): an unchanged image is the original's (taken from it, not
+// read), under the name the project gives it; an edited one the project's
+// file, under its own name.
 struct build_files {
     const project_source& source;
     const project_folder& folder;
     const original_images& originals;
-    std::map<std::string, std::size_t> unchanged;  // by the BMP name torv gives it -> image
+    std::map<std::string, std::size_t> unchanged;  // by the project's name for it -> image
     std::map<std::string, std::size_t> edited;     // by its file's name -> image (or frame, when added)
     std::map<std::size_t, std::string> file_of;    // image (or added frame) -> its file's name
 
@@ -272,7 +273,7 @@ struct build_files {
                 edited[status.files[k]] = k;
                 file_of[k] = status.files[k];
             } else {
-                unchanged[std::string(image_stem(source.images[k].file)) + ".bmp"] = k;
+                unchanged[source.images[k].file] = k;
             }
         }
         for (std::size_t a = 0; a < status.added.size(); ++a) {
@@ -416,7 +417,7 @@ result<pack_result> pack_record(const std::string& prefix, build_files& files, c
         // Taken as the original's, to see whether the others pack.
         const std::size_t k = files.edited.at(*culprit);
         files.edited.erase(*culprit);
-        files.unchanged[std::string(image_stem(files.source.images[k].file)) + ".bmp"] = k;
+        files.unchanged[files.source.images[k].file] = k;
     }
     files.edited = all_edited;
     return *first;

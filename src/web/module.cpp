@@ -509,6 +509,9 @@ val pack_begin(const val& images, int original, const val& options, const val& r
         file_of(original);  // refuses a handle held by none
         job->from = held.at(original);
         job->original = {job->from->name, job->from->data};
+        job->settings.words.keep_original.clear();
+    } else {
+        job->settings.words.keep_original = "put them back into the file they came from, opened here";
     }
     match_given(*job);
     std::vector<std::string> names;

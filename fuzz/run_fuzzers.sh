@@ -2,6 +2,7 @@
 # Runs each fuzz target for a bounded time, seeded from the sample files.
 # Fails on any finding; the input that caused it is left in FOLDER/findings.
 #   usage: fuzz/run_fuzzers.sh [fuzz-build-folder] [seconds-per-target]
+#   TORV_FUZZ_ONLY="manifest bps" runs only those targets.
 set -euo pipefail
 build=$(cd "${1:-build-fuzz}" && pwd)
 seconds=${2:-60}
@@ -13,8 +14,8 @@ seconds=${2:-60}
 rss_limit=128
 malloc_limit() { # target
     case "$1" in
-        image) echo 4 ;;
-        pack | api) echo 16 ;;
+        image | zip | bps) echo 4 ;;
+        pack | api | manifest) echo 16 ;;
         *) echo 1 ;;
     esac
 }
@@ -25,7 +26,8 @@ export ASAN_OPTIONS=quarantine_size_mb=16:detect_leaks=1
 work="$build/fuzzing"
 mkdir -p "$work/findings"
 rm -rf "$work/seeds"
-targets=(decode convert encode image pack api)
+targets=(decode convert encode image pack api manifest bps batch zip)
+[ -n "${TORV_FUZZ_ONLY:-}" ] && read -r -a run_only <<<"$TORV_FUZZ_ONLY" || run_only=("${targets[@]}")
 for target in "${targets[@]}"; do
     mkdir -p "$work/seeds/$target" "$work/corpus/$target"
 done
@@ -58,13 +60,45 @@ seed pack/intro 03 intro.bin 0 65535
   printf 'four0.bmp\nfour1 (1).png\nx.bin'; } >"$work/seeds/api/view"
 { printf '\x10\x00\x00\x00\x10\x00\x00\x00\x00\x08\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x02';
   head -c 256 /dev/zero; } >"$work/seeds/api/frames"
+# The readers of what a person or another program hands torv-project and
+# the page: a manifest, a BPS patch (made by hand from the format's
+# description, for the fuzzer's 16-byte source, whose CRC32 and the patch's
+# own the target puts right), batches of frames (none, and one ending in a failure), zips
+# of Python's.
+cat >"$work/seeds/manifest/four" <<'JSON'
+{"project": "torv-project", "format": 1, "tool": "1.1.0", "images": "png", "sources": [{"path": "data/four.bin",
+"size": 57652, "layout": "four_image_block", "crc32": "0102abcd", "sha256":
+"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", "folder": "data/four", "images": [
+{"file": "four0.png", "width": 112, "height": 144, "sha256": "0000000000000000000000000000000000000000000000000000000000000000"},
+{"file": "four1.png", "width": 112, "height": 144, "sha256": "1111111111111111111111111111111111111111111111111111111111111111"},
+{"file": "four2.png", "width": 320, "height": 224, "sha256": "2222222222222222222222222222222222222222222222222222222222222222"},
+{"file": "four3.png", "width": 320, "height": 224, "sha256": "3333333333333333333333333333333333333333333333333333333333333333"}
+]}, {"path": "caf\ufffd.bin", "path_bytes": "636166e92e62696e", "size": 9486336, "layout": "frame_sequence",
+"crc32": "00000000", "sha256": "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb", "folder": "x", "images": [
+{"file": "x000.png", "width": 320, "height": 224, "sha256": "4444444444444444444444444444444444444444444444444444444444444444"}],
+"animation": {"file": "x.gif", "sha256": "5555555555555555555555555555555555555555555555555555555555555555"}}]}
+JSON
+printf '\x01BPS1\x90\x8c\x80\x88\x85xy\x93\x86\x86\x88\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00' \
+    >"$work/seeds/bps/hand"
+printf 'tvpf\x01\x0c\x00\x00\x00\x00\x00\x00\x00' >"$work/seeds/batch/empty"
+{ printf 'tvpf\x01\x0c\x00\x00\x00\x01\x00\x00\x00\x02\x00\x00\x00\x03\x0d';
+  printf '\x05\x00\x00\x00words\x01\x00\x00\x00f\x00\x00\x00\x00';
+  head -c 59 /dev/zero; } >"$work/seeds/batch/failed"
+python3 - "$work/seeds/zip" <<'PY'
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1] + "/stored", "w", zipfile.ZIP_STORED) as z:
+    z.writestr("a/b.txt", b"hello")
+with zipfile.ZipFile(sys.argv[1] + "/deflated", "w", zipfile.ZIP_DEFLATED) as z:
+    z.writestr("torv-project.json", b"{}" * 40)
+    z.writestr("x/y.png", bytes(range(256)) * 4)
+PY
 # The image readers start from files of real writers.
 cp "$(dirname "$0")/../tests/data/readers/"* "$work/seeds/image/"
 
 status=0
-for target in "${targets[@]}"; do
+for target in "${run_only[@]}"; do
     max_len=4096
-    case "$target" in convert | pack) max_len=65536 ;; image) max_len=16384 ;; api) max_len=8192 ;; esac
+    case "$target" in convert | pack) max_len=65536 ;; image | zip) max_len=16384 ;; api | manifest) max_len=8192 ;; esac
     limits=(-rss_limit_mb=$rss_limit -malloc_limit_mb="$(malloc_limit "$target")")
     log="$work/$target.log"
     set +e

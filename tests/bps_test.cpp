@@ -144,19 +144,25 @@ TEST(Bps, LongNumbersApplyAndPatchesThatLieAreRefused) {
     bytes trailing = actions;
     trailing.push_back(0x80);
     refused(hand_patch(source, target.size(), trailing, zlib_crc(target)), "goes on after the target is whole");
+    // Moves forward and back (bit 0 the sign): near 2^63 each way, past the
+    // end, before the start.
     for (const std::uint64_t moved :
          {std::uint64_t{0x7FFFFFFFFFFFFFFF} << 1, (std::uint64_t{0x7FFFFFFFFFFFFFFF} << 1) | 1,
-          std::uint64_t{1} << 63 | 1, std::uint64_t{5000} << 1, (std::uint64_t{1} << 1) | 1}) {
+          std::uint64_t{5000} << 1, (std::uint64_t{200} << 1) | 1}) {
         bytes far;
-        put_number(far, (10 - 1) << 2 | 2);  // source copy, 10
+        put_number(far, (10 - 1) << 2 | 2);  // source copy, 10, from +100: the cursor stands at 110
+        put_number(far, 100 << 1);
+        put_number(far, (10 - 1) << 2 | 2);  // then 10 more, from far away
         put_number(far, moved);
-        refused(hand_patch(source, 10, far, 0), "a copy starts outside what it copies from");
+        refused(hand_patch(source, 20, far, 0), "a copy starts outside what it copies from");
         bytes own;
         put_number(own, (4 - 1) << 2 | 1);  // target read, 4
         own.insert(own.end(), {1, 2, 3, 4});
-        put_number(own, (10 - 1) << 2 | 3);  // target copy, 10
+        put_number(own, (2 - 1) << 2 | 3);  // target copy, 2, from +2: the cursor stands at 4
+        put_number(own, 2 << 1);
+        put_number(own, (10 - 1) << 2 | 3);  // then 10 more, from far away
         put_number(own, moved);
-        refused(hand_patch(source, 14, own, 0), "a copy starts outside what it copies from");
+        refused(hand_patch(source, 16, own, 0), "a copy starts outside what it copies from");
     }
 }
 

@@ -1,0 +1,40 @@
+// A zip archive of any bytes, as the page reads what a person drops on it:
+// its files or a refusal, never reading outside the archive, never a file
+// over the limit; an archive the page writes of them reads back the same.
+#include <cstdio>
+#include <cstdlib>
+
+#include "web/zip.h"
+
+namespace {
+
+[[noreturn]] void finding(const char* what) {
+    std::fprintf(stderr, "zip_fuzz: %s\n", what);
+    std::abort();
+}
+
+constexpr std::uint64_t most_bytes = 1 << 20;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const libtorv::result<std::vector<torv::web::zip_entry>> read = torv::web::read_zip({data, size}, most_bytes);
+    if (!read)
+        return 0;
+    torv::web::zip_archive zip;
+    for (const torv::web::zip_entry& entry : *read) {
+        if (entry.contents.size() > most_bytes)
+            finding("a file over the limit");
+        if (!torv::web::add_to_zip(zip, entry.name, entry.contents))
+            return 0;
+    }
+    const std::vector<std::uint8_t> written = torv::web::finish_zip(zip);
+    const libtorv::result<std::vector<torv::web::zip_entry>> again = torv::web::read_zip(written, most_bytes);
+    if (!again || again->size() != read->size())
+        finding("an archive written of what was read does not read back");
+    for (std::size_t k = 0; k < read->size(); ++k) {
+        if ((*again)[k].name != (*read)[k].name || (*again)[k].contents != (*read)[k].contents)
+            finding("a file changed on the way");
+    }
+    return 0;
+}

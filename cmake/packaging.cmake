@@ -68,13 +68,15 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/torvConfig.cmake ${CMAKE_CURRENT_BINAR
 set(CPACK_PACKAGE_NAME torv)
 set(CPACK_PACKAGE_VENDOR "The torv authors")
 set(CPACK_PACKAGE_CONTACT "torv maintainers <torv@invalid>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "image data files to BMP files, and edited images back")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "image data files to BMP files, edited images back, and game-wide patches")
 set(CPACK_PACKAGE_DESCRIPTION
     "torv converts an image data file of any of five known layouts into 8-bit,\n"
     "256-colour BMP files, one per image it holds. torv-pack is the way back:\n"
     "it packs the images, edited in any editor as BMP or PNG, into a data file\n"
     "that torv converts again, keeping the original's bytes and palettes\n"
-    "wherever the images allow.")
+    "wherever the images allow. torv-project does both for a whole game\n"
+    "folder: a project of editable images, builds of what changed, and BPS\n"
+    "patches that others apply to their copy.")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
@@ -85,7 +87,8 @@ if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_COMPONENTS_ALL programs)
   set(CPACK_PACKAGE_FILE_NAME "torv-${PROJECT_VERSION}-win64")
-  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+  # One folder, as the tarball has: torv-<version>-win64/.
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_COMPONENTS_ALL programs deb)

@@ -20,8 +20,21 @@ bool write_file(const std::filesystem::path& path, const torv::samples::bytes& d
 
 }  // namespace
 
+constexpr const char* usage =
+    "usage: make_samples [FOLDER]          one sample source file per layout, into FOLDER (default: here)\n"
+    "       make_samples --dense FILE      the dense full-size frame sequence, as FILE\n";
+
 int main(int argc, char** argv) {
-    if (argc == 3 && std::string(argv[1]) == "--dense") {
+    const std::string first = argc > 1 ? argv[1] : "";
+    if (first == "--help" || first == "-h") {
+        std::fputs(usage, stdout);
+        return 0;
+    }
+    if (first.starts_with("-") && first != "--dense") {
+        std::fprintf(stderr, "make_samples: no option %s\n%s", first.c_str(), usage);
+        return 2;
+    }
+    if (argc == 3 && first == "--dense") {
         if (!write_file(argv[2], torv::samples::make_dense_frame_sequence())) {
             std::fprintf(stderr, "make_samples: cannot write %s\n", argv[2]);
             return 1;

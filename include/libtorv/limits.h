@@ -17,10 +17,6 @@ constexpr std::uint64_t largest_image_file(std::int64_t width, std::int64_t heig
     return static_cast<std::uint64_t>(pixels) * file_bytes_per_pixel + file_overhead;
 }
 
-// The largest file a page reads: a game's file, an edited image, a patch, a
-// zip of images or of a project (and each file in a zip).
-inline constexpr std::uint64_t largest_page_file = std::uint64_t{64} << 20;
-
 // The largest file a patch may make, or be applied to: far above any
 // layout's files.
 inline constexpr std::uint64_t largest_patched_file = std::uint64_t{1} << 28;

@@ -4,7 +4,9 @@
 'use strict';
 
 const limits = Object.freeze({
-    // Files larger than this are refused before they are read.
+    // Files larger than this are refused before they are read: a source, an
+    // edited image, a patch, a zip, and each file in a zip (the module is
+    // told it with each zip).
     maxFileBytes: 64 * 1024 * 1024,
     // Decoded frames the player keeps for stepping back and forth.
     framesKept: 32,
@@ -31,7 +33,7 @@ const limits = Object.freeze({
     batchesReadAhead: 4,
 
     tooLarge(name, size) {
-        return `${name} is ${size.toLocaleString('en')} bytes: files over 64 MB are not read here`;
+        return `${name} is ${size.toLocaleString('en')} bytes: files over ${this.maxFileBytes / (1024 * 1024)} MB are not read here`;
     },
     // Throws for a file over the limit, before anything of it is read.
     checkSize(name, size) {

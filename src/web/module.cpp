@@ -34,8 +34,6 @@ using libtorv::code;
 using libtorv::failure;
 using libtorv::result;
 
-// The largest file a zip given to the page may hold: the largest the page reads.
-constexpr std::uint64_t largest_project_file = libtorv::largest_page_file;
 
 // Images of held files are named as `torv file ""` names them: no drive.
 constexpr std::string_view no_drive;
@@ -763,10 +761,19 @@ val patched(const val& patch, const val& source) {
     return array_of(value_of(libtorv::apply_patch(bytes_of(patch, "the patch"), bytes_of(source, "the game's file"))));
 }
 
-// The files of a zip archive: [{name, bytes}].
-val files_of_zip(const val& archive) {
+// The largest file in a zip the page takes, as the page says it (its one
+// limit for the files it reads).
+std::uint64_t most_bytes_of(const val& most) {
+    if (!most.isNumber() || !(most.as<double>() > 0)) {
+        refuse("the largest file the page reads must be a number of bytes");
+    }
+    return static_cast<std::uint64_t>(most.as<double>());
+}
+
+// The files of a zip archive, none over `most` bytes: [{name, bytes}].
+val files_of_zip(const val& archive, const val& most) {
     const std::vector<torv::web::zip_entry> entries =
-        value_of(torv::web::read_zip(bytes_of(archive, "the zip archive"), largest_project_file));
+        value_of(torv::web::read_zip(bytes_of(archive, "the zip archive"), most_bytes_of(most)));
     val out = val::array();
     for (const torv::web::zip_entry& entry : entries) {
         val file = val::object();
@@ -783,9 +790,9 @@ val files_of_zip(const val& archive) {
 // original, verified, and its BPS patch. {bytes: a zip of build/<path> and
 // patches/<path>.bps, report}. Any failure, of any source, fails the whole
 // with every failure's line.
-val build_project(const val& archive, const val& originals_given, bool nearest) {
+val build_project(const val& archive, const val& originals_given, bool nearest, const val& most) {
     const std::vector<torv::web::zip_entry> entries =
-        value_of(torv::web::read_zip(bytes_of(archive, "the project's zip"), largest_project_file));
+        value_of(torv::web::read_zip(bytes_of(archive, "the project's zip"), most_bytes_of(most)));
     std::map<std::string, const bytes*> project_files;
     std::string top;  // a folder the zip puts the whole project in, if any
     for (const torv::web::zip_entry& entry : entries) {
@@ -941,9 +948,9 @@ EMSCRIPTEN_BINDINGS(torv) {
         "applyPatch",
         +[](const val& patch, const val& source) { return guarded([&] { return patched(patch, source); }); });
     emscripten::function(
-        "zipFiles", +[](const val& archive) { return guarded([&] { return files_of_zip(archive); }); });
+        "zipFiles", +[](const val& archive, const val& most) { return guarded([&] { return files_of_zip(archive, most); }); });
     emscripten::function(
-        "buildProject", +[](const val& archive, const val& originals, bool nearest) {
-            return guarded([&] { return build_project(archive, originals, nearest); });
+        "buildProject", +[](const val& archive, const val& originals, bool nearest, const val& most) {
+            return guarded([&] { return build_project(archive, originals, nearest, most); });
         });
 }

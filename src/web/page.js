@@ -1,7 +1,7 @@
 // The page as a whole: window.torv (the script interface) and the controls,
 // wired to the session (session.js) and the views (views.js). Everything the
 // formats need happens in the WebAssembly module inside the worker.
-/* global client, limits, session, views */
+/* global client, limits, palettes, player, session, views */
 'use strict';
 
 // ---- The script interface ----------------------------------------------------
@@ -118,8 +118,8 @@ async function openInPage(file) {
         element('button', { type: 'button', text: 'Close', 'aria-label': `Close ${file.name}`, onclick: views.guarded(() => closeEntry(session.entryOf(held)), file.name) })));
     area.replaceChildren();
     body.append(area);
-    if (held.layout === 'frame_sequence') views.showFrames(held, area, first);
-    else views.showStill(held, area, first);
+    if (held.layout === 'frame_sequence') player.showFrames(held, area, first);
+    else palettes.showStill(held, area, first);
     session.add({ held, section });
     session.chooseTarget(held);
     views.showTargets();

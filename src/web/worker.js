@@ -78,8 +78,8 @@ const operations = {
     sourcesOf: (torv, request) => torv.sourcesOf(request.files),
     project: (torv, request) => torv.projectZip(request.files, request.gif, progressTeller(request.id)),
     applyPatch: (torv, request) => torv.applyPatch(request.patch, request.source),
-    zipFiles: (torv, request) => torv.zipFiles(request.bytes),
-    build: (torv, request) => torv.buildProject(request.project, request.originals, request.nearest),
+    zipFiles: (torv, request) => torv.zipFiles(request.bytes, request.most),
+    build: (torv, request) => torv.buildProject(request.project, request.originals, request.nearest, request.most),
 };
 
 self.onmessage = async (event) => {

@@ -631,9 +631,20 @@ function readIndexedPng(file) {
 
     // Closing gives back what opening took: elements and listeners.
     const cdp = await page.context().newCDPSession(page);
+    // The counts once the page is still: no work under way, and the same
+    // counts twice over a frame (thumbnails and messages still arriving
+    // would make them move).
     const counts = async () => {
-        await cdp.send('HeapProfiler.collectGarbage');
-        return cdp.send('Memory.getDOMCounters');
+        await page.waitForFunction(() => document.getElementById('progress').hidden);
+        let last = null;
+        for (let tries = 0; tries < 200; tries++) {
+            await cdp.send('HeapProfiler.collectGarbage');
+            const now = await cdp.send('Memory.getDOMCounters');
+            if (last && now.nodes === last.nodes && now.jsEventListeners === last.jsEventListeners) return now;
+            last = now;
+            await page.evaluate(() => new Promise((done) => requestAnimationFrame(() => setTimeout(done, 0))));
+        }
+        return last;
     };
     const loop = path.join(work, 'loop.bin');
     fs.copyFileSync(path.join(samples, 'intro.bin'), loop);
@@ -641,8 +652,7 @@ function readIndexedPng(file) {
     const beforeOpen = await counts();
     for (let k = 0; k < 8; k++) {
         await page.setInputFiles('#open', loop);
-        await section('loop.bin').locator('.thumb').first().waitFor();
-        await page.waitForTimeout(100);
+        await section('loop.bin').locator('.player[data-image="loop000.bmp"]').waitFor();
         await section('loop.bin').getByRole('button', { name: 'Close loop.bin' }).click();
         await page.waitForFunction(() => !document.querySelector('section.file[data-file="loop.bin"]'));
     }

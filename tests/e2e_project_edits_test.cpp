@@ -112,33 +112,6 @@ TEST(ProjectEdits, NoFileGivenIsPassedOverInSilence) {
     EXPECT_FALSE(dir.exists("out2"));
 }
 
-// Every image's problem in one run: two broken images of one source, and
-// five broken frames of another, each named.
-TEST(ProjectEdits, EveryImagesProblemIsSaidInOneRun) {
-    game_scene scene;
-    const scratch_dir& dir = scene.dir;
-    ASSERT_TRUE(scene.unpack());
-    const bytes four2 = dir.read("proj/data/four/four2.png");
-    dir.write("proj/data/four/four2.png", bytes(four2.begin(), four2.begin() + 100));
-    dir.write("proj/data/four/four3.png", dir.read("proj/data/four/four0.png"));
-    const bytes frame = dir.read("proj/sub/intro/intro003.png");
-    for (int k = 6; k <= 10; ++k) {
-        dir.write("proj/sub/intro/intro0" + std::to_string(k / 10) + std::to_string(k % 10) + ".png",
-                  bytes(frame.begin(), frame.begin() + 60 + k));
-    }
-    const run_result result = scene.project({"build", "proj", "game", "out"});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.errors.find("data/four.bin: four2.png: "), std::string::npos) << result.errors;
-    EXPECT_NE(result.errors.find("data/four.bin: four3.png: the image is 112x144, it must be 320x224"),
-              std::string::npos)
-        << result.errors;
-    for (int k = 6; k <= 10; ++k) {
-        const std::string name = "intro0" + std::to_string(k / 10) + std::to_string(k % 10) + ".png";
-        EXPECT_NE(result.errors.find("sub/intro.bin: " + name + ": "), std::string::npos) << name << result.errors;
-    }
-    EXPECT_FALSE(dir.exists("out"));
-}
-
 // A true-colour copy of an 8-bit BMP of torv's, with 100 pixels of a colour
 // its palette lacks.
 bytes true_colour_with_new_colours(const bytes& bmp) {
@@ -163,6 +136,50 @@ bytes true_colour_with_new_colours(const bytes& bmp) {
         }
     }
     return wide;
+}
+
+// Every image's problem in one run: two broken images of one source, and
+// five broken frames of another, each named; and images that read well but
+// bring colours their palettes lack, two sharing a palette and two frames
+// of their own, each named too.
+TEST(ProjectEdits, EveryImagesProblemIsSaidInOneRun) {
+    game_scene scene;
+    const scratch_dir& dir = scene.dir;
+    ASSERT_TRUE(scene.unpack());
+    const bytes four2 = dir.read("proj/data/four/four2.png");
+    dir.write("proj/data/four/four2.png", bytes(four2.begin(), four2.begin() + 100));
+    dir.write("proj/data/four/four3.png", dir.read("proj/data/four/four0.png"));
+    const bytes frame = dir.read("proj/sub/intro/intro003.png");
+    for (int k = 6; k <= 10; ++k) {
+        dir.write("proj/sub/intro/intro0" + std::to_string(k / 10) + std::to_string(k % 10) + ".png",
+                  bytes(frame.begin(), frame.begin() + 60 + k));
+    }
+    run_result result = scene.project({"build", "proj", "game", "out"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.errors.find("data/four.bin: four2.png: "), std::string::npos) << result.errors;
+    EXPECT_NE(result.errors.find("data/four.bin: four3.png: the image is 112x144, it must be 320x224"),
+              std::string::npos)
+        << result.errors;
+    for (int k = 6; k <= 10; ++k) {
+        const std::string name = "intro0" + std::to_string(k / 10) + std::to_string(k % 10) + ".png";
+        EXPECT_NE(result.errors.find("sub/intro.bin: " + name + ": "), std::string::npos) << name << result.errors;
+    }
+    EXPECT_FALSE(dir.exists("out"));
+
+    ASSERT_TRUE(scene.unpack("proj2"));
+    const std::map<std::string, bytes> fours = torv_images(scene.four);
+    const std::map<std::string, bytes> frames = torv_images(scene.intro);
+    dir.write("proj2/data/four/four2.png", true_colour_with_new_colours(fours.at("s2.bmp")));
+    dir.write("proj2/data/four/four3.png", true_colour_with_new_colours(fours.at("s3.bmp")));
+    dir.write("proj2/sub/intro/intro004.png", true_colour_with_new_colours(frames.at("s004.bmp")));
+    dir.write("proj2/sub/intro/intro009.png", true_colour_with_new_colours(frames.at("s009.bmp")));
+    result = scene.project({"build", "proj2", "game", "out"});
+    EXPECT_EQ(result.status, 1);
+    for (const std::string line : {"data/four.bin: four2.png: pixel (", "data/four.bin: four3.png: pixel (",
+                                   "sub/intro.bin: intro004.png: pixel (", "sub/intro.bin: intro009.png: pixel ("}) {
+        EXPECT_NE(result.errors.find(line), std::string::npos) << line << "\n" << result.errors;
+    }
+    EXPECT_FALSE(dir.exists("out"));
 }
 
 // Colours moved to the nearest entry are counted in the build's line, for

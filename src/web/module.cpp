@@ -34,7 +34,6 @@ using libtorv::code;
 using libtorv::failure;
 using libtorv::result;
 
-
 // Images of held files are named as `torv file ""` names them: no drive.
 constexpr std::string_view no_drive;
 
@@ -948,7 +947,8 @@ EMSCRIPTEN_BINDINGS(torv) {
         "applyPatch",
         +[](const val& patch, const val& source) { return guarded([&] { return patched(patch, source); }); });
     emscripten::function(
-        "zipFiles", +[](const val& archive, const val& most) { return guarded([&] { return files_of_zip(archive, most); }); });
+        "zipFiles",
+        +[](const val& archive, const val& most) { return guarded([&] { return files_of_zip(archive, most); }); });
     emscripten::function(
         "buildProject", +[](const val& archive, const val& originals, bool nearest, const val& most) {
             return guarded([&] { return build_project(archive, originals, nearest, most); });

@@ -3,7 +3,7 @@
 // and the put-back panel's lists, report and comparison (the images of a
 // file with their palettes: palettes.js; a frame sequence's player:
 // player.js). Nothing here knows the worker; it asks the session.
-/* global limits, session */
+/* global session */
 /* exported views */
 'use strict';
 

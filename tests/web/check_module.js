@@ -3,7 +3,9 @@
 // the original byte for byte (given as files, and made from the original),
 // and a file of no known size. A frame sequence packed in steps, its frames
 // prepared in batches by another packing begun alike (as another worker
-// would), gives the file of one call.
+// would), gives the file of one call; frames out of range are refused. A
+// project built with frames added gives torv-project build's file; one with
+// a broken image fails whole, naming every problem.
 //   usage: node --no-experimental-fetch tests/web/check_module.js build-web/torv_module.js linux-build
 'use strict';
 const fs = require('fs');
@@ -16,6 +18,61 @@ const [moduleFile, linuxBuild] = process.argv.slice(2);
 function fail(what) {
     console.error('check_module: ' + what);
     process.exit(1);
+}
+
+// A folder zipped as a person's zip tool would (Python's zipfile).
+function zipOf(folder) {
+    const zipFile = folder + '.zip';
+    execFileSync('python3', ['-c', 'import os, sys, zipfile\nwith zipfile.ZipFile(sys.argv[2], "w", zipfile.ZIP_DEFLATED) as z:\n'
+        + '    for top, _, names in os.walk(sys.argv[1]):\n'
+        + '        for n in names: z.write(os.path.join(top, n), os.path.relpath(os.path.join(top, n), sys.argv[1]))', folder, zipFile]);
+    return fs.readFileSync(zipFile);
+}
+
+// The files of a zip made by the module, written below `folder`.
+function unzipInto(torv, bytes, folder) {
+    for (const file of torv.zipFiles(bytes, 64 << 20)) {
+        fs.mkdirSync(path.dirname(path.join(folder, file.name)), { recursive: true });
+        fs.writeFileSync(path.join(folder, file.name), file.bytes);
+    }
+}
+
+// A project of the samples, with two frames added after the last: built in
+// the module as torv-project builds it. With an image cut short and another
+// of the wrong size too, the build fails whole, naming both.
+function checkProjectBuilds(torv, work, linuxBuild) {
+    const game = fs.readdirSync(work).filter((name) => name.endsWith('.bin')).map((name) => ({ path: name, bytes: fs.readFileSync(path.join(work, name)) }));
+    const project = path.join(work, 'project');
+    unzipInto(torv, torv.projectZip(game.map((file) => ({ path: file.path, bytes: new Uint8Array(file.bytes) })), false, () => {}).bytes, project);
+    const frames = fs.readdirSync(path.join(project, 'intro')).length;
+    fs.copyFileSync(path.join(project, 'intro', 'intro003.png'), path.join(project, 'intro', `intro0${frames}.png`));
+    fs.copyFileSync(path.join(project, 'intro', 'intro005.png'), path.join(project, 'intro', `intro0${frames + 1}.png`));
+    const built = torv.buildProject(zipOf(project), game, false, 64 << 20);
+    const out = path.join(work, 'module-build');
+    unzipInto(torv, built.bytes, out);
+    const gameFolder = path.join(work, 'game');
+    fs.mkdirSync(gameFolder);
+    for (const file of game) fs.writeFileSync(path.join(gameFolder, file.path), file.bytes);
+    execFileSync(path.resolve(linuxBuild, 'torv-project'), ['build', '-q', project, gameFolder, path.join(work, 'cli-build'), '--patch', path.join(work, 'cli-build')]);
+    for (const file of ['intro.bin', 'intro.bin.bps']) {
+        const ours = fs.readFileSync(path.join(out, file === 'intro.bin' ? 'build' : 'patches', file));
+        if (!ours.equals(fs.readFileSync(path.join(work, 'cli-build', file)))) fail('a project built with frames added: ' + file + ' differs from torv-project\'s');
+    }
+    const opened = torv.openFile(fs.readFileSync(path.join(out, 'build', 'intro.bin')), 'intro.bin', () => {});
+    if (opened.images.length !== frames + 2) fail(`a project built with frames added: ${opened.images.length} frames, not ${frames + 2}`);
+    torv.closeFile(opened.handle);
+
+    const four2 = path.join(project, 'four', 'four2.png');
+    fs.writeFileSync(four2, fs.readFileSync(four2).subarray(0, 100));
+    fs.copyFileSync(path.join(project, 'four', 'four0.png'), path.join(project, 'four', 'four3.png'));
+    try {
+        torv.buildProject(zipOf(project), game, false, 64 << 20);
+        fail('a project with broken images built');
+    } catch (error) {
+        for (const words of ['four.bin: four2.png: ', 'four.bin: four3.png: the image is 112x144, it must be 320x224']) {
+            if (!String(error.message).includes(words)) fail(`a broken build says "${error.message}", not "${words}"`);
+        }
+    }
 }
 
 (async () => {
@@ -86,6 +143,7 @@ function fail(what) {
         torv.closeFile(opened.handle);
     }
     if (torv.openFile(new Uint8Array(1000), 'x', () => {}).layout !== null) fail('a file of no known size has a layout');
+    checkProjectBuilds(torv, work, linuxBuild);
     const refusedAs = (work, code, words) => {
         try {
             work();
@@ -102,6 +160,14 @@ function fail(what) {
     refusedAs(() => torv.imageFile(999, 0, 'bmp'), 'bad_argument', 'no file is held as 999');
     refusedAs(() => torv.packFiles({ 'none0.bmp': new Uint8Array(3) }, 0, { layout: 7 }, () => {}),
         'bad_argument', 'the layout must be text');
+    // Frames out of range, asked of a packing in steps.
+    const intro = torv.openFile(fs.readFileSync(path.join(work, 'intro.bin')), 'intro.bin', () => {});
+    const begun = torv.packBegin({ 'intro000.bmp': 0 }, intro.handle, {}, null);
+    for (const [first, count] of [[-1, 1], [0, intro.images.length + 1], [intro.images.length, 1], [NaN, 1], [0, Infinity]]) {
+        refusedAs(() => torv.packPrepare(begun.job, first, count, {}), 'bad_argument', 'no such frames to prepare');
+    }
+    torv.packEnd(begun.job);
+    torv.closeFile(intro.handle);
     fs.rmSync(work, { recursive: true });
     console.log(images + ' images and ' + packed + ' packed files from the module, byte-identical to the native ones');
 })().catch((error) => fail(String(error)));

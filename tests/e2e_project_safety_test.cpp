@@ -197,8 +197,16 @@ TEST(ProjectSafety, AFailedWriteLeavesNothingNotEvenFolders) {
     EXPECT_NE(result.errors.find("cannot write out/deep/sub/intro.bin: File too large"), std::string::npos)
         << result.errors;
     expect_untouched(dir, before);
-    // Unpacking stops as wholly: no project folder is left.
-    limited.file_size_limit = 4096;  // no image of the frame sequence fits
+    // Unpacking stops as wholly: no project folder is left. The limit lets
+    // the manifest through, and not the largest image.
+    std::uintmax_t largest_image = 0;
+    for (const auto& [name, contents] : tree(dir, "proj")) {
+        if (name.ends_with(".png"))
+            largest_image = std::max<std::uintmax_t>(largest_image, contents.size());
+    }
+    const std::uintmax_t manifest = dir.read("proj/torv-project.json").size();
+    ASSERT_GT(largest_image, manifest + 64);
+    limited.file_size_limit = manifest + 64;
     result = scene.project({"unpack", "game", "proj2"}, limited);
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.errors.find("nothing was written"), std::string::npos) << result.errors;

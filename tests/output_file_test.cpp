@@ -15,8 +15,10 @@
 #include <random>
 
 #include "io/file_set.h"
+#include "io/interrupt.h"
 
 #ifndef _WIN32
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -232,6 +234,26 @@ TEST(FileSet, StaleTemporariesOfGoneProcessesAreRemoved) {
     EXPECT_FALSE(fs::exists(at.dir / gone));
     EXPECT_TRUE(fs::exists(at.dir / running));
     EXPECT_EQ(everything_below(at.dir).size(), 5u);
+}
+
+// An interruption while interrupts are held waits: the run goes on until
+// they are released, then ends as the signal says.
+TEST(Interrupt, ASignalWhileHeldWaitsForTheRelease) {
+    scratch at;
+    const fs::path went_on = at.dir / "went-on";
+    const pid_t child = fork();
+    if (child == 0) {
+        install_interrupt_cleanup();
+        hold_interrupts();
+        raise(SIGTERM);
+        std::ofstream(went_on) << "held";
+        release_interrupts();
+        _exit(0);  // never reached: the release ends the run
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_TRUE(fs::exists(went_on)) << "the signal waited for the release";
 }
 
 TEST(Input, OnlyPlainFilesAreReadAndNeverWaitedFor) {

@@ -62,6 +62,30 @@ function checkProjectBuilds(torv, work, linuxBuild) {
     if (opened.images.length !== frames + 2) fail(`a project built with frames added: ${opened.images.length} frames, not ${frames + 2}`);
     torv.closeFile(opened.handle);
 
+    // What torv-project refuses, the module refuses too: a game file that is
+    // not the one the project was made from (of a source not built), a
+    // manifest of the wrong types, and two sources that would share a folder.
+    const refused = (work, code, words) => {
+        try {
+            work();
+        } catch (error) {
+            if (error.code !== code || !String(error.message).includes(words)) fail(`refused as "${error.message}" (${error.code}), not "${words}" (${code})`);
+            return;
+        }
+        fail('not refused: ' + words);
+    };
+    const altered = game.map((file) => (file.path === 'panels.bin' ? { path: file.path, bytes: Buffer.from(file.bytes).fill(1, 600, 601) } : file));
+    refused(() => torv.buildProject(zipOf(project), altered, false, 64 << 20), 'original_changed',
+        'panels.bin is not the file the project was made from (its SHA-256 differs)');
+    const manifestFile = path.join(project, 'torv-project.json');
+    const manifest = fs.readFileSync(manifestFile, 'utf8');
+    fs.writeFileSync(manifestFile, manifest.replace('"tool": "', '"tool": 5, "was": "'));
+    refused(() => torv.buildProject(zipOf(project), game, false, 64 << 20), 'bad_project', 'the manifest\'s "tool" must be text, not 5');
+    fs.writeFileSync(manifestFile, manifest);
+    const four = game.find((file) => file.path === 'four.bin');
+    refused(() => torv.projectZip([{ path: 'four.bin', bytes: new Uint8Array(four.bytes) }, { path: 'FOUR.bin', bytes: new Uint8Array(four.bytes) }], false, () => {}),
+        'bad_argument', 'FOUR.bin and four.bin would share the folder');
+
     const four2 = path.join(project, 'four', 'four2.png');
     fs.writeFileSync(four2, fs.readFileSync(four2).subarray(0, 100));
     fs.copyFileSync(path.join(project, 'four', 'four0.png'), path.join(project, 'four', 'four3.png'));

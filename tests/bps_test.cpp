@@ -5,22 +5,20 @@
 #include "codec/bps.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <random>
+
+#include "bps_by_hand.h"
 
 namespace torv {
 namespace {
 
 using bytes = std::vector<std::uint8_t>;
 
-void put_crc(bytes& out, std::uint32_t crc) {
-    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(crc >> shift));
-}
-
-std::uint32_t zlib_crc(const bytes& data) {
-    return static_cast<std::uint32_t>(crc32(0, data.data(), static_cast<uInt>(data.size())));
-}
+using test::bps_by_hand::put_crc;
+using test::bps_by_hand::put_number;
+const auto zlib_crc = test::bps_by_hand::crc_of;
+const auto hand_patch = test::bps_by_hand::patch_of;
 
 // A patch as the format describes it, its numbers written by hand: from
 // "abcdef", the target "abc" read where it stands, "xy" given, "xyxyx"
@@ -84,35 +82,6 @@ TEST(Bps, AnySourceBecomesAnyTargetAndAlikeFilesMakeSmallPatches) {
         ASSERT_TRUE(made) << made.error().words;
         EXPECT_TRUE(*made == p.target);
     }
-}
-
-// Numbers as the format writes them, by hand: 7 bits a byte, the last with
-// its top bit set, each byte but the last adding one more to what follows.
-void put_number(bytes& out, std::uint64_t value) {
-    for (;;) {
-        const auto low = static_cast<std::uint8_t>(value & 0x7F);
-        value >>= 7;
-        if (value == 0) {
-            out.push_back(low | 0x80);
-            return;
-        }
-        out.push_back(low);
-        --value;
-    }
-}
-
-// A patch of `actions` from `source`, said to make `target`, its own CRC32
-// right whatever it holds.
-bytes hand_patch(const bytes& source, std::uint64_t target_size, const bytes& actions, std::uint32_t target_crc) {
-    bytes patch = {'B', 'P', 'S', '1'};
-    put_number(patch, source.size());
-    put_number(patch, target_size);
-    put_number(patch, 0);
-    patch.insert(patch.end(), actions.begin(), actions.end());
-    put_crc(patch, zlib_crc(source));
-    put_crc(patch, target_crc);
-    put_crc(patch, zlib_crc(patch));
-    return patch;
 }
 
 // Numbers of two bytes and more (a read of 300 bytes, moves of thousands)

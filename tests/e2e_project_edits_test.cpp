@@ -222,10 +222,8 @@ TEST(ProjectEdits, AFileAlreadyPatchedIsKnown) {
     game_scene scene;
     const scratch_dir& dir = scene.dir;
     ASSERT_TRUE(scene.unpack());
-    const std::optional<bytes> png = edited_png(scene.four, "s2.bmp");
-    if (!png)
+    if (!scene.edit("proj/data/four/four2.png", scene.four, "s2.bmp"))
         GTEST_SKIP() << "no PNG writer in this test build";
-    dir.write("proj/data/four/four2.png", *png);
     ASSERT_EQ(scene.project({"build", "proj", "game", "built", "--patch", "patches", "-q"}).status, 0);
     dir.write("patched/data/four.bin", dir.read("built/data/four.bin"));
     const run_result result = scene.project({"apply", "patches", "patched", "out"});
@@ -287,10 +285,8 @@ TEST(ProjectEdits, TheOriginalOfASourceBuiltMustBeTheOneUnpacked) {
     game_scene scene;
     const scratch_dir& dir = scene.dir;
     ASSERT_TRUE(scene.unpack());
-    const std::optional<bytes> png = edited_png(scene.four, "s2.bmp");
-    if (!png)
+    if (!scene.edit("proj/data/four/four2.png", scene.four, "s2.bmp"))
         GTEST_SKIP() << "no PNG writer in this test build";
-    dir.write("proj/data/four/four2.png", *png);
     bytes touched = scene.four;
     touched[600] ^= 1;
     dir.write("game/data/four.bin", touched);

@@ -11,7 +11,7 @@
 #include <future>
 #include <thread>
 
-#include "libtorv/checksums.h"
+#include "bps_by_hand.h"
 #include "project_scene.h"
 #include "samples.h"
 
@@ -82,10 +82,8 @@ TEST(ProjectSafety, ALinkInTheOutputFolderIsRefusedBeforeAnythingIsMade) {
     game_scene scene;
     const scratch_dir& dir = scene.dir;
     ASSERT_TRUE(scene.unpack());
-    const std::optional<bytes> png = edited_png(scene.four, "s2.bmp");
-    if (!png)
+    if (!scene.edit("proj/data/four/four2.png", scene.four, "s2.bmp"))
         GTEST_SKIP() << "no PNG writer in this test build";
-    dir.write("proj/data/four/four2.png", *png);
     fs::create_directories(dir.path() / "game/empty");
     fs::create_directories(dir.path() / "out");
     fs::create_directory_symlink("../game/empty", dir.path() / "out/data");
@@ -177,10 +175,8 @@ TEST(ProjectSafety, AFailedWriteLeavesNothingNotEvenFolders) {
     game_scene scene;
     const scratch_dir& dir = scene.dir;
     ASSERT_TRUE(scene.unpack());
-    const std::optional<bytes> png = edited_png(scene.intro, "s003.bmp");
-    if (!png)
+    if (!scene.edit("proj/sub/intro/intro003.png", scene.intro, "s003.bmp"))
         GTEST_SKIP() << "no PNG writer in this test build";
-    dir.write("proj/sub/intro/intro003.png", *png);
     dir.write("proj/data/four/four2.png", *edited_png(scene.four, "s2.bmp"));
     dir.write("patches-file", {'x'});
     std::vector<std::string> before = everything(dir);
@@ -219,10 +215,8 @@ TEST(ProjectSafety, RacingBuildsLeaveOneWholeSet) {
     game_scene scene;
     const scratch_dir& dir = scene.dir;
     ASSERT_TRUE(scene.unpack());
-    const std::optional<bytes> png = edited_png(scene.four, "s2.bmp");
-    if (!png)
+    if (!scene.edit("proj/data/four/four2.png", scene.four, "s2.bmp"))
         GTEST_SKIP() << "no PNG writer in this test build";
-    dir.write("proj/data/four/four2.png", *png);
     dir.write("proj/data/panels/panels1.png", *edited_png(scene.panels, "s1.bmp"));
     ASSERT_EQ(scene.project({"build", "proj", "game", "whole", "--patch", "whole", "-q"}).status, 0);
     const std::map<std::string, bytes> whole = tree(dir, "whole");
@@ -248,10 +242,8 @@ TEST(ProjectSafety, SignalsLeaveTheWholeSetOrNothing) {
     game_scene scene;
     const scratch_dir& dir = scene.dir;
     ASSERT_TRUE(scene.unpack());
-    const std::optional<bytes> png = edited_png(scene.intro, "s003.bmp");
-    if (!png)
+    if (!scene.edit("proj/sub/intro/intro003.png", scene.intro, "s003.bmp"))
         GTEST_SKIP() << "no PNG writer in this test build";
-    dir.write("proj/sub/intro/intro003.png", *png);
     dir.write("proj/data/four/four2.png", *edited_png(scene.four, "s2.bmp"));
     ASSERT_EQ(scene.project({"build", "proj", "game", "whole", "--patch", "whole-patches", "-q"}).status, 0);
     const std::map<std::string, bytes> whole = tree(dir, "whole");
@@ -302,10 +294,8 @@ TEST(ProjectSafety, AKilledRunLeavesNoTemporary) {
     game_scene scene;
     const scratch_dir& dir = scene.dir;
     ASSERT_TRUE(scene.unpack());
-    const std::optional<bytes> png = edited_png(scene.intro, "s003.bmp");
-    if (!png)
+    if (!scene.edit("proj/sub/intro/intro003.png", scene.intro, "s003.bmp"))
         GTEST_SKIP() << "no PNG writer in this test build";
-    dir.write("proj/sub/intro/intro003.png", *png);
     int caught_writing = 0;
     for (const std::string& command : {std::string("build"), std::string("unpack")}) {
         for (int round = 0; round < 6; ++round) {
@@ -339,10 +329,8 @@ TEST(ProjectSafety, TwinsAreRefusedBeforeAnythingIsWritten) {
     game_scene scene;
     const scratch_dir& dir = scene.dir;
     ASSERT_TRUE(scene.unpack());
-    const std::optional<bytes> png = edited_png(scene.panels, "s1.bmp");
-    if (!png)
+    if (!scene.edit("proj/data/panels/panels1.png", scene.panels, "s1.bmp"))
         GTEST_SKIP() << "no PNG writer in this test build";
-    dir.write("proj/data/panels/panels1.png", *png);
     ASSERT_EQ(scene.project({"build", "proj", "game", "built", "--patch", "patches", "-q"}).status, 0);
     dir.write("patches/data/panels.bin.BPS", dir.read("patches/data/panels.bin.bps"));
     dir.write("patches/data/four.bin.bps", dir.read("patches/data/panels.bin.bps"));
@@ -382,30 +370,12 @@ TEST(ProjectSafety, ApplyHoldsOneFileAtATime) {
     constexpr std::size_t big = std::size_t{64} << 20;
     const bytes large(big, 0);
     const bytes small = {1, 2, 3};
-    auto number = [](bytes& out, std::uint64_t value) {
-        for (;; --value) {
-            const auto low = static_cast<std::uint8_t>(value & 0x7F);
-            value >>= 7;
-            if (value == 0) {
-                out.push_back(low | 0x80);
-                return;
-            }
-            out.push_back(low);
-        }
-    };
-    bytes patch = {'B', 'P', 'S', '1'};
-    number(patch, small.size());
-    number(patch, big);
-    number(patch, 0);
-    number(patch, 0 << 2 | 1);  // target read, 1 byte
-    patch.push_back(0);
-    number(patch, (big - 2) << 2 | 3);  // target copy, the rest, from the start
-    number(patch, 0);
-    for (const std::uint32_t crc : {libtorv::crc32_of(small), libtorv::crc32_of(large)}) {
-        for (int shift = 0; shift < 32; shift += 8) patch.push_back(static_cast<std::uint8_t>(crc >> shift));
-    }
-    const std::uint32_t own = libtorv::crc32_of(patch);
-    for (int shift = 0; shift < 32; shift += 8) patch.push_back(static_cast<std::uint8_t>(own >> shift));
+    bytes actions;
+    bps_by_hand::put_number(actions, 0 << 2 | 1);  // target read, 1 byte
+    actions.push_back(0);
+    bps_by_hand::put_number(actions, (big - 2) << 2 | 3);  // target copy, the rest, from the start
+    bps_by_hand::put_number(actions, 0);
+    const bytes patch = bps_by_hand::patch_of(small, big, actions, bps_by_hand::crc_of(large));
     std::vector<long> peaks;
     for (const int count : {1, 6}) {
         for (int k = 0; k < count; ++k) {

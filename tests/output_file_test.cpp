@@ -236,6 +236,44 @@ TEST(FileSet, StaleTemporariesOfGoneProcessesAreRemoved) {
     EXPECT_EQ(everything_below(at.dir).size(), 5u);
 }
 
+// A signal that comes while a set of files is put in place waits until the
+// whole set is: never part of it, whenever it comes.
+TEST(FileSet, ASignalWhilePlacingWaitsForTheWholeSet) {
+    constexpr int files = 300;
+    scratch at;
+    const fs::path out = at.dir / "out";
+    const pid_t child = fork();
+    if (child == 0) {
+        install_interrupt_cleanup();
+        file_set set;
+        for (int k = 0; k < files; ++k) {
+            std::string name = "f";  // built in steps: g++ 12 sees a false overlap in "f" + ...
+            name += std::to_string(k);
+            name += ".bin";
+            if (!stage_text(set, out, name, name))
+                _exit(3);
+        }
+        _exit(place_files(set) ? 0 : 4);
+    }
+    // The signal goes as soon as the first file is in place.
+    std::error_code failed;
+    int status = 0;
+    while (waitpid(child, &status, WNOHANG) == 0) {
+        if (fs::exists(out / "f0.bin", failed)) {
+            kill(child, SIGTERM);
+            waitpid(child, &status, 0);
+            break;
+        }
+    }
+    EXPECT_TRUE(WIFSIGNALED(status) ? WTERMSIG(status) == SIGTERM : WEXITSTATUS(status) == 0) << status;
+    std::size_t placed = 0;
+    for (const auto& entry : fs::directory_iterator(out, failed)) placed += entry.is_regular_file() ? 1 : 0;
+    EXPECT_EQ(placed, static_cast<std::size_t>(files)) << "the whole set, or it would have been none";
+    for (const auto& entry : fs::directory_iterator(at.dir)) {
+        EXPECT_FALSE(entry.path().filename().string().ends_with(".tmp")) << entry.path();
+    }
+}
+
 // An interruption while interrupts are held waits: the run goes on until
 // they are released, then ends as the signal says.
 TEST(Interrupt, ASignalWhileHeldWaitsForTheRelease) {

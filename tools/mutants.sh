@@ -5,10 +5,11 @@
 # regular expression and what replaces its first match (\n a new line),
 # and the tests to run (a GoogleTest filter), separated by " @@ ". Each file
 # is put back after its mutant, and at the end.
-#   usage: tools/mutants.sh [build-folder]     (a native build with tests)
+#   usage: tools/mutants.sh [build-folder [list]]   (a native build with tests; list: tools/mutants.txt)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
+list=${2:-tools/mutants.txt}
 
 # Each file mutated is kept as it was, and put back after its mutant.
 kept=$(mktemp -d)
@@ -66,7 +67,7 @@ PY
         fi
     fi
     put_back
-done <tools/mutants.txt
+done <"$list"
 cmake --build "$build" -j2 >/dev/null 2>&1
 echo "$killed killed, ${#survived[@]} not"
 for mutant in "${survived[@]}"; do echo "  not killed: $mutant"; done

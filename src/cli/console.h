@@ -15,6 +15,10 @@ namespace torv::cli {
 // beyond U+10FFFF) becomes U+FFFD, so that any bytes can be shown.
 std::u16string utf16_of(std::string_view utf8);
 
+// A line as it may be printed: a name holding a newline or another control
+// character never splits it or moves the cursor (each such byte as \xNN).
+std::string printable(std::string_view text);
+
 // Writes `text` to `stream` (stdout or stderr): on a Windows console as
 // UTF-16, elsewhere as it is.
 void write_text(std::FILE* stream, std::string_view text);

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <vector>
@@ -357,19 +358,19 @@ bool write_all(output_file& out, const std::uint8_t* data, std::size_t size) {
     return true;
 }
 
-// Creates a named temporary for `out` in its folder, open on out.handle.
-result<> create_named(output_file& out) {
+// Gives `out` a temporary name of its own in its folder: `make(name)` makes
+// the entry (creating the file, or linking it in), -1 with errno if it
+// cannot; a name taken meanwhile is tried again with another.
+result<> claim_temporary_name(output_file& out, const std::function<int(const std::string&)>& make) {
     for (int attempt = 0; attempt < max_name_tries; ++attempt) {
         const std::string name = temporary_name(out.temp_folder, name_length_in_folder(out));
-        // Registered before it is created, so that no moment leaves it
-        // behind on an interruption. (One that comes just as the name turns
-        // out to be taken would remove another's file of the same random
-        // name: a chance not worth two system calls a file.)
+        // Registered before it is made, so that no moment leaves it behind
+        // on an interruption. (One that comes just as the name turns out to
+        // be taken would remove another's file of the same random name: a
+        // chance not worth two system calls a file.)
         out.cleanup_slot = remove_on_interrupt(name.c_str());
-        out.handle = create_new_file(name);
-        if (out.handle >= 0) {
+        if (make(name) >= 0) {
             out.temp_name = name;
-            close_on_interrupt(out.cleanup_slot, out.handle);
             return {};
         }
         const int error_number = errno;
@@ -380,6 +381,17 @@ result<> create_named(output_file& out) {
         }
     }
     return file_failure_of(code::cannot_create, out.final_name, EEXIST);
+}
+
+// Creates a named temporary for `out` in its folder, open on out.handle.
+result<> create_named(output_file& out) {
+    result<> made = claim_temporary_name(out, [&](const std::string& name) {
+        out.handle = create_new_file(name);
+        return out.handle;
+    });
+    if (made)
+        close_on_interrupt(out.cleanup_slot, out.handle);
+    return made;
 }
 
 int close_output_handle(output_file& out) {
@@ -573,23 +585,12 @@ result<> name_output(output_file& out) {
     if (!out.unnamed) {
         return {};
     }
-    for (int attempt = 0; attempt < max_name_tries; ++attempt) {
-        const std::string name = temporary_name(out.temp_folder, name_length_in_folder(out));
-        out.cleanup_slot = remove_on_interrupt(name.c_str());
-        if (link_unnamed(out.handle, name) == 0) {
-            out.temp_name = name;
-            out.unnamed = false;
-            close_output_handle(out);
-            return {};
-        }
-        const int error_number = errno;
-        forget_on_interrupt(out.cleanup_slot);
-        out.cleanup_slot = no_cleanup_slot;
-        if (error_number != EEXIST) {
-            return file_failure_of(code::cannot_create, out.final_name, error_number);
-        }
+    result<> named = claim_temporary_name(out, [&](const std::string& name) { return link_unnamed(out.handle, name); });
+    if (named) {
+        out.unnamed = false;
+        close_output_handle(out);
     }
-    return file_failure_of(code::cannot_create, out.final_name, EEXIST);
+    return named;
 }
 
 result<> place_output(output_file& out) {

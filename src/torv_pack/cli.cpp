@@ -49,30 +49,12 @@ struct command {
     bool quiet = false;
 };
 
-// A line as it may be printed: a name holding a newline or another control
-// character must not split it or move the cursor.
-std::string printable(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 void say(const std::string& text) {
-    cli::write_text(stderr, "torv-pack: " + printable(text) + "\n");
+    cli::write_text(stderr, "torv-pack: " + cli::printable(text) + "\n");
 }
 
 void print_line(const std::string& text) {
-    cli::write_text(stdout, printable(text) + "\n");
+    cli::write_text(stdout, cli::printable(text) + "\n");
 }
 
 void print_help() {

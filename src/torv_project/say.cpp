@@ -6,32 +6,12 @@
 
 namespace torv::project_cli {
 
-namespace {
-
-// A line as it may be printed: control characters in names never split it.
-std::string printable(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-}  // namespace
-
 void print_line(const std::string& text) {
-    cli::write_text(stdout, printable(text) + "\n");
+    cli::write_text(stdout, cli::printable(text) + "\n");
 }
 
 void say(const std::string& text) {
-    cli::write_text(stderr, "torv-project: " + printable(text) + "\n");
+    cli::write_text(stderr, "torv-project: " + cli::printable(text) + "\n");
 }
 
 int fail_with(const std::string& text) {

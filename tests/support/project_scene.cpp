@@ -34,6 +34,13 @@ bool game_scene::unpack(const std::string& folder, const std::vector<std::string
     return result.status == 0;
 }
 
+bool game_scene::edit(const std::string& path, const bytes& source, const std::string& name) const {
+    const std::optional<bytes> png = edited_png(source, name);
+    if (png)
+        dir.write(path, *png);
+    return png.has_value();
+}
+
 std::map<std::string, bytes> tree(const scratch_dir& dir, const std::string& folder) {
     std::map<std::string, bytes> files;
     for (const std::string& name : dir.files()) {

@@ -23,6 +23,9 @@ struct game_scene {
     run_result project(const std::vector<std::string>& args, run_options options = {}) const;
     // Unpacks the game folder into `folder`, quietly; false if it failed.
     bool unpack(const std::string& folder = "proj", const std::vector<std::string>& more = {}) const;
+    // Writes at `path` the image torv names `name` of `source`, edited, as
+    // an indexed PNG; false where this build writes no PNG.
+    bool edit(const std::string& path, const bytes& source, const std::string& name) const;
 };
 
 // The files below `folder` of the scratch folder, by name, with what they hold.

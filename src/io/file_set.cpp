@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -12,6 +13,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <sys/resource.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 #endif
@@ -21,8 +23,25 @@ namespace torv {
 namespace {
 
 // Unnamed temporaries each hold a handle until they are put in place; past
-// this many, the oldest are given names so that their handles can close.
-constexpr std::size_t most_handles_held = 128;
+// so many (half of what the system lets a process open, at most this many),
+// the oldest are given names so that their handles can close.
+constexpr std::size_t most_handles_held = 4096;
+constexpr std::size_t least_handles_held = 64;
+
+std::size_t handles_to_hold() {
+#ifdef _WIN32
+    return least_handles_held;
+#else
+    static const std::size_t held = [] {
+        struct rlimit limit {};
+        if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+            return most_handles_held;
+        return std::clamp<std::size_t>(static_cast<std::size_t>(limit.rlim_cur / 2), least_handles_held,
+                                       most_handles_held);
+    }();
+    return held;
+#endif
+}
 
 enum class entry_kind : std::uint8_t { none, folder, file, link, other };
 
@@ -158,6 +177,15 @@ failure refused_at(const std::string& name, const std::string& reason) {
 
 // Makes the folders `file` needs, noting each made in `set`.
 result<> make_folders_for(file_set& set, const std::string& file) {
+    constexpr std::size_t folders_remembered = 8;
+    const std::string needed = parent_of(file);
+    if (std::find(set.folders_ready.begin(), set.folders_ready.end(), needed) != set.folders_ready.end()) {
+        return {};  // made or found for a file before
+    }
+    if (set.folders_ready.size() == folders_remembered) {
+        set.folders_ready.erase(set.folders_ready.begin());
+    }
+    set.folders_ready.push_back(needed);
     std::string there;
     for (const std::string& folder : missing_folders(parent_of(file), there)) {
         if (make_folder(folder)) {
@@ -330,11 +358,16 @@ result<> check_room(const std::string& path, std::uint64_t bytes) {
 result<> stage_file(file_set& set, const std::string& folder, const std::string& relative,
                     std::span<const std::span<const std::uint8_t>> parts) {
     const std::string name = destination_name(folder, relative);
-    std::string there;
-    missing_folders(parent_of(name), there);
+    const std::string parent = parent_of(name);
+    if (parent != set.last_folder || set.files.empty()) {
+        missing_folders(parent, set.last_there);
+        set.last_folder = parent;
+    }
+    const std::string& there = set.last_there;
     staged_file& staged = set.files.emplace_back();
     output_file& out = staged.out;
-    out.name_was_free = kind_of(name) == entry_kind::none;
+    // Refusing, the name's being free is checked as the file is begun.
+    out.name_was_free = set.existing == existing_entry::refuse || kind_of(name) == entry_kind::none;
     result<> done = begin_output(out, name, set.existing, there.empty() ? std::string("./") : with_separator(there));
     if (done) {
         write_output(out, parts);
@@ -346,7 +379,7 @@ result<> stage_file(file_set& set, const std::string& folder, const std::string&
     }
     for (const auto part : parts) set.bytes += part.size();
     set.unnamed_held += out.unnamed ? 1 : 0;
-    for (; set.unnamed_held > most_handles_held; ++set.named_up_to) {
+    for (; set.unnamed_held > handles_to_hold(); ++set.named_up_to) {
         output_file& oldest = set.files[set.named_up_to].out;
         if (oldest.unnamed) {
             if (result<> named = name_output(oldest); !named)

@@ -36,6 +36,11 @@ struct file_set {
     std::uint64_t bytes = 0;                // staged so far
     std::size_t unnamed_held = 0;           // staged files that hold a handle for want of a name
     std::size_t named_up_to = 0;            // those before it have names, or are placed
+    // The folder of the last file staged, and the nearest of it that is there
+    // (files come a folder at a time: it is looked for once).
+    std::string last_folder;
+    std::string last_there;
+    std::vector<std::string> folders_ready;  // while placing: folders made or found, the last few
 };
 
 // `folder` and `relative` joined: the name a file is put in place under.

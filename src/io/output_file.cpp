@@ -594,17 +594,21 @@ result<> name_output(output_file& out) {
 }
 
 result<> place_output(output_file& out) {
-    if (out.unnamed && out.existing == existing_entry::refuse) {
-        // Linked in under the final name, which nothing may have.
-        if (link_unnamed(out.handle, out.final_name) != 0) {
-            const int error_number = errno;
+    // A file with no name is linked in under the final name where nothing
+    // has it (as a name was free, it most often still is); replacing, it
+    // takes a name first and is renamed over the final one.
+    if (out.unnamed && (out.existing == existing_entry::refuse || out.name_was_free)) {
+        if (link_unnamed(out.handle, out.final_name) == 0) {
+            close_output_handle(out);
+            out.unnamed = false;
+            out.placed = true;
+            return {};
+        }
+        const int error_number = errno;
+        if (out.existing == existing_entry::refuse || error_number != EEXIST) {
             return file_failure_of(error_number == EEXIST ? code::exists : code::cannot_place, out.final_name,
                                    error_number);
         }
-        close_output_handle(out);
-        out.unnamed = false;
-        out.placed = true;
-        return {};
     }
     // Replacing: a name first, then renamed over the final name at once.
     if (result<> named = name_output(out); !named) {

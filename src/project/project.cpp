@@ -354,30 +354,26 @@ std::vector<failure> unreadable_images(const build_files& files, const pack_sett
     return failures;
 }
 
-// A frame sequence's frames prepared, every frame that fails with its
-// failure: the batches to pack with, when none fails.
-std::vector<failure> prepare_every_frame(const pack_outline& outline, const image_folder& folder,
-                                         const original_file& original, const pack_settings& settings,
-                                         std::vector<bytes>& batches) {
+// Every edited frame of a frame sequence that fails, with its failure: each
+// prepared on its own, as packing prepares it (the others, the original's,
+// cannot fail). Asked after a packing failed, to say all at once.
+std::vector<failure> failing_frames(const pack_outline& outline, const image_folder& folder,
+                                    const original_file& original, const pack_settings& settings) {
     std::vector<failure> failures;
-    for (std::size_t first = 0; first < outline.files.size();) {
-        result<frame_batch> batch =
-            prepare_frames(outline, folder, &original, settings, first, outline.files.size() - first);
+    for (std::size_t frame = 0; frame < outline.files.size(); ++frame) {
+        if (outline.from_original[frame])
+            continue;
+        result<frame_batch> batch = prepare_frames(outline, folder, &original, settings, frame, 1);
         if (!batch) {
             failures.push_back(std::move(batch).error());
             break;
         }
-        if (!batch->failed) {
-            batches.push_back(std::move(batch->data));
-            break;
+        if (batch->failed) {
+            result<torv::prepared_batch> read = torv::read_batch(batch->data);
+            failures.push_back(read && read->why
+                                   ? *read->why
+                                   : failure_of(code::bad_argument, "a batch of frames could not be read back"));
         }
-        result<torv::prepared_batch> read = torv::read_batch(batch->data);
-        if (!read || !read->failed_frame || !read->why) {
-            failures.push_back(failure_of(code::bad_argument, "a batch of frames could not be read back"));
-            break;
-        }
-        failures.push_back(*read->why);
-        first = *read->failed_frame + 1;
     }
     return failures;
 }
@@ -521,16 +517,16 @@ source_build build_source(const source_build_input& in) {
             done.failures = with_source(source, {outline.error()});
             return done;
         }
-        std::vector<bytes> batches;
-        done.failures = with_source(source, prepare_every_frame(*outline, folder, like, in.settings, batches));
-        if (!done.failures.empty()) {
-            return done;
-        }
-        pack_settings settings = in.settings;
-        settings.prepared.assign(batches.begin(), batches.end());
-        packed = pack_outlined(*outline, folder, &like, settings, [&](std::span<const std::uint8_t> part) {
+        packed = pack_outlined(*outline, folder, &like, in.settings, [&](std::span<const std::uint8_t> part) {
             built.packed.insert(built.packed.end(), part.begin(), part.end());
         });
+        if (!*packed && edited_file_of(files, packed->error())) {
+            // A frame failed: every frame that fails, said at once.
+            done.failures = with_source(source, failing_frames(*outline, folder, like, in.settings));
+            if (done.failures.empty())
+                done.failures = with_source(source, {packed->error()});
+            return done;
+        }
     } else {
         std::vector<failure> failures;
         packed = pack_record(prefix, files, like, in.settings, built.packed, failures);

@@ -236,6 +236,20 @@ TEST(FileSet, StaleTemporariesOfGoneProcessesAreRemoved) {
     EXPECT_EQ(everything_below(at.dir).size(), 5u);
 }
 
+// Room on the disk is asked of the system before anything is written:
+// more than any disk has is refused, saying both figures.
+TEST(FileSet, RoomOnTheDiskIsCheckedWhereTheSystemTells) {
+    scratch at;
+    EXPECT_TRUE(check_room((at.dir / "not/yet").string(), 1 << 20));
+    const result<> refused = check_room((at.dir / "not/yet").string(), std::uint64_t{1} << 62);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().code, code::cannot_write);
+    EXPECT_NE(refused.error().words.find(" are to be written"), std::string::npos) << refused.error().words;
+    EXPECT_EQ(refused.error().needed, std::int64_t{1} << 62);
+    EXPECT_GT(refused.error().room, 0);
+    EXPECT_FALSE(fs::exists(at.dir / "not"));
+}
+
 // A signal that comes while a set of files is put in place waits until the
 // whole set is: never part of it, whenever it comes.
 TEST(FileSet, ASignalWhilePlacingWaitsForTheWholeSet) {

@@ -130,8 +130,8 @@ bytes true_colour_with_new_colours(const bytes& bmp) {
         for (std::uint32_t x = 0; x < width; ++x) {
             const std::uint8_t index = bmp[1078 + y * width + x];
             const bool odd = x < 10 && y < 10;
-            for (int c = 0; c < 3; ++c) {
-                wide.push_back(odd ? static_cast<std::uint8_t>(0x13 + 0x40 * c) : bmp[54 + 4 * index + c]);
+            for (std::size_t c = 0; c < 3; ++c) {
+                wide.push_back(odd ? static_cast<std::uint8_t>(0x13 + 0x40 * c) : bmp[54 + 4 * std::size_t{index} + c]);
             }
         }
     }

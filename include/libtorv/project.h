@@ -115,6 +115,7 @@ std::vector<std::string> files_outside_sources(const project_manifest& manifest,
 
 struct build_settings {
     bool nearest = false;         // colours the palettes lack go to the nearest entry
+    bool fit = false;             // any picture made the best the palettes and room allow (pack_settings::fit)
     bool copy_unchanged = false;  // the unchanged sources are handed out too
     bool patches = false;         // a BPS patch of each rebuilt source too
     unsigned jobs = 1;            // threads; the files are the same for every number

@@ -91,6 +91,7 @@ struct option_words {
     std::string nearest = "--nearest";      // colours go to the nearest palette entry
     std::string no_original = "--no-like";  // pack without an original
     std::string layout = "--layout";        // say which layout
+    std::string fit = "--fit";              // make any picture fit the palette and the room
     // Where no original decides a pixel's entry: how to give one; empty
     // where the front end always has it.
     std::string keep_original = "keep the original beside the images";
@@ -99,8 +100,13 @@ struct option_words {
 struct pack_settings {
     std::string layout;    // "frame_sequence", ...: needed only when neither the original nor the images decide it
     bool nearest = false;  // colours the palette lacks go to the nearest one instead of failing
-    unsigned jobs = 1;     // threads for compressing; the file is the same for every number
-    option_words words;    // for the messages
+    // Whatever the images are, the best the game can show within its
+    // palettes and room: colours chosen for pictures the palette cannot take,
+    // and pixels changed as little as makes a block fit. Images that fit as
+    // given are left as they are.
+    bool fit = false;
+    unsigned jobs = 1;   // threads for compressing; the file is the same for every number
+    option_words words;  // for the messages
     // Batches of a frame sequence's frames prepared elsewhere (prepare_frames
     // in libtorv/pack.h), with the same images, original and settings: their
     // frames are taken as they are, the others prepared here. Views of the

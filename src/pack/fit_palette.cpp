@@ -285,7 +285,8 @@ std::string likely_cause(const colour_survey& found, const option_words& words) 
                " maps them to the nearest entry)";
     }
     return std::to_string(found.unplaced) + " of its " + std::to_string(found.pixels) +
-           " pixels have colours the palette lacks (" + words.nearest + " maps them to the nearest entry)";
+           " pixels have colours the palette lacks (" + words.fit + " chooses colours for the picture; " +
+           words.nearest + " maps them to the nearest entry)";
 }
 
 // A pixel whose colour has no place.
@@ -545,7 +546,8 @@ result<fitted_palette> fit_to_original(std::span<const palette_user> users, cons
                                      " colours the original palette lacks need entries of their own, and " +
                                      std::to_string(free_entries) + " are free (the others show colours that " +
                                      (users.size() > 1 ? "the images sharing it" : "the image") + " still use; " +
-                                     words.nearest + " maps the colours left over to the nearest one)" +
+                                     words.nearest + " maps the colours left over to the nearest one; " + words.fit +
+                                     " chooses the colours of the free entries for the images)" +
                                      two_colours_on_one_entry(users, brought, *state, indices_of),
                                  std::string(users[brought.front().user].name));
         why.needed = static_cast<std::int64_t>(brought.size());

@@ -1,6 +1,7 @@
 #include "pack/pack.h"
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 
 #include "codec/lzss_encode.h"
@@ -13,8 +14,10 @@ namespace {
 
 // Puts the record's block in `file`: the original's, if the images leave it
 // as it was, or compressed anew; fails if it does not fit.
+// With `fit` (--fit), a block over its room is fitted into it.
 result<> put_block(const layout& format, const fitted_record& fitted, const record_data* old,
-                   const std::vector<std::string>& names, bytes& file, pack_result& packed) {
+                   const std::vector<std::string>& names, bytes& file, pack_result& packed,
+                   const std::function<result<bytes>(std::size_t room)>& fit, const std::string& fit_words) {
     const std::size_t file_size = file.size();
     const std::size_t block_at = *format.block_offset;
     const std::size_t room = file_size - block_at;
@@ -31,7 +34,13 @@ result<> put_block(const layout& format, const fitted_record& fitted, const reco
         content.insert(content.end(), old->block.bytes.begin() + static_cast<std::ptrdiff_t>(extent),
                        old->block.bytes.end());
     }
-    const bytes block = lzss_encode(content);
+    bytes block = lzss_encode(content);
+    if (block.size() > room && fit) {
+        result<bytes> fitted_block = fit(room);
+        if (!fitted_block)
+            return std::move(fitted_block).error();
+        block = std::move(*fitted_block);
+    }
     const std::size_t used = block.size();
     if (used > room) {
         std::string in_block;
@@ -43,7 +52,9 @@ result<> put_block(const layout& format, const fitted_record& fitted, const reco
         failure why = failure_of(code::block_too_large,
                                  in_block + ": the compressed block needs " + std::to_string(used) +
                                      " bytes, the layout has room for " + std::to_string(room) + ": " +
-                                     std::to_string(used - room) + " bytes over",
+                                     std::to_string(used - room) + " bytes over (" + fit_words +
+                                     " changes the "
+                                     "images as little as makes them fit)",
                                  in_block);
         why.needed = static_cast<std::int64_t>(used);
         why.room = static_cast<std::int64_t>(room);
@@ -119,7 +130,7 @@ result<pack_result> pack_single(const layout& format, std::span<const image_file
     if (!fitting) {
         return std::move(fitting).error();
     }
-    const fitted_record& fitted = *fitting;
+    fitted_record& fitted = *fitting;
     pack_result packed;
     packed.layout = format.name;
     packed.notes = fitted.notes;
@@ -130,10 +141,20 @@ result<pack_result> pack_single(const layout& format, std::span<const image_file
     packed.report.push_back("layout " + std::string(format.name) + ": " + std::to_string(count) +
                             (count == 1 ? " image" : " images"));
     if (format.block_offset) {
-        if (result<> placed = put_block(format, fitted, old ? &*old : nullptr, names, file, packed); !placed) {
+        std::function<result<bytes>(std::size_t)> fit;
+        if (settings.fit) {
+            fit = [&](std::size_t room) {
+                return fit_block(format, pictures, old_rows, old.has_value(), room, settings.jobs, fitted);
+            };
+        }
+        if (result<> placed =
+                put_block(format, fitted, old ? &*old : nullptr, names, file, packed, fit, settings.words.fit);
+            !placed) {
             return std::move(placed).error();
         }
     }
+    const std::vector<std::string> fitted_lines = fit_lines(format, pictures, names, fitted);
+    packed.report.insert(packed.report.end(), fitted_lines.begin(), fitted_lines.end());
     if (old) {
         packed.kept = kept_images(format, fitted, *old, old_rows, names);
         packed.report.push_back("kept as in the original: " + listed(packed.kept));

@@ -1,14 +1,22 @@
 #include "pack/pack_parts.h"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdio>
 #include <optional>
 #include <string>
 
+#include "codec/lzss_encode.h"
+#include "format/tiles.h"
 #include "image/bmp_read.h"
 #include "image/png_read.h"
+#include "image/quality.h"
 #include "image/read_image.h"
+#include "io/words.h"
 #include "libtorv/limits.h"
+#include "pack/fit_colours.h"
+#include "pack/fit_room.h"
 #include "pack/game_colours.h"
 
 namespace torv::pack_parts {
@@ -111,6 +119,7 @@ result<fitted_record> fit_record(const layout& format, const std::vector<picture
                                  const std::vector<bytes>& old_rows, const pack_settings& settings) {
     fitted_record fitted;
     fitted.rows.resize(pictures.size());
+    fitted.changed_by_fit.assign(pictures.size(), false);
     for (std::size_t p = 0; p < format.palettes.size(); ++p) {
         std::vector<palette_user> users;
         std::vector<std::size_t> which;
@@ -123,6 +132,16 @@ result<fitted_record> fit_record(const layout& format, const std::vector<picture
         }
         const rgb15_palette* old_palette = old ? &old->palettes[p] : nullptr;
         result<fitted_palette> fit = fit_palette(users, old_palette, settings.nearest, settings.words);
+        const bool colours_failed =
+            !fit && (fit.error().code == code::colour_lacking || fit.error().code == code::ambiguous_colour ||
+                     fit.error().code == code::palette_full);
+        if (settings.fit && colours_failed) {
+            // Colours chosen for the images that bring their own.
+            fit = fit_colours(users, old_palette);
+            for (std::size_t u = 0; u < which.size(); ++u) {
+                fitted.changed_by_fit[which[u]] = !(old_palette && shows_original(users[u], *old_palette));
+            }
+        }
         if (!fit) {
             return std::move(fit).error();
         }
@@ -133,6 +152,106 @@ result<fitted_record> fit_record(const layout& format, const std::vector<picture
         }
     }
     return fitted;
+}
+
+namespace {
+
+// The block byte of each pixel of an image that lies in the block,
+// row-major.
+std::vector<std::size_t> block_bytes_of(const image_place& place) {
+    const auto width = static_cast<std::size_t>(place.width);
+    const auto height = static_cast<std::size_t>(place.height);
+    std::vector<std::size_t> at(width * height);
+    for (std::size_t y = 0; y < height; ++y) {
+        for (std::size_t x = 0; x < width; ++x) {
+            std::size_t inside = y * width + x;
+            if (place.order == pixel_order::tiles) {
+                const std::size_t tile = (y / tile_height) * (width / tile_width) + x / tile_width;
+                inside = tile * tile_width * tile_height + (y % tile_height) * tile_width + x % tile_width;
+            }
+            at[y * width + x] = place.offset + inside;
+        }
+    }
+    return at;
+}
+
+std::array<colour_point, 256> points_of(const rgb15_palette& palette) {
+    std::array<colour_point, 256> points{};
+    for (std::size_t k = 0; k < palette_entries; ++k) points[k] = point_of_rgb15(palette[k]);
+    return points;
+}
+
+std::string decibels(double psnr) {
+    if (!std::isfinite(psnr))
+        return "exact";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f dB PSNR", psnr);
+    return text;
+}
+
+}  // namespace
+
+result<bytes> fit_block(const layout& format, const std::vector<picture>& pictures, const std::vector<bytes>& old_rows,
+                        bool with_original, std::size_t room, unsigned jobs, fitted_record& fitted) {
+    alterable_block block;
+    block.data = lay_out_block(format, fitted.palettes, fitted.rows);
+    for (std::size_t p = 0; p < format.palettes.size(); ++p) block.palettes.push_back(points_of(fitted.palettes[p]));
+    std::vector<std::size_t> which;
+    for (std::size_t k = 0; k < format.images.size(); ++k) {
+        const image_place& place = format.images[k];
+        if (place.from != source::block || (with_original && fitted.rows[k] == old_rows[k])) {
+            continue;  // the original's image stays as it was
+        }
+        alterable_image image;
+        image.palette = place.palette;
+        image.bytes = block_bytes_of(place);
+        image.width = place.width;
+        image.tiled = place.order == pixel_order::tiles;
+        for (const rgb8 pixel : game_pixels(pictures[k])) image.wanted.push_back(point_of(pixel));
+        block.images.push_back(std::move(image));
+        which.push_back(k);
+    }
+    result<fitted_block> fit = fit_into_room(block, room, jobs);
+    if (!fit) {
+        return std::move(fit).error();
+    }
+    for (std::size_t i = 0; i < which.size(); ++i) {
+        bytes& rows = fitted.rows[which[i]];
+        const std::vector<std::size_t>& at = block.images[i].bytes;
+        bool changed = false;
+        for (std::size_t p = 0; p < at.size(); ++p) {
+            changed = changed || rows[p] != fit->content[at[p]];
+            rows[p] = fit->content[at[p]];
+        }
+        if (changed)
+            fitted.changed_by_fit[which[i]] = true;
+    }
+    return std::move(fit->block);
+}
+
+std::vector<std::string> fit_lines(const layout& format, const std::vector<picture>& pictures,
+                                   const std::vector<std::string>& names, const fitted_record& fitted) {
+    std::vector<std::string> lines;
+    for (std::size_t k = 0; k < format.images.size(); ++k) {
+        if (!fitted.changed_by_fit[k])
+            continue;
+        const rgb15_palette& palette = fitted.palettes[format.images[k].palette];
+        const std::vector<rgb8> shown = shown_colours(fitted.rows[k], palette);
+        const picture_quality quality =
+            quality_of(game_pixels(pictures[k]), shown, pictures[k].width, pictures[k].height);
+        std::array<bool, 1 << 15> seen{};
+        std::size_t colours = 0;
+        for (const std::uint8_t index : fitted.rows[k]) {
+            const std::uint16_t colour = palette[index] & 0x7FFF;
+            colours += seen[colour] ? 0 : 1;
+            seen[colour] = true;
+        }
+        char difference[32];
+        std::snprintf(difference, sizeof difference, "%.4f", quality.oklab_mean);
+        lines.push_back(names[k] + ": fitted: " + decibels(quality.psnr) + ", OKLab difference " + difference +
+                        " against the image given, " + counted(colours, "colour", "colours"));
+    }
+    return lines;
 }
 
 }  // namespace torv::pack_parts

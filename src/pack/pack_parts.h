@@ -43,7 +43,19 @@ struct fitted_record {
     std::array<rgb15_palette, max_palettes> palettes{};  // as stored
     std::vector<bytes> rows;                             // per image, row-major indices
     std::vector<std::string> notes;                      // what a person should know
+    std::vector<bool> changed_by_fit;                    // per image: --fit chose its colours or changed pixels
 };
+
+// Changes the edited images of a record's block as little as makes it fit
+// `room` bytes (--fit): the block compressed, and `fitted`'s rows as the
+// block now shows them. Images whose indices are the original's stay.
+result<bytes> fit_block(const layout& format, const std::vector<picture>& pictures, const std::vector<bytes>& old_rows,
+                        bool with_original, std::size_t room, unsigned jobs, fitted_record& fitted);
+
+// A line for each image --fit changed: its quality against the image given,
+// and the colours it shows.
+std::vector<std::string> fit_lines(const layout& format, const std::vector<picture>& pictures,
+                                   const std::vector<std::string>& names, const fitted_record& fitted);
 
 // Fits the pictures of one record to its palettes; `old` is the original's
 // record (or nullptr) and `old_rows` its images' indices.

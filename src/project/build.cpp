@@ -87,6 +87,7 @@ build_result build_project(const project_manifest& manifest, const project_statu
     }
     pack_settings packing;
     packing.nearest = settings.nearest;
+    packing.fit = settings.fit;
     packing.jobs = std::max(1u, settings.jobs);
     packing.words = settings.words;
     packing.words.keep_original.clear();  // a project's original is always there

@@ -45,6 +45,7 @@ struct command {
     bool no_like = false;
     std::string layout_name;
     bool nearest = false;
+    bool fit = false;
     unsigned jobs = 0;
     bool quiet = false;
 };
@@ -73,6 +74,9 @@ void print_help() {
         "                     single_picture_block or four_image_block; needed only\n"
         "                     when neither an original nor the images decide it\n"
         "      --nearest      map colours the palette lacks to the nearest one\n"
+        "      --fit          whatever the images are, the best the game can show:\n"
+        "                     colours chosen for pictures the palette cannot take,\n"
+        "                     pixels changed as little as makes a block fit\n"
         "  -j, --jobs N       threads for compressing (default: all cores)\n"
         "  -q, --quiet        no report\n"
         "  -h, --help         this text\n"
@@ -83,7 +87,7 @@ void print_help() {
 
 // Parses the command line; an exit status if the run ends here.
 std::optional<int> parse(int argc, char** argv, command& cmd) {
-    enum { opt_like = 256, opt_no_like, opt_layout, opt_nearest };
+    enum { opt_like = 256, opt_no_like, opt_layout, opt_nearest, opt_fit };
     static const option options[] = {
         {"output", required_argument, nullptr, 'o'},
         {"force", no_argument, nullptr, 'f'},
@@ -91,6 +95,7 @@ std::optional<int> parse(int argc, char** argv, command& cmd) {
         {"no-like", no_argument, nullptr, opt_no_like},
         {"layout", required_argument, nullptr, opt_layout},
         {"nearest", no_argument, nullptr, opt_nearest},
+        {"fit", no_argument, nullptr, opt_fit},
         {"jobs", required_argument, nullptr, 'j'},
         {"quiet", no_argument, nullptr, 'q'},
         {"help", no_argument, nullptr, 'h'},
@@ -111,6 +116,7 @@ std::optional<int> parse(int argc, char** argv, command& cmd) {
             case opt_no_like: cmd.no_like = true; break;
             case opt_layout: cmd.layout_name = optarg; break;
             case opt_nearest: cmd.nearest = true; break;
+            case opt_fit: cmd.fit = true; break;
             case 'q': cmd.quiet = true; break;
             case 'j': {
                 char* end = nullptr;
@@ -268,6 +274,7 @@ int pack_files(int argc, char** argv) {
     libtorv::pack_settings settings;
     settings.layout = cmd.layout_name;
     settings.nearest = cmd.nearest;
+    settings.fit = cmd.fit;
     settings.jobs = cmd.jobs != 0 ? cmd.jobs : std::max(1u, std::thread::hardware_concurrency());
     const result<libtorv::pack_result> packed =
         libtorv::pack_images(prefix, files_on_disk(prefix), original_name ? &original : nullptr, settings,

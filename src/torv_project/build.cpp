@@ -46,6 +46,7 @@ std::vector<destination> destinations_of(const build_command& cmd, const project
 build_settings settings_of(const build_command& cmd) {
     build_settings settings;
     settings.nearest = cmd.nearest;
+    settings.fit = cmd.fit;
     settings.copy_unchanged = cmd.copy_unchanged;
     settings.patches = cmd.patches.has_value();
     settings.jobs = jobs_for(cmd.jobs);

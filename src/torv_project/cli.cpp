@@ -60,6 +60,9 @@ int run_command(int argc, char** argv) {
         ->required();
     building->add_option("OUT_DIR", build_out, "where the rebuilt files go, by their paths in GAME_DIR")->required();
     building->add_flag("--nearest", build.nearest, "colours the palette lacks go to the nearest entry");
+    building->add_flag("--fit", build.fit,
+                       "any picture made the best the game can show: colours chosen for it, pixels changed as little "
+                       "as makes it fit");
     building->add_option("--patch", build_patches, "also a BPS patch of each rebuilt file, as PATCH_DIR/<path>.bps");
     building->add_flag("--copy-unchanged", build.copy_unchanged, "copy the unchanged sources into OUT_DIR too");
     building->add_flag("-f,--force", build.force, "replace files in OUT_DIR (and PATCH_DIR)");

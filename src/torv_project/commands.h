@@ -32,6 +32,7 @@ struct build_command {
     fs::path out;
     std::optional<fs::path> patches;
     bool nearest = false;
+    bool fit = false;
     bool copy_unchanged = false;
     bool force = false;
     unsigned jobs = 0;

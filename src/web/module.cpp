@@ -328,6 +328,7 @@ libtorv::option_words page_words() {
     words.nearest = "ticking \u201cnearest\u201d";
     words.no_original = "\u201cno original\u201d";
     words.layout = "the layout choice";
+    words.fit = "ticking \u201cmake it fit\u201d";
     return words;
 }
 

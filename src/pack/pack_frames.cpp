@@ -7,11 +7,16 @@
 // another packer (a worker of a page that shares no memory with it), which
 // takes them in their turn as if it had prepared them itself.
 #include <algorithm>
+#include <cmath>
 #include <functional>
+#include <limits>
 #include <optional>
 
 #include "codec/lzss_encode.h"
+#include "image/quality.h"
 #include "io/little_endian.h"
+#include "pack/fit_colours.h"
+#include "pack/fit_room.h"
 #include "pack/frame_plan.h"
 #include "pack/pack_parts.h"
 #include "pack/parallel.h"
@@ -40,7 +45,9 @@ struct frame {
     std::optional<record_data> old_data;  // the original's record, while the frame is prepared
     std::vector<bytes> old_rows;          // and its image
     std::vector<std::string> notes;
-    bytes header;  // the record's plain part: its palette, as stored
+    bytes fit_content;       // with --fit, an edited frame's block content as it would be packed unchanged
+    std::string fit_report;  // what --fit did to it, if anything
+    bytes header;            // the record's plain part: its palette, as stored
     // An edited frame's block; a kept frame's block re-encoded, to shrink
     // to (empty unless it was needed and is smaller).
     bytes block;
@@ -120,6 +127,9 @@ struct frame_packer {
         }
         const fitted_record& fitted = *fitting;
         f.notes = fitted.notes;
+        if (fitted.changed_by_fit[0]) {
+            f.fit_report = fit_line(files[f.number].name, pictures[0], fitted.rows[0], fitted.palettes[0]);
+        }
         f.header.assign(header_extent(format), 0);
         lay_out_plain(format, fitted.palettes, fitted.rows, f.header);
         const bytes content = lay_out_block(format, fitted.palettes, fitted.rows);
@@ -133,6 +143,8 @@ struct frame_packer {
         if (f.kind == frame_kind::edited) {
             f.block = lzss_encode(content);
             f.block.shrink_to_fit();  // held until every frame is ready: no more than it needs
+            if (settings.fit)
+                f.fit_content = content;  // --fit may have to change it to fit
         } else if (f.kind == frame_kind::kept && f.shrink_ready) {
             keep_if_smaller(f, lzss_encode(content));
         }
@@ -380,7 +392,7 @@ struct frame_packer {
                     shrink_kept(0);
                     least = least_so_far();
                 }
-                if (least > format.file_size) {
+                if (least > format.file_size && !settings.fit) {  // --fit makes edited frames fit later
                     const std::size_t count = frames.size();
                     failure why = failure_of(code::frames_do_not_fit,
                                              "the " + std::to_string(files.size()) + " frames do not fit: the first " +
@@ -520,6 +532,182 @@ struct frame_packer {
         return plan_records(needs, format.file_size - static_cast<std::int64_t>(padding) * unit());
     }
 
+    // ---- --fit: the edited frames made to fit the file ------------------------------
+
+    // What an edited frame can be: for each lambda of the search, the size
+    // of its block and its PSNR against the frame given.
+    struct frame_choices {
+        std::vector<std::int64_t> spans;
+        std::vector<double> psnrs;
+    };
+
+    static const std::vector<double>& fit_lambdas() {
+        // Unchanged first, then ever more change, down to the most.
+        static const std::vector<double> lambdas = {
+            std::numeric_limits<double>::infinity(), 3e6, 1e6, 3e5, 1e5, 3e4, 1e4, 3e3, 1e3, 3e2, 0.0};
+        return lambdas;
+    }
+
+    // The frame's block, as --fit would change it, with what it asks of
+    // the frame as given: the image read again, its pixels where they lie.
+    struct frame_to_fit {
+        alterable_block block;
+        picture given;
+        std::vector<rgb8> pixels;  // the frame given, at the game's levels
+    };
+
+    result<frame_to_fit> to_fit(const frame& f) const {
+        const image_place& place = format.images[0];
+        result<picture> loaded = load_image(folder, files[f.number], place);
+        if (!loaded) {
+            return std::move(loaded).error();
+        }
+        frame_to_fit made;
+        made.given = std::move(*loaded);
+        made.pixels = game_pixels(made.given);
+        made.block.data = f.fit_content;
+        made.block.palettes = {points_of(palette_from_bytes(f.header))};
+        alterable_image image;
+        image.bytes = block_bytes_of(place);
+        image.width = place.width;
+        image.tiled = place.order == pixel_order::tiles;
+        for (const rgb8 pixel : made.pixels) image.wanted.push_back(point_of(pixel));
+        made.block.images.push_back(std::move(image));
+        return made;
+    }
+
+    static std::vector<rgb8> shown_of(const alterable_block& block, std::span<const std::uint8_t> content,
+                                      const rgb15_palette& palette) {
+        std::vector<rgb8> shown;
+        for (const std::size_t at : block.images[0].bytes) shown.push_back(rgb8_of(palette[content[at]]));
+        return shown;
+    }
+
+    static double psnr_at(const alterable_block& block, std::span<const std::uint8_t> content,
+                          const rgb15_palette& palette, const std::vector<rgb8>& given) {
+        const double psnr = psnr_of(given, shown_of(block, content, palette));
+        return std::isfinite(psnr) ? psnr : 999.0;
+    }
+
+    // Each edited frame's choices, on as many threads as packing has.
+    result<std::vector<frame_choices>> choices_of(const std::vector<frame*>& edited) const {
+        std::vector<frame_choices> choices(edited.size());
+        std::vector<std::optional<failure>> failed(edited.size());
+        parallel_for(edited.size(), settings.jobs, [&](std::size_t e) {
+            const frame& f = *edited[e];
+            result<frame_to_fit> fitting = to_fit(f);
+            if (!fitting) {
+                failed[e] = fitting.error();
+                return;
+            }
+            const alterable_block& block = fitting->block;
+            const rgb15_palette palette = palette_from_bytes(f.header);
+            for (const double lambda : fit_lambdas()) {
+                const bytes content = std::isfinite(lambda) ? lossy_content(block, lambda) : block.data;
+                const std::size_t size = std::isfinite(lambda) ? lzss_encode(content).size() : f.block.size();
+                choices[e].spans.push_back(rounded(f.header.size() + size));
+                choices[e].psnrs.push_back(psnr_at(block, content, palette, fitting->pixels));
+            }
+        });
+        for (std::optional<failure>& why : failed) {
+            if (why)
+                return std::move(*why);
+        }
+        return choices;
+    }
+
+    // For each edited frame, the choice that takes the least room while
+    // keeping at least `quality` (its unchanged block where it cannot).
+    static std::vector<std::size_t> picks_at(const std::vector<frame_choices>& choices, double quality) {
+        std::vector<std::size_t> picks;
+        for (const frame_choices& c : choices) {
+            std::size_t pick = 0;
+            for (std::size_t j = 0; j < c.spans.size(); ++j) {
+                if (c.psnrs[j] >= quality && c.spans[j] <= c.spans[pick])
+                    pick = j;
+            }
+            picks.push_back(pick);
+        }
+        return picks;
+    }
+
+    static std::int64_t room_taken(const std::vector<frame_choices>& choices, const std::vector<std::size_t>& picks) {
+        std::int64_t taken = 0;
+        for (std::size_t e = 0; e < choices.size(); ++e) taken += choices[e].spans[picks[e]];
+        return taken;
+    }
+
+    // Makes the edited frames fit: the highest quality every frame can keep
+    // (or its own best, below it) whose records fit with the others.
+    result<> fit_edited_frames(std::size_t padding, record_plan& placed) {
+        std::vector<frame*> edited;
+        std::int64_t others = 0;
+        const std::size_t records = frames.size() - padding;
+        for (std::size_t k = 0; k < records; ++k) {
+            if (frames[k].kind == frame_kind::edited && !frames[k].fit_content.empty())
+                edited.push_back(&frames[k]);
+            else
+                others += least_span(frames[k]);
+        }
+        if (edited.empty()) {
+            return {};
+        }
+        result<std::vector<frame_choices>> found = choices_of(edited);
+        if (!found) {
+            return std::move(found).error();
+        }
+        const std::vector<frame_choices>& choices = *found;
+        std::vector<double> qualities;
+        for (const frame_choices& c : choices) qualities.insert(qualities.end(), c.psnrs.begin(), c.psnrs.end());
+        std::sort(qualities.begin(), qualities.end(), std::greater<>());
+        qualities.erase(std::unique(qualities.begin(), qualities.end()), qualities.end());
+        const std::int64_t room = format.file_size - static_cast<std::int64_t>(padding) * unit() - others;
+        // The first quality (from the highest) whose picks fit, then the
+        // plan checked: a record's alignment may ask a little more.
+        std::size_t at = static_cast<std::size_t>(
+            std::partition_point(qualities.begin(), qualities.end(),
+                                 [&](double q) { return room_taken(choices, picks_at(choices, q)) > room; }) -
+            qualities.begin());
+        for (; at < qualities.size(); ++at) {
+            const std::vector<std::size_t> picks = picks_at(choices, qualities[at]);
+            if (room_taken(choices, picks) > room)
+                continue;
+            if (result<> applied = apply_picks(edited, picks); !applied)
+                return applied;
+            placed = plan(padding);
+            if (placed.fits)
+                return {};
+        }
+        return {};  // the overflow says by how much
+    }
+
+    // Changes each edited frame as its pick says.
+    result<> apply_picks(const std::vector<frame*>& edited, const std::vector<std::size_t>& picks) {
+        std::vector<std::optional<failure>> failed(edited.size());
+        parallel_for(edited.size(), settings.jobs, [&](std::size_t e) {
+            frame& f = *edited[e];
+            const double lambda = fit_lambdas()[picks[e]];
+            if (!std::isfinite(lambda))
+                return;  // unchanged
+            result<frame_to_fit> fitting = to_fit(f);
+            if (!fitting) {
+                failed[e] = fitting.error();
+                return;
+            }
+            const alterable_image& image = fitting->block.images[0];
+            const bytes content = lossy_content(fitting->block, lambda);
+            f.block = lzss_encode(content);
+            bytes rows(image.bytes.size());
+            for (std::size_t p = 0; p < rows.size(); ++p) rows[p] = content[image.bytes[p]];
+            f.fit_report = fit_line(files[f.number].name, fitting->given, rows, palette_from_bytes(f.header));
+        });
+        for (std::optional<failure>& why : failed) {
+            if (why)
+                return std::move(*why);
+        }
+        return {};
+    }
+
     result<pack_result> run() {
         pack_result packed;
         packed.layout = format.name;
@@ -541,8 +729,18 @@ struct frame_packer {
             shrink_kept(0);
             placed = plan(padding);
         }
+        if (!placed.fits && settings.fit) {
+            // The edited frames made to fit, at as even a quality as can be.
+            result<> fitted = fit_edited_frames(padding, placed);
+            if (!fitted)
+                return std::move(fitted).error();
+        }
         if (!placed.fits) {
             return overflow(placed, padding);
+        }
+        for (const frame& f : frames) {
+            if (!f.fit_report.empty())
+                packed.report.push_back(f.fit_report);
         }
         const std::size_t records = frames.size() - padding;
         for (std::size_t k = 0; k < records; ++k) {

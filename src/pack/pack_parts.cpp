@@ -154,8 +154,6 @@ result<fitted_record> fit_record(const layout& format, const std::vector<picture
     return fitted;
 }
 
-namespace {
-
 // The block byte of each pixel of an image that lies in the block,
 // row-major.
 std::vector<std::size_t> block_bytes_of(const image_place& place) {
@@ -180,6 +178,8 @@ std::array<colour_point, 256> points_of(const rgb15_palette& palette) {
     for (std::size_t k = 0; k < palette_entries; ++k) points[k] = point_of_rgb15(palette[k]);
     return points;
 }
+
+namespace {
 
 std::string decibels(double psnr) {
     if (!std::isfinite(psnr))
@@ -229,27 +229,29 @@ result<bytes> fit_block(const layout& format, const std::vector<picture>& pictur
     return std::move(fit->block);
 }
 
+std::string fit_line(const std::string& name, const picture& given, std::span<const std::uint8_t> rows,
+                     const rgb15_palette& palette) {
+    const std::vector<rgb8> shown = shown_colours(rows, palette);
+    const picture_quality quality = quality_of(game_pixels(given), shown, given.width, given.height);
+    std::array<bool, 1 << 15> seen{};
+    std::size_t colours = 0;
+    for (const std::uint8_t index : rows) {
+        const std::uint16_t colour = palette[index] & 0x7FFF;
+        colours += seen[colour] ? 0 : 1;
+        seen[colour] = true;
+    }
+    char difference[32];
+    std::snprintf(difference, sizeof difference, "%.4f", quality.oklab_mean);
+    return name + ": fitted: " + decibels(quality.psnr) + ", OKLab difference " + difference +
+           " against the image given, " + counted(colours, "colour", "colours");
+}
+
 std::vector<std::string> fit_lines(const layout& format, const std::vector<picture>& pictures,
                                    const std::vector<std::string>& names, const fitted_record& fitted) {
     std::vector<std::string> lines;
     for (std::size_t k = 0; k < format.images.size(); ++k) {
-        if (!fitted.changed_by_fit[k])
-            continue;
-        const rgb15_palette& palette = fitted.palettes[format.images[k].palette];
-        const std::vector<rgb8> shown = shown_colours(fitted.rows[k], palette);
-        const picture_quality quality =
-            quality_of(game_pixels(pictures[k]), shown, pictures[k].width, pictures[k].height);
-        std::array<bool, 1 << 15> seen{};
-        std::size_t colours = 0;
-        for (const std::uint8_t index : fitted.rows[k]) {
-            const std::uint16_t colour = palette[index] & 0x7FFF;
-            colours += seen[colour] ? 0 : 1;
-            seen[colour] = true;
-        }
-        char difference[32];
-        std::snprintf(difference, sizeof difference, "%.4f", quality.oklab_mean);
-        lines.push_back(names[k] + ": fitted: " + decibels(quality.psnr) + ", OKLab difference " + difference +
-                        " against the image given, " + counted(colours, "colour", "colours"));
+        if (fitted.changed_by_fit[k])
+            lines.push_back(fit_line(names[k], pictures[k], fitted.rows[k], fitted.palettes[format.images[k].palette]));
     }
     return lines;
 }

@@ -11,6 +11,7 @@
 
 #include "format/layouts.h"
 #include "format/records.h"
+#include "image/oklab.h"
 #include "pack/fit_palette.h"
 #include "pack/pack.h"
 
@@ -51,6 +52,16 @@ struct fitted_record {
 // block now shows them. Images whose indices are the original's stay.
 result<bytes> fit_block(const layout& format, const std::vector<picture>& pictures, const std::vector<bytes>& old_rows,
                         bool with_original, std::size_t room, unsigned jobs, fitted_record& fitted);
+
+// The block byte of each pixel of an image that lies in the block,
+// row-major; and a palette's colours as points (image/oklab.h).
+std::vector<std::size_t> block_bytes_of(const image_place& place);
+std::array<colour_point, 256> points_of(const rgb15_palette& palette);
+
+// What --fit made of an image: its quality against the image given, and the
+// colours it shows.
+std::string fit_line(const std::string& name, const picture& given, std::span<const std::uint8_t> rows,
+                     const rgb15_palette& palette);
 
 // A line for each image --fit changed: its quality against the image given,
 // and the colours it shows.

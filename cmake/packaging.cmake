@@ -87,8 +87,10 @@ if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_COMPONENTS_ALL programs)
   set(CPACK_PACKAGE_FILE_NAME "torv-${PROJECT_VERSION}-win64")
-  # One folder, as the tarball has: torv-<version>-win64/.
+  # One folder, as the tarball has: torv-<version>-win64/ (the second for
+  # a package of components, as this one is).
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_COMPONENTS_ALL programs deb)

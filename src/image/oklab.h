@@ -68,9 +68,10 @@ inline float distance_squared(const colour_point& p, const colour_point& q) {
 std::uint16_t rgb15_nearest(const colour_point& point);
 
 // A channel's 8-bit value nearest to the game's level it stands for: the
-// nearest of 0, 8, ..., 248 (255 and 252 are 248), as the game shows it.
+// nearest of 0, 8, ..., 248 (255 and 252 are 248; halfway, the lower, as
+// torv stores a new colour), as the game shows it.
 inline std::uint8_t at_game_level(std::uint8_t value) {
-    const unsigned level = (value + 4u) / 8u;
+    const unsigned level = (value + 3u) / 8u;
     return static_cast<std::uint8_t>(level > 31 ? 248 : level * 8);
 }
 

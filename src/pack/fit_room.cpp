@@ -115,6 +115,7 @@ struct lossy_walk {
             return;
         }
         const std::size_t longest = std::min<std::size_t>(lzss::max_match, out.size() - at);
+        const double most_saved = literal_bits * static_cast<double>(longest) - match_bits;
         std::array<std::uint8_t, lzss::max_match> proposed{};
         double difference = 0;
         for (std::size_t length = 1; length <= longest; ++length) {
@@ -125,6 +126,10 @@ struct lossy_walk {
             if (c == never)
                 return;
             difference += c;
+            // A byte's difference is hardly ever below its own colour's: a
+            // copy that has lost more than it could ever save is done.
+            if (most_saved - lambda * difference <= best_score)
+                return;
             if (length >= lzss::min_match) {
                 const double score = literal_bits * static_cast<double>(length) - match_bits - lambda * difference;
                 if (score > best_score) {

@@ -543,8 +543,14 @@ struct frame_packer {
 
     static const std::vector<double>& fit_lambdas() {
         // Unchanged first, then ever more change, down to the most.
-        static const std::vector<double> lambdas = {
-            std::numeric_limits<double>::infinity(), 3e6, 1e6, 3e5, 1e5, 3e4, 1e4, 3e3, 1e3, 3e2, 0.0};
+        // A quarter of a decade apart: fine enough that frames of one
+        // quality differ little in size.
+        static const std::vector<double> lambdas = [] {
+            std::vector<double> made = {std::numeric_limits<double>::infinity()};
+            for (int quarter = 26; quarter >= 6; --quarter) made.push_back(std::pow(10.0, quarter / 4.0));
+            made.push_back(0.0);
+            return made;
+        }();
         return lambdas;
     }
 

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#include "image/oklab.h"
+
 namespace torv {
 namespace {
 
@@ -84,20 +86,19 @@ TEST(FitPalette, WithAnOriginalItsIndicesStayWhereverTheColoursAllow) {
     EXPECT_EQ(edit->notes.size(), 1u);
 
     // (e) a true-colour pixel of a colour the palette lacks: an error naming
-    // the file, the pixel and the colour; with `nearest`, the nearest colour.
+    // the file, the pixel and the colour; with `nearest`, the colour that looks
+    // nearest (OKLab), which need not be the nearest in RGB.
     const picture odd = true_colour({table[1], {8, 8, 248}});
     const result<fitted_palette> refused = fit_one(odd, &original);
     EXPECT_NE(refused.error().words.find("img.bmp: pixel (1, 0) has colour #0808f8"), std::string::npos)
         << refused.error().words;
     const result<fitted_palette> near = fit_one(odd, &original, {}, true);
     ASSERT_TRUE(near.ok());
-    auto distance = [](rgb8 a, rgb8 b) {
-        return (a.red - b.red) * (a.red - b.red) + (a.green - b.green) * (a.green - b.green) +
-               (a.blue - b.blue) * (a.blue - b.blue);
-    };
-    int closest = 1 << 30;
-    for (const std::uint16_t entry : original) closest = std::min(closest, distance(rgb8_of(entry), {8, 8, 248}));
-    EXPECT_EQ(distance(rgb8_of(near->palette[near->indices[0][1]]), {8, 8, 248}), closest);
+    const colour_point wanted = point_of(rgb8{8, 8, 248});
+    float closest = 1e9f;
+    for (const std::uint16_t entry : original)
+        closest = std::min(closest, distance_squared(point_of_rgb15(entry), wanted));
+    EXPECT_EQ(distance_squared(point_of_rgb15(near->palette[near->indices[0][1]]), wanted), closest);
     EXPECT_EQ(near->palette, original);
 }
 
@@ -230,12 +231,13 @@ TEST(FitPalette, ColoursAreMatchedAtTheGamesPrecision) {
     EXPECT_NE(refused.error().words.find("keep the original beside the images"), std::string::npos);
     EXPECT_EQ(fit_with(gimp, palette, {}, true)->indices[0], (bytes{10}));
 
-    // Halfway in 8 bits: both levels; equally near, the lower entry.
+    // Halfway in 8 bits: both levels; with `nearest`, the one that looks
+    // nearer: 248, as the eye's lightness is not linear in the levels.
     const picture halfway = true_colour({{244, 244, 0}});
     const result<fitted_palette> either = fit_with(halfway, palette, {});
     ASSERT_FALSE(either);
     EXPECT_NE(either.error().words.find("it lies halfway between their levels"), std::string::npos);
-    EXPECT_EQ(fit_with(halfway, palette, {}, true)->indices[0], (bytes{10}));
+    EXPECT_EQ(fit_with(halfway, palette, {}, true)->indices[0], (bytes{11}));
 }
 
 // When a colour still has no place, the message says what the editor likely

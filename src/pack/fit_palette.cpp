@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "image/oklab.h"
 #include "pack/game_colours.h"
 
 namespace torv {
@@ -93,27 +94,67 @@ std::uint32_t packed_rgb(rgb8 c) {
     return std::uint32_t{c.red} << 16 | std::uint32_t{c.green} << 8 | c.blue;
 }
 
-long distance_between(rgb8 a, rgb8 b) {
-    const long dr = a.red - b.red, dg = a.green - b.green, db = a.blue - b.blue;
-    return dr * dr + dg * dg + db * db;
+// How different an entry's colour looks from a pixel's (OKLab, as every
+// colour torv compares).
+float difference(const palette_state& state, int entry, const colour_point& pixel) {
+    return distance_squared(point_of_rgb15(*state.colour[static_cast<std::size_t>(entry)]), pixel);
 }
 
-// The `count` entries nearest to a colour, nearest first (then the lower),
-// each colour once: of entries alike, the lowest.
-std::vector<int> nearest_entries(const palette_state& state, rgb8 c, std::size_t count) {
+// The entries that hold a colour first, in index order.
+std::vector<int> first_entries(const palette_state& state) {
     std::vector<int> entries;
     for (std::size_t k = 0; k < palette_entries; ++k) {
         if (state.colour[k] && state.first_index[*state.colour[k]] == static_cast<int>(k))
             entries.push_back(static_cast<int>(k));
     }
+    return entries;
+}
+
+// The `count` entries that look nearest to a colour, nearest first (then the
+// lower), each colour once: of entries alike, the lowest.
+std::vector<int> nearest_entries(const palette_state& state, rgb8 c, std::size_t count) {
+    std::vector<int> entries = first_entries(state);
+    const colour_point pixel = point_of(c);
+    std::vector<float> differences(palette_entries);
+    for (const int entry : entries) differences[static_cast<std::size_t>(entry)] = difference(state, entry, pixel);
     std::stable_sort(entries.begin(), entries.end(), [&](int a, int b) {
-        return distance_between(rgb8_of(*state.colour[static_cast<std::size_t>(a)]), c) <
-               distance_between(rgb8_of(*state.colour[static_cast<std::size_t>(b)]), c);
+        return differences[static_cast<std::size_t>(a)] < differences[static_cast<std::size_t>(b)];
     });
     if (entries.size() > count)
         entries.resize(count);
     return entries;
 }
+
+// The entry that looks nearest to each colour asked, for a palette that no
+// longer changes: a photo asks the same colours many times.
+class nearest_finder {
+public:
+    explicit nearest_finder(const palette_state& state) : entries_(first_entries(state)) {
+        for (const int entry : entries_)
+            points_.push_back(point_of_rgb15(*state.colour[static_cast<std::size_t>(entry)]));
+    }
+    int of(rgb8 c) {
+        const std::uint32_t key = (std::uint32_t{c.red} << 16) | (std::uint32_t{c.green} << 8) | c.blue;
+        const auto [at, is_new] = found_.try_emplace(key, no_index);
+        if (is_new) {
+            const colour_point pixel = point_of(c);
+            float least = std::numeric_limits<float>::infinity();
+            for (std::size_t k = 0; k < entries_.size(); ++k) {
+                const float d = distance_squared(points_[k], pixel);
+                if (d < least) {  // of entries as near, the lower
+                    least = d;
+                    at->second = entries_[k];
+                }
+            }
+        }
+        return at->second;
+    }
+
+private:
+    std::vector<int> entries_;
+    std::vector<colour_point> points_;
+    std::unordered_map<std::uint32_t, int> found_;
+};
 
 // ---------------------------------------------------------------------------
 // Matching a stored colour with the palette at the game's precision.
@@ -168,11 +209,11 @@ pixel_choice choose(const palette_state& state, const colour_match& match, int o
     if (!nearest) {
         return {placing::ambiguous, no_index};
     }
+    const colour_point pixel = point_of(colour);
     int best = match.entries[0];
     for (std::uint8_t k = 1; k < match.count; ++k) {
         const int entry = match.entries[k];
-        if (distance_between(rgb8_of(*state.colour[static_cast<std::size_t>(entry)]), colour) <
-            distance_between(rgb8_of(*state.colour[static_cast<std::size_t>(best)]), colour)) {
+        if (difference(state, entry, pixel) < difference(state, best, pixel)) {
             best = entry;
         }
     }
@@ -389,11 +430,6 @@ bool is_exact(rgb8 colour, const palette_state& state, int index) {
     return rgb8_of(*state.colour[static_cast<std::size_t>(index)]) == colour;
 }
 
-int nearest_index(const palette_state& state, rgb8 c) {
-    const std::vector<int> near = nearest_entries(state, c, 1);
-    return near.empty() ? no_index : near[0];
-}
-
 std::string entry_list(const std::vector<std::size_t>& entries) {
     std::string text;
     for (const std::size_t k : entries) {
@@ -575,6 +611,7 @@ result<fitted_palette> fit_to_original(std::span<const palette_user> users, cons
     for (std::size_t u = 0; u < users.size(); ++u) {
         const picture& image = *users[u].image;
         std::size_t nearest_pixels = 0;
+        std::optional<nearest_finder> nearest_of;
         std::vector<std::uint8_t> indices(indices_of[u].size());
         for (std::size_t at = 0; at < indices.size(); ++at) {
             int index = indices_of[u][at];
@@ -582,7 +619,9 @@ result<fitted_palette> fit_to_original(std::span<const palette_user> users, cons
                 const rgb8 c = image.colour_at(at);
                 index = state->first_index[stored_as(c, image.bits)];
                 if (index == no_index) {
-                    index = nearest_index(*state, c);
+                    if (!nearest_of)
+                        nearest_of.emplace(*state);
+                    index = nearest_of->of(c);
                     ++nearest_pixels;
                 }
             }
@@ -610,6 +649,7 @@ result<std::vector<std::uint8_t>> map_by_colour(std::span<const palette_user> us
     std::size_t rounded = 0;
     const bool has_original = user.original_indices.size() == count;
     auto matches = std::make_unique<match_cache>(state, image.bits);
+    std::optional<nearest_finder> nearest_of;  // once the palette is full
     for (std::size_t at = 0; at < count; ++at) {
         const rgb8 colour = image.colour_at(at);
         const int before = has_original ? user.original_indices[at] : no_index;
@@ -623,7 +663,9 @@ result<std::vector<std::uint8_t>> map_by_colour(std::span<const palette_user> us
                 state.set(static_cast<std::size_t>(choice.index), stored_as(colour, image.bits));
                 matches = std::make_unique<match_cache>(state, image.bits);  // the palette grew
             } else if (nearest) {
-                choice.index = nearest_index(state, colour);
+                if (!nearest_of)
+                    nearest_of.emplace(state);
+                choice.index = nearest_of->of(colour);
                 ++nearest_pixels;
             } else {
                 return lacking_colour(users, user, at, state, words);

@@ -164,6 +164,29 @@ TEST(Fit, ImagesNotEditedKeepTheirBytes) {
     }
 }
 
+// torv-project build --fit: the build line carries the same figures, the
+// ones the built file shows.
+TEST(Fit, AProjectBuildSaysWhatFitDid) {
+    game_scene scene;
+    const scratch_dir& dir = scene.dir;
+    ASSERT_TRUE(scene.unpack("proj", {"--bmp"}));
+    const bytes photo = photo_like(320, 224, 3);
+    dir.write("proj/data/four/four2.bmp", photo);
+    run_result result = scene.project({"build", "proj", "game", "plain"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.errors.find("--fit"), std::string::npos) << result.errors;
+
+    result = scene.project({"build", "proj", "game", "out", "--fit"});
+    ASSERT_EQ(result.status, 0) << result.errors;
+    const std::size_t at = result.output.find("; four2.bmp fitted: ");
+    ASSERT_NE(at, std::string::npos) << result.output;
+    EXPECT_EQ(result.output.find("four0.bmp fitted"), std::string::npos) << result.output;
+    const double reported = std::stod(result.output.substr(at + 20));
+    const double psnr = psnr_of_bmps(photo, torv_images(dir.read("out/data/four.bin")).at("s2.bmp"));
+    EXPECT_NEAR(reported, psnr, 0.051) << result.output;
+    EXPECT_NE(result.output.find("colours", at), std::string::npos) << result.output;
+}
+
 // An image that fits as given, in the palette's own colours, is not touched
 // by --fit: the file is what packing without it makes.
 TEST(Fit, WhatFitsAsGivenIsLeftExactlyAsItIs) {

@@ -52,7 +52,8 @@ struct pack_outline {
     std::vector<std::string> files;        // the images' files, in the layout's order (a frame sequence's frames)
     std::vector<bool> from_original;       // per file: the original's image, taken without reading the file
     std::vector<original_record> records;  // a frame sequence's original: its records
-    // True if its frames can be prepared in batches: a frame sequence.
+    // True if its frames can be prepared in batches: a frame sequence, unless
+    // settings.fit (frames to be fitted are prepared whole).
     bool in_batches = false;
 };
 
@@ -67,7 +68,8 @@ result<pack_outline> outline_images(std::string_view prefix, const image_folder&
 // as packing prepares them, for settings.prepared. A frame that fails ends
 // the batch with its failure, which packing meets in its turn, so that it
 // fails as pack_images would: frames after it need no preparing.
-// bad_argument for an outline that is no frame sequence's.
+// bad_argument for an outline that is no frame sequence's, or with
+// settings.fit.
 result<frame_batch> prepare_frames(const pack_outline& outline, const image_folder& folder,
                                    const original_file* original, const pack_settings& settings, std::size_t first,
                                    std::size_t count);

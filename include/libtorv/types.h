@@ -137,12 +137,21 @@ struct room_use {
     std::int64_t room = 0;
 };
 
+// What --fit made of an image it changed, against the image given.
+struct image_fit {
+    std::string image;            // its file
+    double psnr = 0;              // in dB; infinite where it shows the image given exactly
+    double oklab_difference = 0;  // the mean OKLab difference of a pixel
+    std::size_t colours = 0;      // the colours it shows
+};
+
 struct pack_result {
     std::string layout;               // the layout packed
     std::vector<std::string> report;  // what went where: one line each
     std::vector<std::string> notes;   // what a person should know even on success
     std::vector<room_use> rooms;      // the room used, as numbers
     std::vector<std::string> kept;    // the images kept as in the original
+    std::vector<image_fit> fits;      // the images --fit changed, in the order packed
 };
 
 // Takes the packed file's bytes, front to back.

@@ -434,12 +434,14 @@ result<pack_outline> outline_images(std::string_view prefix, const image_folder&
     }
     pack_outline outline;
     outline.layout = format.name;
-    outline.in_batches = torv::is_record_walk(format);
+    // --fit weighs every edited frame's block against the others: they are
+    // prepared whole, where they are fitted.
+    outline.in_batches = torv::is_record_walk(format) && !settings.fit;
     for (const image_file& file : *files) {
         outline.files.push_back(file.name);
         outline.from_original.push_back(file.as_original);
     }
-    if (outline.in_batches && original != nullptr) {
+    if (torv::is_record_walk(format) && original != nullptr) {
         torv::input_stream in = stream_of(original);
         outline.records = torv::walk_records(format, in);
     }
@@ -456,6 +458,9 @@ result<frame_batch> prepare_frames(const pack_outline& outline, const image_fold
     if (!torv::is_record_walk(*checked->format)) {
         return failure_of(code::bad_argument, "only a frame sequence's frames are prepared in batches");
     }
+    if (settings.fit) {
+        return failure_of(code::bad_argument, "frames to be fitted are prepared whole, not in batches");
+    }
     torv::input_stream in = stream_of(original);
     return torv::prepare_frames(*checked->format, checked->files, folder, original != nullptr ? &in : nullptr,
                                 &outline.records, with_jobs(settings), first, count);
@@ -467,6 +472,9 @@ result<pack_result> pack_outlined(const pack_outline& outline, const image_folde
     const result<outlined> checked = check_outline(outline, original);
     if (!checked) {
         return checked.error();
+    }
+    if (settings.fit && !settings.prepared.empty()) {
+        return failure_of(code::bad_argument, "frames to be fitted are prepared whole, not in batches");
     }
     torv::input_stream in = stream_of(original);
     return torv::pack(*checked->format, checked->files, folder, original != nullptr ? &in : nullptr,

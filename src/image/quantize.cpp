@@ -279,9 +279,9 @@ std::vector<bin> bins_of(std::span<const weighted_colour> histogram) {
 
 }  // namespace
 
-void add_to_histogram(std::span<const rgb8> pixels, std::vector<double>& bins) {
+void add_to_histogram(std::span<const rgb8> pixels, std::vector<double>& bins, double weight) {
     bins.resize(game_colour_count, 0.0);
-    for (const rgb8 pixel : pixels) bins[rgb15_of(at_game_levels(pixel))] += 1.0;
+    for (const rgb8 pixel : pixels) bins[rgb15_of(at_game_levels(pixel))] += weight;
 }
 
 std::vector<weighted_colour> colours_of(const std::vector<double>& bins) {

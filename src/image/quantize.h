@@ -30,9 +30,9 @@ struct weighted_colour {
     double weight = 0;
 };
 
-// Adds the pixels' colours, each at the game's level nearest it, to a
-// histogram of 32 768 bins (by rgb15).
-void add_to_histogram(std::span<const rgb8> pixels, std::vector<double>& bins);
+// Adds the pixels' colours, each at the game's level nearest it and counted
+// `weight` times, to a histogram of 32 768 bins (by rgb15).
+void add_to_histogram(std::span<const rgb8> pixels, std::vector<double>& bins, double weight = 1);
 
 // The bins that hold anything, as weighted colours.
 std::vector<weighted_colour> colours_of(const std::vector<double>& bins);

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "image/image.h"
+#include "image/quality.h"
+#include "pack/evenness.h"
 #include "pack/game_colours.h"
 
 namespace torv {
@@ -35,6 +37,73 @@ bool shows_original(const palette_user& user, const rgb15_palette& original) {
     return true;
 }
 
+namespace {
+
+// A palette chosen for the edited images and their pixels mapped onto it.
+struct shared_palette {
+    rgb15_palette palette{};
+    std::vector<std::vector<std::uint8_t>> indices;  // per user (empty for an unedited one)
+    std::size_t chosen = 0;                          // the colours chosen
+};
+
+// The colours of the edited images, together, each image's counted
+// `weights` times; the kept entries count and stay. The chosen colours go in
+// the free entries from the lowest; the free ones left over stay as the
+// original had them.
+shared_palette choose_for(std::span<const palette_user> users, const std::vector<std::vector<rgb8>>& pixels,
+                          const std::vector<double>& weights, const usable_entries& kept,
+                          const rgb15_palette* original) {
+    std::vector<double> bins;
+    for (std::size_t u = 0; u < users.size(); ++u) {
+        if (!pixels[u].empty())
+            add_to_histogram(pixels[u], bins, weights[u]);
+    }
+    std::vector<std::uint16_t> fixed;
+    std::size_t free_entries = 0;
+    for (std::size_t k = 0; k < palette_entries; ++k) {
+        if (kept[k])
+            fixed.push_back(static_cast<std::uint16_t>((*original)[k] & colour_bits));
+        else
+            ++free_entries;
+    }
+    const std::vector<std::uint16_t> chosen = choose_colours(colours_of(bins), fixed, free_entries);
+    shared_palette made;
+    made.chosen = chosen.size();
+    usable_entries usable = kept;
+    for (std::size_t k = 0; k < palette_entries; ++k) {
+        made.palette[k] = original != nullptr ? static_cast<std::uint16_t>((*original)[k] & colour_bits) : 0;
+    }
+    std::size_t next = 0;
+    for (std::size_t k = 0; k < palette_entries && next < chosen.size(); ++k) {
+        if (!kept[k]) {
+            made.palette[k] = chosen[next++];
+            usable[k] = true;
+        }
+    }
+    made.indices.resize(users.size());
+    for (std::size_t u = 0; u < users.size(); ++u) {
+        if (!pixels[u].empty()) {
+            const picture& image = *users[u].image;
+            made.indices[u] = map_to_palette(pixels[u], image.width, image.height, made.palette, usable, false);
+        }
+    }
+    return made;
+}
+
+// The PSNR of each edited image with the palette, against its pixels.
+std::vector<double> qualities_of(const shared_palette& made, const std::vector<std::vector<rgb8>>& pixels,
+                                 const std::vector<std::size_t>& edited) {
+    std::vector<double> psnr;
+    for (const std::size_t u : edited) {
+        std::vector<rgb8> shown(pixels[u].size());
+        for (std::size_t p = 0; p < shown.size(); ++p) shown[p] = rgb8_of(made.palette[made.indices[u][p]]);
+        psnr.push_back(evenness::seen(psnr_of(pixels[u], shown)));
+    }
+    return psnr;
+}
+
+}  // namespace
+
 fitted_palette fit_colours(std::span<const palette_user> users, const rgb15_palette* original) {
     fitted_palette fitted;
     std::vector<bool> unedited(users.size(), false);
@@ -47,48 +116,44 @@ fitted_palette fit_colours(std::span<const palette_user> users, const rgb15_pale
             }
         }
     }
-    // The colours of the edited images, together; the kept entries count.
     std::vector<std::vector<rgb8>> pixels(users.size());
-    std::vector<double> bins;
+    std::vector<std::size_t> edited;
     for (std::size_t u = 0; u < users.size(); ++u) {
         if (!unedited[u]) {
             pixels[u] = game_pixels(*users[u].image);
-            add_to_histogram(pixels[u], bins);
+            edited.push_back(u);
         }
     }
-    std::vector<std::uint16_t> fixed;
-    std::size_t free_entries = 0;
-    for (std::size_t k = 0; k < palette_entries; ++k) {
-        if (kept[k])
-            fixed.push_back(static_cast<std::uint16_t>((*original)[k] & colour_bits));
-        else
-            ++free_entries;
+    // Several edited images: their weights in the histogram evened out
+    // until their qualities are near (the image that loses most counts
+    // more), keeping the most even palette tried.
+    std::vector<double> weights(users.size(), 1.0);
+    shared_palette best = choose_for(users, pixels, weights, kept, original);
+    std::vector<double> psnr = qualities_of(best, pixels, edited);
+    for (int round = 0;
+         round < evenness::rounds && edited.size() > 1 && evenness::spread_of(psnr) > evenness::even_enough_db;
+         ++round) {
+        const std::vector<double> factors = evenness::reweighing(psnr);
+        for (std::size_t e = 0; e < edited.size(); ++e) weights[edited[e]] *= factors[e];
+        shared_palette tried = choose_for(users, pixels, weights, kept, original);
+        const std::vector<double> tried_psnr = qualities_of(tried, pixels, edited);
+        if (evenness::spread_of(tried_psnr) < evenness::spread_of(psnr)) {
+            best = std::move(tried);
+            psnr = tried_psnr;
+        }
     }
-    const std::vector<std::uint16_t> chosen = choose_colours(colours_of(bins), fixed, free_entries);
 
-    // The palette: kept entries as they were, the chosen colours in the free
-    // ones from the lowest, the free ones left over as the original had them.
-    usable_entries usable = kept;
-    for (std::size_t k = 0; k < palette_entries; ++k) {
-        fitted.palette[k] = original != nullptr ? static_cast<std::uint16_t>((*original)[k] & colour_bits) : 0;
-    }
-    std::size_t next = 0;
-    for (std::size_t k = 0; k < palette_entries && next < chosen.size(); ++k) {
-        if (!kept[k]) {
-            fitted.palette[k] = chosen[next++];
-            usable[k] = true;
-        }
-    }
+    std::size_t fixed = 0;
+    for (const bool k : kept) fixed += k ? 1 : 0;
+    fitted.palette = best.palette;
     for (std::size_t u = 0; u < users.size(); ++u) {
         if (unedited[u]) {
             fitted.indices.emplace_back(users[u].original_indices.begin(), users[u].original_indices.end());
             continue;
         }
-        const picture& image = *users[u].image;
-        fitted.indices.push_back(map_to_palette(pixels[u], image.width, image.height, fitted.palette, usable, false));
+        fitted.indices.push_back(std::move(best.indices[u]));
         fitted.notes.push_back(std::string(users[u].name) + ": its colours chosen for the palette (" +
-                               std::to_string(chosen.size()) + " new, beside " + std::to_string(fixed.size()) +
-                               " kept)");
+                               std::to_string(best.chosen) + " new, beside " + std::to_string(fixed) + " kept)");
     }
     return fitted;
 }

@@ -95,8 +95,8 @@ struct lossy_walk {
         if (image < 0) {
             return value == block.data[at] ? 0.0f : never;
         }
-        const std::size_t palette = block.images[static_cast<std::size_t>(image)].palette;
-        return distance_squared(terms.wanted[at], block.palettes[palette][value]) - terms.base[at];
+        const alterable_image& of = block.images[static_cast<std::size_t>(image)];
+        return of.weight * (distance_squared(terms.wanted[at], block.palettes[of.palette][value]) - terms.base[at]);
     }
 
     void hash_up_to(std::size_t decided) {

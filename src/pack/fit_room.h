@@ -35,6 +35,9 @@ struct alterable_image {
     std::vector<colour_point> wanted;  // the colour each pixel should show
     std::int32_t width = 0;
     bool tiled = false;  // stored as 16x8 tiles
+    // How much a difference in this image counts against one in the others
+    // of the block: more where its quality should rise at their expense.
+    float weight = 1;
 };
 
 struct alterable_block {

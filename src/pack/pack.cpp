@@ -153,8 +153,8 @@ result<pack_result> pack_single(const layout& format, std::span<const image_file
             return std::move(placed).error();
         }
     }
-    const std::vector<std::string> fitted_lines = fit_lines(format, pictures, names, fitted);
-    packed.report.insert(packed.report.end(), fitted_lines.begin(), fitted_lines.end());
+    packed.fits = fits_of(format, pictures, names, fitted);
+    for (const image_fit& fit : packed.fits) packed.report.push_back(fit_line(fit));
     if (old) {
         packed.kept = kept_images(format, fitted, *old, old_rows, names);
         packed.report.push_back("kept as in the original: " + listed(packed.kept));

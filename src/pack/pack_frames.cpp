@@ -45,9 +45,9 @@ struct frame {
     std::optional<record_data> old_data;  // the original's record, while the frame is prepared
     std::vector<bytes> old_rows;          // and its image
     std::vector<std::string> notes;
-    bytes fit_content;       // with --fit, an edited frame's block content as it would be packed unchanged
-    std::string fit_report;  // what --fit did to it, if anything
-    bytes header;            // the record's plain part: its palette, as stored
+    bytes fit_content;             // with --fit, an edited frame's block content as it would be packed unchanged
+    std::optional<image_fit> fit;  // what --fit did to it, if anything
+    bytes header;                  // the record's plain part: its palette, as stored
     // An edited frame's block; a kept frame's block re-encoded, to shrink
     // to (empty unless it was needed and is smaller).
     bytes block;
@@ -128,7 +128,7 @@ struct frame_packer {
         const fitted_record& fitted = *fitting;
         f.notes = fitted.notes;
         if (fitted.changed_by_fit[0]) {
-            f.fit_report = fit_line(files[f.number].name, pictures[0], fitted.rows[0], fitted.palettes[0]);
+            f.fit = fit_of(files[f.number].name, pictures[0], fitted.rows[0], fitted.palettes[0]);
         }
         f.header.assign(header_extent(format), 0);
         lay_out_plain(format, fitted.palettes, fitted.rows, f.header);
@@ -705,7 +705,7 @@ struct frame_packer {
             f.block = lzss_encode(content);
             bytes rows(image.bytes.size());
             for (std::size_t p = 0; p < rows.size(); ++p) rows[p] = content[image.bytes[p]];
-            f.fit_report = fit_line(files[f.number].name, fitting->given, rows, palette_from_bytes(f.header));
+            f.fit = fit_of(files[f.number].name, fitting->given, rows, palette_from_bytes(f.header));
         });
         for (std::optional<failure>& why : failed) {
             if (why)
@@ -745,8 +745,10 @@ struct frame_packer {
             return overflow(placed, padding);
         }
         for (const frame& f : frames) {
-            if (!f.fit_report.empty())
-                packed.report.push_back(f.fit_report);
+            if (f.fit) {
+                packed.fits.push_back(*f.fit);
+                packed.report.push_back(fit_line(*f.fit));
+            }
         }
         const std::size_t records = frames.size() - padding;
         for (std::size_t k = 0; k < records; ++k) {

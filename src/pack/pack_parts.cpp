@@ -15,6 +15,7 @@
 #include "image/read_image.h"
 #include "io/words.h"
 #include "libtorv/limits.h"
+#include "pack/evenness.h"
 #include "pack/fit_colours.h"
 #include "pack/fit_room.h"
 #include "pack/game_colours.h"
@@ -191,6 +192,48 @@ std::string decibels(double psnr) {
 
 }  // namespace
 
+namespace {
+
+// The PSNR each image of the block shows with `content`, against `given`.
+std::vector<double> qualities_of(const alterable_block& block, const std::vector<std::uint8_t>& content,
+                                 const std::vector<std::vector<rgb8>>& given, std::span<const rgb15_palette> palettes) {
+    std::vector<double> psnr;
+    for (std::size_t i = 0; i < block.images.size(); ++i) {
+        const alterable_image& image = block.images[i];
+        std::vector<rgb8> shown(image.bytes.size());
+        for (std::size_t p = 0; p < shown.size(); ++p)
+            shown[p] = rgb8_of(palettes[image.palette][content[image.bytes[p]]]);
+        psnr.push_back(evenness::seen(psnr_of(given[i], shown)));
+    }
+    return psnr;
+}
+
+}  // namespace
+
+result<fitted_block> fit_evenly(alterable_block& block, std::size_t room, unsigned jobs,
+                                const std::vector<std::vector<rgb8>>& given, std::span<const rgb15_palette> palettes) {
+    result<fitted_block> best = fit_into_room(block, room, jobs);
+    if (!best || block.images.size() < 2) {
+        return best;
+    }
+    std::vector<double> psnr = qualities_of(block, best->content, given, palettes);
+    double best_spread = evenness::spread_of(psnr);
+    for (int round = 0; round < evenness::rounds && best_spread > evenness::even_enough_db; ++round) {
+        const std::vector<double> factors = evenness::reweighing(psnr);
+        for (std::size_t i = 0; i < psnr.size(); ++i) block.images[i].weight *= static_cast<float>(factors[i]);
+        result<fitted_block> tried = fit_into_room(block, room, jobs);
+        if (!tried) {
+            break;
+        }
+        psnr = qualities_of(block, tried->content, given, palettes);
+        if (evenness::spread_of(psnr) < best_spread) {
+            best_spread = evenness::spread_of(psnr);
+            best = std::move(tried);
+        }
+    }
+    return best;
+}
+
 result<bytes> fit_block(const layout& format, const std::vector<picture>& pictures, const std::vector<bytes>& old_rows,
                         bool with_original, std::size_t room, unsigned jobs, fitted_record& fitted) {
     alterable_block block;
@@ -211,7 +254,9 @@ result<bytes> fit_block(const layout& format, const std::vector<picture>& pictur
         block.images.push_back(std::move(image));
         which.push_back(k);
     }
-    result<fitted_block> fit = fit_into_room(block, room, jobs);
+    std::vector<std::vector<rgb8>> given;
+    for (const std::size_t k : which) given.push_back(game_pixels(pictures[k]));
+    result<fitted_block> fit = fit_evenly(block, room, jobs, given, fitted.palettes);
     if (!fit) {
         return std::move(fit).error();
     }
@@ -229,8 +274,8 @@ result<bytes> fit_block(const layout& format, const std::vector<picture>& pictur
     return std::move(fit->block);
 }
 
-std::string fit_line(const std::string& name, const picture& given, std::span<const std::uint8_t> rows,
-                     const rgb15_palette& palette) {
+image_fit fit_of(const std::string& name, const picture& given, std::span<const std::uint8_t> rows,
+                 const rgb15_palette& palette) {
     const std::vector<rgb8> shown = shown_colours(rows, palette);
     const picture_quality quality = quality_of(game_pixels(given), shown, given.width, given.height);
     std::array<bool, 1 << 15> seen{};
@@ -240,20 +285,28 @@ std::string fit_line(const std::string& name, const picture& given, std::span<co
         colours += seen[colour] ? 0 : 1;
         seen[colour] = true;
     }
-    char difference[32];
-    std::snprintf(difference, sizeof difference, "%.4f", quality.oklab_mean);
-    return name + ": fitted: " + decibels(quality.psnr) + ", OKLab difference " + difference +
-           " against the image given, " + counted(colours, "colour", "colours");
+    return {name, quality.psnr, quality.oklab_mean, colours};
 }
 
-std::vector<std::string> fit_lines(const layout& format, const std::vector<picture>& pictures,
-                                   const std::vector<std::string>& names, const fitted_record& fitted) {
-    std::vector<std::string> lines;
+std::vector<image_fit> fits_of(const layout& format, const std::vector<picture>& pictures,
+                               const std::vector<std::string>& names, const fitted_record& fitted) {
+    std::vector<image_fit> fits;
     for (std::size_t k = 0; k < format.images.size(); ++k) {
         if (fitted.changed_by_fit[k])
-            lines.push_back(fit_line(names[k], pictures[k], fitted.rows[k], fitted.palettes[format.images[k].palette]));
+            fits.push_back(fit_of(names[k], pictures[k], fitted.rows[k], fitted.palettes[format.images[k].palette]));
     }
-    return lines;
+    return fits;
+}
+
+std::string fit_words(const image_fit& fit) {
+    char difference[32];
+    std::snprintf(difference, sizeof difference, "%.4f", fit.oklab_difference);
+    return decibels(fit.psnr) + ", OKLab difference " + difference + " against the image given, " +
+           counted(fit.colours, "colour", "colours");
+}
+
+std::string fit_line(const image_fit& fit) {
+    return fit.image + ": fitted: " + fit_words(fit);
 }
 
 }  // namespace torv::pack_parts

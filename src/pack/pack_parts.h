@@ -13,11 +13,13 @@
 #include "format/records.h"
 #include "image/oklab.h"
 #include "pack/fit_palette.h"
+#include "pack/fit_room.h"
 #include "pack/pack.h"
 
 namespace torv::pack_parts {
 
 using bytes = std::vector<std::uint8_t>;
+using libtorv::image_fit;
 
 // Reads the picture of `file`, which must be the size of `place`.
 result<picture> load_image(const image_folder& folder, const image_file& file, const image_place& place);
@@ -58,15 +60,28 @@ result<bytes> fit_block(const layout& format, const std::vector<picture>& pictur
 std::vector<std::size_t> block_bytes_of(const image_place& place);
 std::array<colour_point, 256> points_of(const rgb15_palette& palette);
 
+// The block fitted into `room` (fit_into_room), its images' change spread so
+// that their qualities (PSNR against `given`, the colours wanted of each of
+// block.images, in order) are as even as may be; `block`'s weights are left
+// as the search set them.
+result<fitted_block> fit_evenly(alterable_block& block, std::size_t room, unsigned jobs,
+                                const std::vector<std::vector<rgb8>>& given,
+                                std::span<const rgb15_palette> palettes);
+
 // What --fit made of an image: its quality against the image given, and the
 // colours it shows.
-std::string fit_line(const std::string& name, const picture& given, std::span<const std::uint8_t> rows,
-                     const rgb15_palette& palette);
+image_fit fit_of(const std::string& name, const picture& given, std::span<const std::uint8_t> rows,
+                 const rgb15_palette& palette);
 
-// A line for each image --fit changed: its quality against the image given,
-// and the colours it shows.
-std::vector<std::string> fit_lines(const layout& format, const std::vector<picture>& pictures,
-                                   const std::vector<std::string>& names, const fitted_record& fitted);
+// Each image --fit changed, in the layout's order.
+std::vector<image_fit> fits_of(const layout& format, const std::vector<picture>& pictures,
+                               const std::vector<std::string>& names, const fitted_record& fitted);
+
+// "36.2 dB PSNR, OKLab difference 0.0123 against the image given, 212 colours"
+std::string fit_words(const image_fit& fit);
+
+// The report's line: "title.png: fitted: " and the words above.
+std::string fit_line(const image_fit& fit);
 
 // Fits the pictures of one record to its palettes; `old` is the original's
 // record (or nullptr) and `old_rows` its images' indices.

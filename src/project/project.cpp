@@ -15,6 +15,7 @@
 #include "libtorv/unpack.h"
 #include "pack/fit_palette.h"
 #include "pack/game_colours.h"
+#include "pack/pack_parts.h"
 #include "pack/parallel.h"
 #include "pack/prepared_frames.h"
 #include "project/source_build.h"
@@ -213,13 +214,14 @@ result<torv::picture> picture_of(const std::string& name, const bytes& contents,
 }
 
 // Every pixel of the packed image shows a colour the project's image stands
-// for (or, where colours went to the nearest entry, any).
+// for (or any, where colours may have gone to the nearest entry or --fit
+// changed the image).
 result<> compare_with_project(const project_source& source, const image_view& packed, const torv::picture& wanted,
-                              const std::string& name, bool nearest) {
+                              const std::string& name, bool any_colour) {
     if (packed.width != wanted.width || packed.height != wanted.height) {
         return differs(source, name, "its size is another");
     }
-    for (std::size_t at = 0; at < packed.indices.size() && !nearest; ++at) {
+    for (std::size_t at = 0; at < packed.indices.size() && !any_colour; ++at) {
         const std::uint16_t shown = packed.palette[packed.indices[at]] & 0x7FFF;
         if (!torv::game_colours_of(wanted.colour_at(at), wanted.bits).contains(shown)) {
             const std::size_t width = static_cast<std::size_t>(packed.width);
@@ -419,8 +421,10 @@ result<pack_result> pack_record(const std::string& prefix, build_files& files, c
     return *first;
 }
 
-// The packed file decoded again: every image as the project has it.
-result<> verify(const source_build_input& in, const build_files& files, const bytes& packed) {
+// The packed file decoded again: every image as the project has it, or as
+// --fit made it (`fits`).
+result<> verify(const source_build_input& in, const build_files& files, const bytes& packed,
+                const std::vector<image_fit>& fits) {
     const project_source& source = in.source;
     std::size_t k = 0;
     result<> compared;
@@ -436,8 +440,11 @@ result<> verify(const source_build_input& in, const build_files& files, const by
             result<bytes> contents = files.read_edited(edited->second, largest_image_file(size.width, size.height));
             result<torv::picture> wanted = contents ? picture_of(edited->second, *contents, size.width, size.height)
                                                     : result<torv::picture>(contents.error());
-            compared = wanted ? compare_with_project(source, image, *wanted, edited->second, in.settings.nearest)
-                              : wanted.error();
+            const bool fitted = std::any_of(fits.begin(), fits.end(),
+                                            [&](const image_fit& fit) { return fit.image == edited->second; });
+            compared = wanted
+                           ? compare_with_project(source, image, *wanted, edited->second, in.settings.nearest || fitted)
+                           : wanted.error();
         } else if (k >= files.originals.digests.size()) {
             compared = differs(source, source.images[k].file, "the original has no such image");
         } else if (digest_of(image) != files.originals.digests[k]) {
@@ -542,7 +549,7 @@ source_build build_source(const source_build_input& in) {
     built.packing = std::move(**packed);
     built.same_as_original =
         std::equal(built.packed.begin(), built.packed.end(), in.original.begin(), in.original.end());
-    if (result<> verified = verify(in, files, built.packed); !verified) {
+    if (result<> verified = verify(in, files, built.packed, built.packing.fits); !verified) {
         done.failures.push_back(verified.error());
         return done;
     }
@@ -622,7 +629,10 @@ std::string build_line(const project_source& source, const source_status& status
     if (!status.added.empty()) {
         changed += (changed.empty() ? "" : ", ") + torv::counted(status.added.size(), "frame", "frames") + " added";
     }
-    return source.path + ": " + changed + " (" + torv::listed(told) + ")" + room;
+    std::string fitted;  // what --fit did, image by image
+    for (const image_fit& fit : built.packing.fits)
+        fitted += "; " + fit.image + " fitted: " + torv::pack_parts::fit_words(fit);
+    return source.path + ": " + changed + " (" + torv::listed(told) + ")" + room + fitted;
 }
 
 }  // namespace libtorv

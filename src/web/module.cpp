@@ -491,7 +491,7 @@ void match_given(pack_job& job) {
 
 // Begins packing `images` ({name: Uint8Array, Blob or 0}) with the held file
 // `original` (0 for none) as the original; readBlob(blob) gives a Blob's
-// bytes, or null. options: {layout, nearest}, either left out, null or
+// bytes, or null. options: {layout, nearest, fit}, any left out, null or
 // undefined. {job, layout, inBatches, files}: files has, for each image
 // packing takes in order (a frame sequence's frames), the name of the file
 // given for it, or null for the original's own.
@@ -501,6 +501,7 @@ val pack_begin(const val& images, int original, const val& options, const val& r
     const bool given_options = !options.isUndefined() && !options.isNull();
     job->settings.layout = given_options ? text_of(options["layout"], "the layout") : std::string();
     job->settings.nearest = given_options && options["nearest"].isTrue();
+    job->settings.fit = given_options && options["fit"].isTrue();
     job->settings.words = page_words();
     job->read_blob = read_blob;
     if (original != 0) {
@@ -629,6 +630,16 @@ val pack_finish(int handle, const val& batches, const val& read, const val& on_r
         rooms.call<void>("push", entry);
     }
     out.set("rooms", rooms);
+    val fits = val::array();
+    for (const libtorv::image_fit& fit : result.fits) {
+        val entry = val::object();
+        entry.set("image", fit.image);
+        entry.set("psnr", fit.psnr);  // Infinity where the image shows exactly what was given
+        entry.set("oklabDifference", fit.oklab_difference);
+        entry.set("colours", static_cast<double>(fit.colours));
+        fits.call<void>("push", entry);
+    }
+    out.set("fits", fits);
     return out;
 }
 
@@ -788,9 +799,9 @@ val files_of_zip(const val& archive, const val& most) {
 // from the game's files ([{path, bytes}], found by path, or by name where
 // that is unique): every source whose images changed, packed with its
 // original, verified, and its BPS patch. {bytes: a zip of build/<path> and
-// patches/<path>.bps, report}. Any failure, of any source, fails the whole
-// with every failure's line.
-val build_project(const val& archive, const val& originals_given, bool nearest, const val& most) {
+// patches/<path>.bps, report}. options: {nearest, fit}, any left out. Any
+// failure, of any source, fails the whole with every failure's line.
+val build_project(const val& archive, const val& originals_given, const val& options, const val& most) {
     const std::vector<torv::web::zip_entry> entries =
         value_of(torv::web::read_zip(bytes_of(archive, "the project's zip"), most_bytes_of(most)));
     std::map<std::string, const bytes*> project_files;
@@ -851,7 +862,9 @@ val build_project(const val& archive, const val& originals_given, bool nearest, 
     };
 
     libtorv::build_settings settings;
-    settings.nearest = nearest;
+    const bool given_options = !options.isUndefined() && !options.isNull();
+    settings.nearest = given_options && options["nearest"].isTrue();
+    settings.fit = given_options && options["fit"].isTrue();
     settings.patches = true;
     settings.words = page_words();
     torv::web::zip_archive built_zip;
@@ -951,7 +964,7 @@ EMSCRIPTEN_BINDINGS(torv) {
         "zipFiles",
         +[](const val& archive, const val& most) { return guarded([&] { return files_of_zip(archive, most); }); });
     emscripten::function(
-        "buildProject", +[](const val& archive, const val& originals, bool nearest, const val& most) {
-            return guarded([&] { return build_project(archive, originals, nearest, most); });
+        "buildProject", +[](const val& archive, const val& originals, const val& options, const val& most) {
+            return guarded([&] { return build_project(archive, originals, options, most); });
         });
 }

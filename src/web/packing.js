@@ -9,12 +9,13 @@
 const packing = (() => {
     // Packs `images` ([{name, file}], each file a Blob) with `held` (or null)
     // as the original, opened in a worker by handleOf(held, worker): {bytes,
-    // report, notes, rooms, kept, name}. A frame
+    // report, notes, rooms, kept, fits, name}. A frame
     // sequence's frames are prepared in batches by `jobs` workers (at most
     // one a core), while the page reads the files of the batches to come.
-    async function pack(held, images, { nearest = false, layout = '', jobs = limits.packingWorkers(), onProgress } = {}, handleOf) {
+    async function pack(held, images, { nearest = false, fit = false, layout = '', jobs = limits.packingWorkers(), onProgress } = {},
+        handleOf) {
         // A script may say "not given" with null as well as by leaving it out.
-        const options = { layout: layout == null ? '' : String(layout), nearest: Boolean(nearest) };
+        const options = { layout: layout == null ? '' : String(layout), nearest: Boolean(nearest), fit: Boolean(fit) };
         // Every size first: over the limit is refused before anything is
         // read, and the browser's first look at each file (some 0.3 ms) is
         // done before the workers are busy.

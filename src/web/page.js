@@ -17,14 +17,14 @@ window.torv = {
     },
     // {bytes, report, notes, rooms, kept, name}; rejects with torv-pack's
     // message, and the failure's code and facts as fields. options: {layout,
-    // nearest, jobs (workers: one a core unless said)}.
+    // nearest, fit, jobs (workers: one a core unless said)}.
     async pack(original, images, options = {}) {
         let held = null;
         if (original) held = await session.open(String(original.name), toBytes(original.bytes));
         try {
             const files = images.map((image) => ({ name: String(image.name), file: new Blob([toBytes(image.bytes)]) }));
-            const { layout, nearest, jobs } = options || {};
-            return await session.pack(held, files, { layout, nearest, jobs: jobs == null ? undefined : Number(jobs) });
+            const { layout, nearest, fit, jobs } = options || {};
+            return await session.pack(held, files, { layout, nearest, fit, jobs: jobs == null ? undefined : Number(jobs) });
         } finally {
             if (held) await session.close(held);
         }
@@ -176,6 +176,7 @@ async function packInPage() {
     try {
         result = await session.pack(held, edited.map((file) => ({ name: file.name, file })), {
             nearest: document.getElementById('nearest').checked,
+            fit: document.getElementById('fit').checked,
             layout: held ? '' : document.getElementById('layout').value,
         });
     } catch (error) {
@@ -336,7 +337,8 @@ function setUp() {
         let built;
         try {
             built = await session.build(new Uint8Array(await project.arrayBuffer()), originals, {
-                nearest: document.getElementById('build-nearest').checked });
+                nearest: document.getElementById('build-nearest').checked,
+                fit: document.getElementById('build-fit').checked });
         } catch (error) {
             for (const line of error.message.split('\n').reverse()) views.message(line, 'error', project.name);
             return;

@@ -103,9 +103,10 @@ const session = (() => {
         zipFiles: (bytes) => client.ask('zipFiles', { bytes, most: limits.maxFileBytes }, { transfer: [bytes.buffer] }),
         // A project's zip, edited, built with the game's files ([{path,
         // bytes}]) as torv-project build --patch builds it: {bytes, report}.
-        build(project, originals, { nearest = false } = {}) {
+        build(project, originals, { nearest = false, fit = false } = {}) {
             const transfer = [project.buffer, ...originals.map((file) => file.bytes.buffer)];
-            return client.ask('build', { project, originals, nearest, most: limits.maxFileBytes }, { transfer, job: 'Building what changed' });
+            return client.ask('build', { project, originals, nearest, fit, most: limits.maxFileBytes },
+                { transfer, job: 'Building what changed' });
         },
         zip: async (held, kind, job) => client.ask('zip', { handle: await handleOf(held), kind }, { job }),
 

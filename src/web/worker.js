@@ -79,7 +79,8 @@ const operations = {
     project: (torv, request) => torv.projectZip(request.files, request.gif, progressTeller(request.id)),
     applyPatch: (torv, request) => torv.applyPatch(request.patch, request.source),
     zipFiles: (torv, request) => torv.zipFiles(request.bytes, request.most),
-    build: (torv, request) => torv.buildProject(request.project, request.originals, request.nearest, request.most),
+    build: (torv, request) => torv.buildProject(request.project, request.originals,
+        { nearest: Boolean(request.nearest), fit: Boolean(request.fit) }, request.most),
 };
 
 self.onmessage = async (event) => {

@@ -5,7 +5,8 @@
 // prepared in batches by another packing begun alike (as another worker
 // would), gives the file of one call; frames out of range are refused. A
 // project built with frames added gives torv-project build's file; one with
-// a broken image fails whole, naming every problem.
+// a broken image fails whole, naming every problem. A photo made to fit gives
+// torv-pack --fit's file and figures.
 //   usage: node --no-experimental-fetch tests/web/check_module.js build-web/torv_module.js linux-build
 'use strict';
 const fs = require('fs');
@@ -47,7 +48,7 @@ function checkProjectBuilds(torv, work, linuxBuild) {
     const frames = fs.readdirSync(path.join(project, 'intro')).length;
     fs.copyFileSync(path.join(project, 'intro', 'intro003.png'), path.join(project, 'intro', `intro0${frames}.png`));
     fs.copyFileSync(path.join(project, 'intro', 'intro005.png'), path.join(project, 'intro', `intro0${frames + 1}.png`));
-    const built = torv.buildProject(zipOf(project), game, false, 64 << 20);
+    const built = torv.buildProject(zipOf(project), game, {}, 64 << 20);
     const out = path.join(work, 'module-build');
     unzipInto(torv, built.bytes, out);
     const gameFolder = path.join(work, 'game');
@@ -75,12 +76,12 @@ function checkProjectBuilds(torv, work, linuxBuild) {
         fail('not refused: ' + words);
     };
     const altered = game.map((file) => (file.path === 'panels.bin' ? { path: file.path, bytes: Buffer.from(file.bytes).fill(1, 600, 601) } : file));
-    refused(() => torv.buildProject(zipOf(project), altered, false, 64 << 20), 'original_changed',
+    refused(() => torv.buildProject(zipOf(project), altered, {}, 64 << 20), 'original_changed',
         'panels.bin is not the file the project was made from (its SHA-256 differs)');
     const manifestFile = path.join(project, 'torv-project.json');
     const manifest = fs.readFileSync(manifestFile, 'utf8');
     fs.writeFileSync(manifestFile, manifest.replace('"tool": "', '"tool": 5, "was": "'));
-    refused(() => torv.buildProject(zipOf(project), game, false, 64 << 20), 'bad_project', 'the manifest\'s "tool" must be text, not 5');
+    refused(() => torv.buildProject(zipOf(project), game, {}, 64 << 20), 'bad_project', 'the manifest\'s "tool" must be text, not 5');
     fs.writeFileSync(manifestFile, manifest);
     const four = game.find((file) => file.path === 'four.bin');
     refused(() => torv.projectZip([{ path: 'four.bin', bytes: new Uint8Array(four.bytes) }, { path: 'FOUR.bin', bytes: new Uint8Array(four.bytes) }], false, () => {}),
@@ -90,13 +91,66 @@ function checkProjectBuilds(torv, work, linuxBuild) {
     fs.writeFileSync(four2, fs.readFileSync(four2).subarray(0, 100));
     fs.copyFileSync(path.join(project, 'four', 'four0.png'), path.join(project, 'four', 'four3.png'));
     try {
-        torv.buildProject(zipOf(project), game, false, 64 << 20);
+        torv.buildProject(zipOf(project), game, {}, 64 << 20);
         fail('a project with broken images built');
     } catch (error) {
         for (const words of ['four.bin: four2.png: ', 'four.bin: four3.png: the image is 112x144, it must be 320x224']) {
             if (!String(error.message).includes(words)) fail(`a broken build says "${error.message}", not "${words}"`);
         }
     }
+}
+
+// A 24-bit BMP of a smooth picture with noise: thousands of colours, as a
+// photo brings.
+function photoBmp(width, height, seed) {
+    const row = Math.ceil(width * 3 / 4) * 4;
+    const bmp = Buffer.alloc(54 + row * height);
+    bmp.write('BM', 0, 'latin1');
+    bmp.writeUInt32LE(bmp.length, 2);
+    bmp.writeUInt32LE(54, 10);
+    bmp.writeUInt32LE(40, 14);
+    bmp.writeInt32LE(width, 18);
+    bmp.writeInt32LE(height, 22);
+    bmp.writeUInt16LE(1, 26);
+    bmp.writeUInt16LE(24, 28);
+    let random = seed;
+    for (let y = 0; y < height; y++) {
+        for (let x = 0; x < width; x++) {
+            random = (random * 1103515245 + 12345) >>> 0;
+            const noise = (random >>> 16) % 24;
+            const channel = (v) => Math.max(0, Math.min(255, Math.floor(v * 230) + noise));
+            const at = 54 + y * row + 3 * x;
+            bmp[at] = channel(0.5 + 0.5 * Math.sin(7 * x / width + 3 * y / height));
+            bmp[at + 1] = channel(y / height);
+            bmp[at + 2] = channel((x / width) ** 2);
+        }
+    }
+    return bmp;
+}
+
+// "make it fit": a photo in place of four2 of four.bin gives torv-pack
+// --fit's file and figures; frames to be fitted are not prepared in batches.
+function checkFit(torv, work, linuxBuild) {
+    const folder = path.join(work, 'fit');
+    fs.mkdirSync(folder);
+    for (const name of ['four.bin', 'four0.bmp', 'four1.bmp', 'four3.bmp']) fs.copyFileSync(path.join(work, name), path.join(folder, name));
+    const photo = photoBmp(320, 224, 7);
+    fs.writeFileSync(path.join(folder, 'four2.bmp'), photo);
+    const cli = execFileSync(path.resolve(linuxBuild, 'torv-pack'), ['four.bin', '', '--fit', '-o', 'fitted.bin'],
+        { cwd: folder, encoding: 'latin1', stdio: ['ignore', 'pipe', 'pipe'] });
+    const four = torv.openFile(fs.readFileSync(path.join(folder, 'four.bin')), 'four.bin', () => {});
+    const fitted = torv.packFiles({ 'four2.bmp': photo }, four.handle, { fit: true }, () => {});
+    torv.closeFile(four.handle);
+    if (!Buffer.from(fitted.bytes).equals(fs.readFileSync(path.join(folder, 'fitted.bin')))) fail('made to fit: not torv-pack --fit\'s file');
+    const line = fitted.report.find((text) => text.startsWith('four2.bmp: fitted: '));
+    if (!line || !cli.includes(line)) fail('made to fit: the report says ' + JSON.stringify(fitted.report) + ', torv-pack says ' + cli);
+    if (fitted.fits.length !== 1 || fitted.fits[0].image !== 'four2.bmp' || !line.includes(fitted.fits[0].psnr.toFixed(1) + ' dB')
+        || !line.includes(fitted.fits[0].colours + ' colours')) fail('made to fit: the figures ' + JSON.stringify(fitted.fits));
+    const intro = torv.openFile(fs.readFileSync(path.join(work, 'intro.bin')), 'intro.bin', () => {});
+    const begun = torv.packBegin({ 'intro000.bmp': 0 }, intro.handle, { fit: true }, null);
+    if (begun.inBatches) fail('frames to be fitted are prepared in batches');
+    torv.packEnd(begun.job);
+    torv.closeFile(intro.handle);
 }
 
 (async () => {
@@ -168,6 +222,7 @@ function checkProjectBuilds(torv, work, linuxBuild) {
     }
     if (torv.openFile(new Uint8Array(1000), 'x', () => {}).layout !== null) fail('a file of no known size has a layout');
     checkProjectBuilds(torv, work, linuxBuild);
+    checkFit(torv, work, linuxBuild);
     const refusedAs = (work, code, words) => {
         try {
             work();

@@ -227,7 +227,7 @@ function readIndexedPng(file) {
     console.log('dropped: a source file opened once, an edited image taken for the section it fell on, said there');
 
     // Packing in the page and with torv-pack, from the same edited files.
-    async function packBoth(source, edited, { nearest = false } = {}) {
+    async function packBoth(source, edited, { nearest = false, fit = false } = {}) {
         const folder = fs.mkdtempSync(path.join(work, 'pack-'));
         for (const name of [source, ...bmpsOf(source)]) fs.copyFileSync(path.join(samples, name), path.join(folder, name));
         const given = fs.mkdtempSync(path.join(work, 'edited-'));
@@ -237,16 +237,17 @@ function readIndexedPng(file) {
             const stem = name.slice(0, -4);
             if (name.endsWith('.png')) fs.rmSync(path.join(folder, stem + '.bmp'), { force: true });
         }
-        const cli = spawnSync(path.join(linuxBuild, 'torv-pack'), ['-q', '-o', 'packed.bin', ...(nearest ? ['--nearest'] : []), source, ''], { cwd: folder, encoding: 'latin1' });
+        const cli = spawnSync(path.join(linuxBuild, 'torv-pack'), ['-q', '-o', 'packed.bin', ...(nearest ? ['--nearest'] : []), ...(fit ? ['--fit'] : []), source, ''], { cwd: folder, encoding: 'latin1' });
         const expected = cli.status === 0 ? fs.readFileSync(path.join(folder, 'packed.bin')) : null;
         // The page names its own controls where torv-pack names options.
         const failure = cli.status === 0 ? null : cli.stderr.trim().replace(/^torv-pack: /, '')
-            .replaceAll('--nearest', 'ticking \u201cnearest\u201d');
+            .replaceAll('--nearest', 'ticking \u201cnearest\u201d').replaceAll('--fit', 'ticking \u201cmake it fit\u201d');
 
         await page.selectOption('#target', { label: source });
         await page.click('#clear-edited');
         await page.setInputFiles('#images-in', Object.keys(edited).map((name) => path.join(given, name)));
         await page.setChecked('#nearest', nearest);
+        await page.setChecked('#fit', fit);
         await page.evaluate(() => document.getElementById('message').replaceChildren());
         const before = downloads.length;
         await page.click('#pack');
@@ -322,6 +323,12 @@ function readIndexedPng(file) {
     }
     await packBoth('panels.bin', cases[3][2], { nearest: true });
     console.log('the same colours with nearest colours: packed as torv-pack --nearest packs them');
+    for (const k of [3, 4]) {
+        await packBoth(cases[k][1], cases[k][2], { fit: true });
+        const told = await page.locator('#report').textContent();
+        assert.match(told, /: fitted: [0-9.]+ dB PSNR, OKLab difference [0-9.]+ against the image given, [0-9]+ colours/, told);
+    }
+    console.log('the same with \u201cmake it fit\u201d: packed as torv-pack --fit packs them, with the figures of what it changed');
 
     // Images that stand for nothing are refused by name, with nothing
     // downloaded; a browser's second download "four1 (1).bmp" is four1.bmp.

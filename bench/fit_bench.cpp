@@ -323,6 +323,47 @@ void two_in_one_block(const tools& with, const fs::path& here, const fs::path& w
         std::printf("\nspread: median %.2f dB, most %.2f dB\n", spreads[spreads.size() / 2], spreads.back());
 }
 
+// Error diffusion against none, with colours chosen as --fit chooses them
+// (256, and 16 as where an original leaves few entries free) and room to
+// spare: what dithering gains or loses by each measure.
+void dithering(const std::vector<fs::path>& pictures) {
+    for (const std::size_t colours : {std::size_t{256}, std::size_t{16}}) {
+        std::printf(
+            "\n6. %zu colours chosen as --fit chooses them, mapped plainly or error-diffused "
+            "(Floyd-Steinberg);\n   PSNR dB / SSIM / mean OKLab difference\n\n",
+            colours);
+        std::printf("| picture | plain | diffused |\n|---|---|---|\n");
+        int psnr_wins = 0, ssim_wins = 0, oklab_wins = 0;
+        for (const fs::path& picture : pictures) {
+            const image given = image_of_png(picture);
+            std::vector<double> bins;
+            torv::add_to_histogram(given.pixels, bins);
+            const std::vector<std::uint16_t> chosen = torv::choose_colours(torv::colours_of(bins), {}, colours);
+            torv::rgb15_palette palette{};
+            torv::usable_entries usable{};
+            for (std::size_t k = 0; k < chosen.size(); ++k) {
+                palette[k] = chosen[k];
+                usable[k] = true;
+            }
+            torv::picture_quality q[2];
+            for (const bool dither : {false, true}) {
+                const std::vector<std::uint8_t> indices =
+                    torv::map_to_palette(given.pixels, given.width, given.height, palette, usable, dither);
+                q[dither] = quality(given, {given.width, given.height, torv::shown_colours(indices, palette)});
+            }
+            psnr_wins += q[1].psnr > q[0].psnr ? 1 : 0;
+            ssim_wins += q[1].ssim > q[0].ssim ? 1 : 0;
+            oklab_wins += q[1].oklab_mean < q[0].oklab_mean ? 1 : 0;
+            std::printf("| %s | %s / %.4f / %.4f | %s / %.4f / %.4f |\n", picture.filename().c_str(),
+                        db(q[0].psnr).c_str(), q[0].ssim, q[0].oklab_mean, db(q[1].psnr).c_str(), q[1].ssim,
+                        q[1].oklab_mean);
+            std::fflush(stdout);
+        }
+        std::printf("\ndiffused better on %d (PSNR), %d (SSIM), %d (OKLab) of %zu pictures\n", psnr_wins, ssim_wins,
+                    oklab_wins, pictures.size());
+    }
+}
+
 void frame_sequence(const tools& with, const fs::path& work, const fs::path& picture, int frames) {
     std::printf("\n5. %d true-colour frames panning over %s into a frame_sequence\n\n", frames,
                 picture.filename().c_str());
@@ -397,11 +438,11 @@ int main(int argc, char** argv) {
         only = at + 1 != args.end() ? *(at + 1) : "?";
         args.erase(at, at + 1 != args.end() ? at + 2 : at + 1);
     }
-    const std::vector<std::string> parts = {"single", "triple", "original", "two", "frames"};
+    const std::vector<std::string> parts = {"single", "triple", "original", "two", "frames", "dither"};
     if (args.empty() || args[0].starts_with("-") ||
         (!only.empty() && std::find(parts.begin(), parts.end(), only) == parts.end())) {
         std::fprintf(stderr,
-                     "usage: fit_bench CORPUS [FRAMES [PICTURE]] [--only single|triple|original|two|frames]\n"
+                     "usage: fit_bench CORPUS [FRAMES [PICTURE]] [--only single|triple|original|two|frames|dither]\n"
                      "  CORPUS: the pictures (tools/make_fit_corpus.sh); FRAMES (150) frames of a pan over\n"
                      "  PICTURE (astronaut.png) for the frame sequence\n");
         return 2;
@@ -432,6 +473,8 @@ int main(int argc, char** argv) {
         two_in_one_block(with, here, work, pictures);
     if (wanted("frames"))
         frame_sequence(with, work, corpus / panned, frames);
+    if (wanted("dither"))
+        dithering(pictures);
     fs::remove_all(work);
     return 0;
 }

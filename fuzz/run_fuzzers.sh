@@ -15,7 +15,7 @@ rss_limit=128
 malloc_limit() { # target
     case "$1" in
         image | zip | bps) echo 4 ;;
-        pack | api | manifest) echo 16 ;;
+        pack | api | manifest | fit) echo 16 ;;
         *) echo 1 ;;
     esac
 }
@@ -26,7 +26,7 @@ export ASAN_OPTIONS=quarantine_size_mb=16:detect_leaks=1
 work="$build/fuzzing"
 mkdir -p "$work/findings"
 rm -rf "$work/seeds"
-targets=(decode convert encode image pack api manifest bps batch zip)
+targets=(decode convert encode image pack api manifest bps batch zip fit)
 [ -n "${TORV_FUZZ_ONLY:-}" ] && read -r -a run_only <<<"$TORV_FUZZ_ONLY" || run_only=("${targets[@]}")
 for target in "${targets[@]}"; do
     mkdir -p "$work/seeds/$target" "$work/corpus/$target"
@@ -91,6 +91,15 @@ with zipfile.ZipFile(sys.argv[1] + "/stored", "w", zipfile.ZIP_STORED) as z:
 with zipfile.ZipFile(sys.argv[1] + "/deflated", "w", zipfile.ZIP_DEFLATED) as z:
     z.writestr("torv-project.json", b"{}" * 40)
     z.writestr("x/y.png", bytes(range(256)) * 4)
+PY
+# --fit: a gradient in rows, and noise in tiles beside kept colours.
+python3 - "$work/seeds/fit" <<'PY'
+import random, sys
+random.seed(1)
+gradient = bytes([31, 15, 200, 0, 255]) + bytes(v for k in range(512) for v in (k % 256, (3 * k) % 256, 128))
+noise = bytes([0x81, 1, 90, 3, 15, 0, 0, 0xff, 0x7f, 0x1f, 0]) + bytes(random.randrange(256) for _ in range(1536))
+open(sys.argv[1] + "/gradient", "wb").write(gradient)
+open(sys.argv[1] + "/noise", "wb").write(noise)
 PY
 # The image readers start from files of real writers.
 cp "$(dirname "$0")/../tests/data/readers/"* "$work/seeds/image/"

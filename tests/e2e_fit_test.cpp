@@ -227,6 +227,12 @@ TEST(Fit, AnAnimationThatDoesNotFitIsMadeToFit) {
     EXPECT_NE(result.errors.find("frames do not fit"), std::string::npos) << result.errors;
     result = dir.run_pack({"a.bin", "", "--no-like", "--layout", "frame_sequence", "-o", "fitted.bin", "--fit"});
     ASSERT_EQ(result.status, 0) << result.errors;
+    const std::size_t records = result.output.find("\nrecords: ");
+    ASSERT_NE(records, std::string::npos) << result.output;
+    const long used = std::stol(result.output.substr(records + 10));
+    const long room = std::stol(result.output.substr(result.output.find(" of ", records) + 4));
+    EXPECT_LE(used, room) << "the room is never exceeded";
+    EXPECT_GT(used, room - room / 10) << "the room is used: the frames were changed no more than they had to be";
     const std::map<std::string, bytes> decoded = torv_images(dir.read("fitted.bin"));
     ASSERT_EQ(decoded.size(), static_cast<std::size_t>(frames));
     double least = 1e9, most = 0;

@@ -14,7 +14,9 @@
 namespace torv {
 namespace {
 
-// A block of `fixed` bytes that may not change, then a noisy picture.
+// A block of `fixed` bytes that may not change, then a noisy picture. Its
+// palette holds each colour twice (entries 2k and 2k + 1), as palettes do:
+// swapping an entry for its twin changes nothing one sees, but the file.
 alterable_block noisy_block(std::size_t fixed, std::int32_t width, std::int32_t height, unsigned seed) {
     std::mt19937 random(seed);
     alterable_block block;
@@ -22,8 +24,9 @@ alterable_block noisy_block(std::size_t fixed, std::int32_t width, std::int32_t 
     for (auto& b : block.data) b = static_cast<std::uint8_t>(random());
     std::array<colour_point, 256> palette{};
     for (std::size_t k = 0; k < palette.size(); ++k) {
-        palette[k] = point_of({static_cast<std::uint8_t>(k), static_cast<std::uint8_t>(255 - k),
-                               static_cast<std::uint8_t>((k * 7) % 256)});
+        const std::size_t twin = k / 2 * 2;
+        palette[k] = point_of({static_cast<std::uint8_t>(twin), static_cast<std::uint8_t>(255 - twin),
+                               static_cast<std::uint8_t>((twin * 7) % 256)});
     }
     block.palettes = {palette};
     alterable_image image;

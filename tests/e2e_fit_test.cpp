@@ -225,6 +225,8 @@ TEST(Fit, AnAnimationThatDoesNotFitIsMadeToFit) {
     run_result result = dir.run_pack({"a.bin", "", "--no-like", "--layout", "frame_sequence", "-o", "plain.bin"});
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.errors.find("frames do not fit"), std::string::npos) << result.errors;
+    EXPECT_NE(result.errors.find("(--fit changes the edited frames as little as makes them fit)"), std::string::npos)
+        << result.errors;
     result = dir.run_pack({"a.bin", "", "--no-like", "--layout", "frame_sequence", "-o", "fitted.bin", "--fit"});
     ASSERT_EQ(result.status, 0) << result.errors;
     const std::size_t records = result.output.find("\nrecords: ");

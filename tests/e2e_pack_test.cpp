@@ -251,7 +251,7 @@ TEST(Pack, FramesAddedFitWhenTheyFitAndGapsOrTooManyAreNamed) {
     link_frames(1, 199);
     expect_refused("noise.bin", {"--no-like"},
                    "the 200 frames do not fit: the first 116 need at least 9502720 bytes, the file has 9486336, so "
-                   "at most 115 of them fit");
+                   "at most 115 of them fit (--fit changes the edited frames as little as makes them fit)");
     for (const std::string& name : dir.files()) EXPECT_TRUE(name.ends_with(".bmp") || name.ends_with(".bin")) << name;
 }
 

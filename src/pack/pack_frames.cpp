@@ -278,6 +278,14 @@ struct frame_packer {
         }
     }
 
+    // Where frames do not fit as given: the option that changes them until
+    // they do, unless it was given.
+    std::string fit_way_out() const {
+        if (settings.fit || settings.words.fit.empty())
+            return "";
+        return " (" + settings.words.fit + " changes the edited frames as little as makes them fit)";
+    }
+
     failure overflow(const record_plan& plan, std::size_t padding) const {
         std::string text = "the " + std::to_string(files.size()) + " frames do not fit: their records need " +
                            std::to_string(plan.needed) + " bytes, the file has room for " + std::to_string(plan.room);
@@ -294,6 +302,7 @@ struct frame_packer {
         if (!grown.empty()) {
             text += " (edited frames that grew: " + frame_ranges(grown) + ")";
         }
+        text += fit_way_out();
         failure why = failure_of(code::frames_do_not_fit, std::move(text));
         why.needed = plan.needed;
         why.room = plan.room;
@@ -394,11 +403,12 @@ struct frame_packer {
                 }
                 if (least > format.file_size && !settings.fit) {  // --fit makes edited frames fit later
                     const std::size_t count = frames.size();
-                    failure why = failure_of(code::frames_do_not_fit,
-                                             "the " + std::to_string(files.size()) + " frames do not fit: the first " +
-                                                 std::to_string(count) + " need at least " + std::to_string(least) +
-                                                 " bytes, the file has " + std::to_string(format.file_size) +
-                                                 ", so at most " + std::to_string(count - 1) + " of them fit");
+                    failure why =
+                        failure_of(code::frames_do_not_fit,
+                                   "the " + std::to_string(files.size()) + " frames do not fit: the first " +
+                                       std::to_string(count) + " need at least " + std::to_string(least) +
+                                       " bytes, the file has " + std::to_string(format.file_size) + ", so at most " +
+                                       std::to_string(count - 1) + " of them fit" + fit_way_out());
                     why.needed = least;
                     why.room = format.file_size;
                     return why;

@@ -3,6 +3,8 @@
 // chosen beside those a palette keeps, never twice; two clusters, a colour
 // each; the same pictures, the same palette. The quality figures: identical
 // pictures exact, a known difference its known PSNR.
+#include "image/quantize.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,7 +12,6 @@
 
 #include "image/oklab.h"
 #include "image/quality.h"
-#include "image/quantize.h"
 
 namespace torv {
 namespace {
@@ -58,10 +59,11 @@ std::vector<rgb8> clusters(std::size_t count, unsigned seed) {
     for (std::size_t k = 0; k < count; ++k) {
         const bool first = k % 3 != 0;
         const auto jitter = [&] { return static_cast<int>(random() % 17) - 8; };
-        pixels.push_back(first ? rgb8{static_cast<std::uint8_t>(200 + jitter()), static_cast<std::uint8_t>(40 + jitter()),
-                                      static_cast<std::uint8_t>(40 + jitter())}
-                               : rgb8{static_cast<std::uint8_t>(30 + jitter()), static_cast<std::uint8_t>(60 + jitter()),
-                                      static_cast<std::uint8_t>(210 + jitter())});
+        pixels.push_back(first
+                             ? rgb8{static_cast<std::uint8_t>(200 + jitter()), static_cast<std::uint8_t>(40 + jitter()),
+                                    static_cast<std::uint8_t>(40 + jitter())}
+                             : rgb8{static_cast<std::uint8_t>(30 + jitter()), static_cast<std::uint8_t>(60 + jitter()),
+                                    static_cast<std::uint8_t>(210 + jitter())});
     }
     return pixels;
 }

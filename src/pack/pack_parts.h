@@ -65,8 +65,7 @@ std::array<colour_point, 256> points_of(const rgb15_palette& palette);
 // block.images, in order) are as even as may be; `block`'s weights are left
 // as the search set them.
 result<fitted_block> fit_evenly(alterable_block& block, std::size_t room, unsigned jobs,
-                                const std::vector<std::vector<rgb8>>& given,
-                                std::span<const rgb15_palette> palettes);
+                                const std::vector<std::vector<rgb8>>& given, std::span<const rgb15_palette> palettes);
 
 // What --fit made of an image: its quality against the image given, and the
 // colours it shows.

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "web/zip.h"
+#include "libtorv/zip.h"
 
 namespace {
 
@@ -18,18 +18,18 @@ constexpr std::uint64_t most_bytes = 1 << 20;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const libtorv::result<std::vector<torv::web::zip_entry>> read = torv::web::read_zip({data, size}, most_bytes);
+    const libtorv::result<std::vector<libtorv::zip_entry>> read = libtorv::read_zip({data, size}, most_bytes);
     if (!read)
         return 0;
-    torv::web::zip_archive zip;
-    for (const torv::web::zip_entry& entry : *read) {
+    libtorv::zip_archive zip;
+    for (const libtorv::zip_entry& entry : *read) {
         if (entry.contents.size() > most_bytes)
             finding("a file over the limit");
-        if (!torv::web::add_to_zip(zip, entry.name, entry.contents))
+        if (!libtorv::add_to_zip(zip, entry.name, entry.contents))
             return 0;
     }
-    const std::vector<std::uint8_t> written = torv::web::finish_zip(zip);
-    const libtorv::result<std::vector<torv::web::zip_entry>> again = torv::web::read_zip(written, most_bytes);
+    const std::vector<std::uint8_t> written = libtorv::finish_zip(zip);
+    const libtorv::result<std::vector<libtorv::zip_entry>> again = libtorv::read_zip(written, most_bytes);
     if (!again || again->size() != read->size())
         finding("an archive written of what was read does not read back");
     for (std::size_t k = 0; k < read->size(); ++k) {

@@ -18,7 +18,10 @@ using bytes = std::vector<std::uint8_t>;
 using test::bps_by_hand::put_crc;
 using test::bps_by_hand::put_number;
 const auto zlib_crc = test::bps_by_hand::crc_of;
-const auto hand_patch = test::bps_by_hand::patch_of;
+const auto hand_patch = [](const bytes& source, std::uint64_t target_size, const bytes& actions,
+                           std::uint32_t target_crc, const std::string& metadata = {}) {
+    return test::bps_by_hand::patch_of(source, target_size, actions, target_crc, metadata);
+};
 
 // A patch as the format describes it, its numbers written by hand: from
 // "abcdef", the target "abc" read where it stands, "xy" given, "xyxyx"
@@ -81,7 +84,38 @@ TEST(Bps, AnySourceBecomesAnyTargetAndAlikeFilesMakeSmallPatches) {
         const result<bytes> made = bps_apply(patch, p.source);
         ASSERT_TRUE(made) << made.error().words;
         EXPECT_TRUE(*made == p.target);
+        const auto elsewhere = test::bps_by_hand::apply(patch, p.source);
+        ASSERT_TRUE(elsewhere) << "a decoder written from the format's description refuses it";
+        EXPECT_TRUE(elsewhere->target == p.target);
     }
+}
+
+// Metadata is part of the format: what a patch carries there is read back
+// as it was, by us and by a decoder written from the format's description,
+// and a patch with another tool's metadata (XML, as some write) still
+// applies here.
+TEST(Bps, MetadataIsCarriedBothWays) {
+    const bytes source = noise(3000, 5);
+    bytes target = source;
+    target[1000] ^= 0xFF;
+    const std::string ours = R"({"title":"Café","file":"data/four.bin"})";
+    const bytes patch = bps_encode(source, target, ours);
+    const result<bps_facts> facts = bps_facts_of(patch);
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(facts->metadata, ours);
+    const auto elsewhere = test::bps_by_hand::apply(patch, source);
+    ASSERT_TRUE(elsewhere);
+    EXPECT_EQ(elsewhere->metadata, ours);
+    EXPECT_TRUE(elsewhere->target == target);
+
+    const std::string theirs = "<?xml version=\"1.0\"?><patch><title>x</title></patch>";
+    bytes actions;
+    put_number(actions, (source.size() - 1) << 2);  // the whole source read where it stands
+    const bytes plain_copy = hand_patch(source, source.size(), actions, zlib_crc(source), theirs);
+    const result<bytes> made = bps_apply(plain_copy, source);
+    ASSERT_TRUE(made) << made.error().words;
+    EXPECT_TRUE(*made == source);
+    EXPECT_EQ(bps_facts_of(plain_copy)->metadata, theirs);
 }
 
 // Numbers of two bytes and more (a read of 300 bytes, moves of thousands)

@@ -33,7 +33,7 @@ alterable_block noisy_block(std::size_t fixed, std::int32_t width, std::int32_t 
     image.width = width;
     for (std::int32_t y = 0; y < height; ++y) {
         for (std::int32_t x = 0; x < width; ++x) {
-            const auto index = static_cast<std::uint8_t>((x + y) / 3 + random() % 9);
+            const auto index = static_cast<std::uint8_t>((x + y) / 3 + static_cast<std::int32_t>(random() % 9));
             image.bytes.push_back(block.data.size());
             image.wanted.push_back(palette[index]);
             block.data.push_back(index);

@@ -4,6 +4,9 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "libtorv/result.h"
 #include "libtorv/types.h"
@@ -13,7 +16,10 @@ namespace libtorv {
 // A BPS patch from `source` to `target`: standard BPS ("BPS1", the source's,
 // the target's and the patch's CRC32; source-read, target-read, source-copy
 // and target-copy actions), as common patchers apply it.
-bytes bps_patch(std::span<const std::uint8_t> source, std::span<const std::uint8_t> target);
+// `metadata` goes into the patch's header, where BPS keeps it for tools to
+// show (ours: patch_metadata's JSON).
+bytes bps_patch(std::span<const std::uint8_t> source, std::span<const std::uint8_t> target,
+                std::string_view metadata = {});
 
 // What a patch says of the file it is for and the file it makes.
 struct patch_facts {
@@ -21,6 +27,7 @@ struct patch_facts {
     std::uint32_t source_crc32 = 0;
     std::uint64_t target_size = 0;
     std::uint32_t target_crc32 = 0;
+    std::string metadata;  // as the patch holds it; empty if none
 };
 result<patch_facts> facts_of_patch(std::span<const std::uint8_t> patch);
 
@@ -33,5 +40,59 @@ patch_match match_of_patch(const patch_facts& facts, std::span<const std::uint8_
 // first: wrong_source for another file, bad_patch for a patch cut short or
 // changed.
 result<bytes> apply_patch(std::span<const std::uint8_t> patch, std::span<const std::uint8_t> source);
+
+// ---------------------------------------------------------------------------
+// A bundle: one zip for a whole mod, as people share it.
+//
+//   README.txt             what the mod is, its files, how to apply them
+//   data/four.bin.bps      a patch for the game's file at data/four.bin
+//   ...
+//
+// Each patch's metadata says the same in UTF-8 JSON:
+//   {"title": "...", "author": "...", "description": "...", "file": "data/four.bin"}
+
+// What a mod says of itself; each part may be empty.
+struct patch_info {
+    std::string title;
+    std::string author;
+    std::string description;
+};
+
+// The metadata of the patch for the game file at `path`; bad_argument if
+// a part is not UTF-8 text.
+result<std::string> patch_metadata(const patch_info& info, std::string_view path);
+
+// A patch of a bundle: the game file's path within the game folder, and
+// the patch.
+struct bundled_patch {
+    std::string path;
+    bytes patch;
+};
+
+// The bundle of `patches` (each one's facts in the README); bad_argument
+// for a part of `info` that is not UTF-8, or a path that is no path within
+// a folder, or given twice.
+result<bytes> patch_bundle(const patch_info& info, const std::vector<bundled_patch>& patches);
+
+// The most a bundle may unpack to, all its patches together.
+inline constexpr std::uint64_t largest_bundle_contents = std::uint64_t{1} << 30;
+
+// The patches of a zip (a bundle, or any zip of .bps files), each entry
+// whose name ends in ".bps" in any case, sorted by name; the rest (a
+// README) left alone. Every entry that cannot be applied safely is refused
+// by name, one line each: a path leading out of the folder or absolute,
+// two patches for one game file, or patches unpacking to more than
+// largest_bundle_contents. Nothing is unpacked.
+struct zip_patches {
+    std::vector<std::string> names;  // the entries' names
+    std::vector<std::string> refused;
+};
+result<zip_patches> patches_of_zip(std::span<const std::uint8_t> archive);
+
+// One patch of a zip, named as patches_of_zip names it, unpacked.
+result<bytes> patch_of_zip(std::span<const std::uint8_t> archive, std::string_view name);
+
+// The game file a patch of that name is for: its name without ".bps".
+std::string target_of_patch(std::string_view name);
 
 }  // namespace libtorv

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -114,12 +115,13 @@ std::vector<std::string> files_outside_sources(const project_manifest& manifest,
 // Building.
 
 struct build_settings {
-    bool nearest = false;         // colours the palettes lack go to the nearest entry
-    bool fit = false;             // any picture made the best the palettes and room allow (pack_settings::fit)
-    bool copy_unchanged = false;  // the unchanged sources are handed out too
-    bool patches = false;         // a BPS patch of each rebuilt source too
-    unsigned jobs = 1;            // threads; the files are the same for every number
-    option_words words;           // for the messages
+    bool nearest = false;            // colours the palettes lack go to the nearest entry
+    bool fit = false;                // any picture made the best the palettes and room allow (pack_settings::fit)
+    bool copy_unchanged = false;     // the unchanged sources are handed out too
+    bool patches = false;            // a BPS patch of each rebuilt source too
+    std::optional<patch_info> info;  // what the mod is, in each patch's metadata (patch_metadata)
+    unsigned jobs = 1;               // threads; the files are the same for every number
+    option_words words;              // for the messages
 };
 
 // A file a build makes: a source rebuilt (or copied), by its path in the

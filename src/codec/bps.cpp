@@ -110,6 +110,7 @@ std::size_t common_length(std::span<const std::uint8_t> a, std::size_t from_a, s
 struct encoder {
     std::span<const std::uint8_t> source;
     std::span<const std::uint8_t> target;
+    std::string_view metadata;  // as given: BPS leaves its form to the tools
     std::vector<std::uint8_t> out{};
     std::size_t literal_from = 0;  // the first target byte not yet in an action
     std::int64_t source_cursor = 0;
@@ -145,7 +146,8 @@ struct encoder {
         out.insert(out.end(), magic.begin(), magic.end());
         put_number(out, source.size());
         put_number(out, target.size());
-        put_number(out, 0);  // no metadata
+        put_number(out, metadata.size());
+        out.insert(out.end(), metadata.begin(), metadata.end());
         position_index in_source(source, stride);
         in_source.add_all();
         position_index in_target(target, stride);
@@ -261,15 +263,18 @@ result<header> read_header(std::span<const std::uint8_t> patch) {
         return bad_patch("it makes a file of " + std::to_string(*target_size) + " bytes");
     }
     header read;
-    read.facts = {*source_size, *target_size, get_u32le(crcs), get_u32le(crcs + 4)};
+    read.facts = {*source_size, *target_size, get_u32le(crcs), get_u32le(crcs + 4), {}};
+    const auto metadata_at = body.begin() + static_cast<std::ptrdiff_t>(in.at);
+    read.facts.metadata.assign(metadata_at, metadata_at + static_cast<std::ptrdiff_t>(*metadata_size));
     read.actions_at = in.at + static_cast<std::size_t>(*metadata_size);
     return read;
 }
 
 }  // namespace
 
-std::vector<std::uint8_t> bps_encode(std::span<const std::uint8_t> source, std::span<const std::uint8_t> target) {
-    return encoder{source, target}.run();
+std::vector<std::uint8_t> bps_encode(std::span<const std::uint8_t> source, std::span<const std::uint8_t> target,
+                                     std::string_view metadata) {
+    return encoder{source, target, metadata}.run();
 }
 
 result<bps_facts> bps_facts_of(std::span<const std::uint8_t> patch) {

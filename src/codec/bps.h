@@ -4,7 +4,7 @@
 //   "BPS1"
 //   number  source size
 //   number  target size
-//   number  metadata size, then that many bytes of metadata
+//   number  metadata size, then that many bytes of metadata (ours: UTF-8 JSON)
 //   actions, until the target is whole; each a number (length - 1) << 2 | kind:
 //     0 source read   the next `length` bytes of the source, at the target's offset
 //     1 target read   `length` bytes that follow in the patch
@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "io/result.h"
@@ -35,12 +36,15 @@ struct bps_facts {
     std::uint64_t target_size = 0;
     std::uint32_t source_crc32 = 0;
     std::uint32_t target_crc32 = 0;
+    std::string metadata;  // as the patch holds it
 };
 
 // A patch from `source` to `target`: unchanged stretches read from the
 // source where they stand, or copied from where they moved to; what repeats
-// copied from the target; the rest given. Deterministic.
-std::vector<std::uint8_t> bps_encode(std::span<const std::uint8_t> source, std::span<const std::uint8_t> target);
+// copied from the target; the rest given; `metadata` in the header.
+// Deterministic.
+std::vector<std::uint8_t> bps_encode(std::span<const std::uint8_t> source, std::span<const std::uint8_t> target,
+                                     std::string_view metadata = {});
 
 // What a patch says of its source and target: bad_patch if it is cut short,
 // or its own CRC32 is not what it holds.

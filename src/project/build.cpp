@@ -59,7 +59,16 @@ void build_one(const project_source& source, const source_status& status, const 
         }
         return;
     }
-    bytes patch = settings.patches ? bps_patch(*original, built.packed) : bytes();
+    std::string metadata;
+    if (settings.patches && settings.info) {
+        result<std::string> made_metadata = patch_metadata(*settings.info, source.path);
+        if (!made_metadata) {
+            failures.push_back(std::move(made_metadata).error());
+            return;
+        }
+        metadata = std::move(*made_metadata);
+    }
+    bytes patch = settings.patches ? bps_patch(*original, built.packed, metadata) : bytes();
     if (result<> given = put({source.path, false, std::move(built.packed)}); !given) {
         failures.push_back(std::move(given).error());
     }

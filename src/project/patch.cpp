@@ -6,15 +6,17 @@
 
 namespace libtorv {
 
-bytes bps_patch(std::span<const std::uint8_t> source, std::span<const std::uint8_t> target) {
-    return torv::bps_encode(source, target);
+bytes bps_patch(std::span<const std::uint8_t> source, std::span<const std::uint8_t> target,
+                std::string_view metadata) {
+    return torv::bps_encode(source, target, metadata);
 }
 
 result<patch_facts> facts_of_patch(std::span<const std::uint8_t> patch) {
     const result<torv::bps_facts> facts = torv::bps_facts_of(patch);
     if (!facts)
         return facts.error();
-    return patch_facts{facts->source_size, facts->source_crc32, facts->target_size, facts->target_crc32};
+    return patch_facts{facts->source_size, facts->source_crc32, facts->target_size, facts->target_crc32,
+                       facts->metadata};
 }
 
 patch_match match_of_patch(const patch_facts& facts, std::span<const std::uint8_t> file) {

@@ -1,8 +1,11 @@
-// torv-project apply: every patch of a folder applied to its game file, one
-// at a time (a patch, its game file and what it makes in memory at once),
-// and the files made put in place all together, or none.
+// torv-project apply: every patch of a folder or a zip applied to its game
+// file, one at a time (a patch, its game file and what it makes in memory at
+// once, besides a zip's packed bytes), and the files made put in place all
+// together, or none.
 #include <algorithm>
+#include <functional>
 #include <map>
+#include <memory>
 
 #include "io/result.h"
 #include "io/words.h"
@@ -25,9 +28,11 @@ std::string lower(std::string text) {
     return text;
 }
 
+// The patches given, wherever they are.
 struct patch_list {
     std::vector<std::string> names;  // relative, sorted
     std::vector<std::string> refused;
+    std::function<result<bytes>(const std::string& name)> read;
 };
 
 // The patches of the folder: every plain file whose name ends in .bps, in
@@ -55,6 +60,7 @@ patch_list find_patches(const fs::path& folder) {
     if (failed) {
         found.refused.push_back("cannot list " + folder.string() + ": " + failed.message());
     }
+    found.read = [folder](const std::string& name) { return read_below(folder, name, largest_patch); };
     std::sort(found.names.begin(), found.names.end());
     std::map<std::string, std::string> targets;  // in lower case -> the patch for it
     for (const std::string& name : found.names) {
@@ -67,17 +73,38 @@ patch_list find_patches(const fs::path& folder) {
     return found;
 }
 
+// The patches of a zip: read whole, each unpacked when its turn comes.
+patch_list zipped_patches(const fs::path& file) {
+    patch_list found;
+    constexpr std::uint64_t largest_zip = largest_bundle_contents + (largest_bundle_contents >> 4);
+    auto archive = std::make_shared<result<bytes>>(read_file(file, largest_zip));
+    if (!*archive) {
+        found.refused.push_back(file.string() + ": " + archive->error().words);
+        return found;
+    }
+    const result<zip_patches> listed = patches_of_zip(**archive);
+    if (!listed) {
+        found.refused.push_back(file.string() + ": " + listed.error().words);
+        return found;
+    }
+    found.names = listed->names;
+    for (const std::string& why : listed->refused) found.refused.push_back(file.string() + ": " + why);
+    found.read = [archive](const std::string& name) { return patch_of_zip(**archive, name); };
+    return found;
+}
+
 std::string target_of(const std::string& patch_name) {
-    return patch_name.substr(0, patch_name.size() - patch_ending.size());
+    return target_of_patch(patch_name);
 }
 
 // The file one patch makes of its game file, staged; or why not. `done`
 // says what became of it.
-result<> apply_one(const apply_command& cmd, const std::string& name, file_set& set, std::string& done) {
+result<> apply_one(const apply_command& cmd, const patch_list& patches, const std::string& name, file_set& set,
+                   std::string& done) {
     const std::string target = target_of(name);
-    result<bytes> patch = read_below(cmd.patches, name, largest_patch);
+    result<bytes> patch = patches.read(name);
     if (!patch)
-        return patch.error();
+        return torv::failure_of(patch.error().code, name + ": " + patch.error().words, name);
     const result<patch_facts> facts = facts_of_patch(*patch);
     if (!facts)
         return torv::failure_of(facts.error().code, name + ": " + facts.error().words, name);
@@ -115,13 +142,20 @@ result<> apply_one(const apply_command& cmd, const std::string& name, file_set& 
 }  // namespace
 
 int apply_patches(const apply_command& cmd) {
-    if (!is_folder(cmd.patches))
-        return fail_with(cmd.patches.string() + " is not a folder");
+    const bool zipped = is_plain_file(cmd.patches);
+    if (!zipped && !is_folder(cmd.patches))
+        return fail_with(cmd.patches.string() + " is neither a folder of patches nor a zip of them");
     if (!is_folder(cmd.game))
         return fail_with(cmd.game.string() + " is not a folder");
-    std::vector<std::string> refused =
-        misplaced(cmd.out, "the output folder", {{cmd.game, "game folder"}, {cmd.patches, "patch folder"}});
-    const patch_list found = find_patches(cmd.patches);
+    std::vector<std::pair<fs::path, std::string>> read = {{cmd.game, "game folder"}};
+    if (!zipped)
+        read.push_back({cmd.patches, "patch folder"});
+    std::vector<std::string> refused = misplaced(cmd.out, "the output folder", read);
+    if (zipped && lies_within(cmd.patches, cmd.out)) {
+        refused.push_back("the zip " + cmd.patches.string() + " lies within the output folder " + cmd.out.string() +
+                          ": put the output elsewhere");
+    }
+    const patch_list found = zipped ? zipped_patches(cmd.patches) : find_patches(cmd.patches);
     refused.insert(refused.end(), found.refused.begin(), found.refused.end());
     if (found.names.empty() && found.refused.empty()) {
         refused.push_back(cmd.patches.string() + " holds no .bps patch");
@@ -141,7 +175,7 @@ int apply_patches(const apply_command& cmd) {
     std::vector<std::string> report;
     for (const std::string& name : found.names) {
         std::string done;
-        if (result<> applied = apply_one(cmd, name, set, done); !applied) {
+        if (result<> applied = apply_one(cmd, found, name, set, done); !applied) {
             failures.push_back(applied.error());
         } else {
             report.push_back(done);

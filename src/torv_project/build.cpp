@@ -1,6 +1,8 @@
 // torv-project build: the sources whose images changed, packed again into
 // the output folder, with their patches; every problem of every source said
 // in one run, and all of it written, or nothing.
+#include <algorithm>
+
 #include "io/words.h"
 #include "libtorv/project.h"
 #include "torv_project/commands.h"
@@ -14,10 +16,24 @@ using namespace libtorv;  // a front end of the library: its names are this file
 
 namespace {
 
+// Where --patch-file's zip goes.
+destination patch_file_destination(const fs::path& file) {
+    return {file.parent_path().empty() ? fs::path(".") : file.parent_path(), file.filename().string()};
+}
+
 // OUT_DIR and PATCH_DIR against the folders the build reads, both ways.
 std::vector<std::string> misplaced_folders(const build_command& cmd) {
     const std::vector<std::pair<fs::path, std::string>> read = {{cmd.game, "game folder"}, {cmd.project, "project"}};
     std::vector<std::string> lines = misplaced(cmd.out, "the output folder", read);
+    if (cmd.patch_file) {
+        for (const auto& [folder, what] : read) {
+            if (lies_within(cmd.patch_file->parent_path().empty() ? fs::path(".") : cmd.patch_file->parent_path(),
+                            folder)) {
+                lines.push_back("the patch file " + cmd.patch_file->string() + " lies within the " + what + " " +
+                                folder.string() + ": put it elsewhere");
+            }
+        }
+    }
     if (cmd.patches) {
         const std::vector<std::string> more = misplaced(*cmd.patches, "the patch folder", read);
         lines.insert(lines.end(), more.begin(), more.end());
@@ -40,6 +56,9 @@ std::vector<destination> destinations_of(const build_command& cmd, const project
             found.push_back({*cmd.patches, source.path + ".bps"});
         }
     }
+    if (cmd.patch_file) {
+        found.push_back(patch_file_destination(*cmd.patch_file));
+    }
     return found;
 }
 
@@ -48,9 +67,29 @@ build_settings settings_of(const build_command& cmd) {
     settings.nearest = cmd.nearest;
     settings.fit = cmd.fit;
     settings.copy_unchanged = cmd.copy_unchanged;
-    settings.patches = cmd.patches.has_value();
+    settings.patches = cmd.patches.has_value() || cmd.patch_file.has_value();
+    if (settings.patches) {
+        settings.info = cmd.info;
+    }
     settings.jobs = jobs_for(cmd.jobs);
     return settings;
+}
+
+// The mod as one zip, staged with the rest; the line that says so.
+result<std::string> stage_bundle(const build_command& cmd, std::vector<bundled_patch>& bundled, file_set& set) {
+    if (bundled.empty()) {
+        return cmd.patch_file->string() + ": not written, as no file changed";
+    }
+    // The sources were built on several threads: the bundle is the same
+    // whatever their order.
+    std::sort(bundled.begin(), bundled.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
+    result<bytes> zip = patch_bundle(cmd.info, bundled);
+    if (!zip)
+        return std::move(zip).error();
+    if (result<> staged = stage(set, patch_file_destination(*cmd.patch_file), *zip, true); !staged)
+        return std::move(staged).error();
+    return cmd.patch_file->string() + ": " + counted(bundled.size(), "patch", "patches") + " and README.txt, " +
+           grouped(static_cast<std::int64_t>(zip->size())) + " bytes";
 }
 
 }  // namespace
@@ -79,11 +118,24 @@ int build_game(const build_command& cmd) {
 
     file_set set;
     set.existing = cmd.force ? existing_entry::replace : existing_entry::refuse;
-    const build_result built = build_project(*manifest, status, project_on_disk(cmd.project), game_on_disk(cmd.game),
-                                             settings, [&](build_output&& made) {
-                                                 const destination to{made.patch ? *cmd.patches : cmd.out, made.path};
-                                                 return stage(set, to, made.contents, true);
-                                             });
+    std::vector<bundled_patch> bundled;
+    build_result built = build_project(*manifest, status, project_on_disk(cmd.project), game_on_disk(cmd.game),
+                                       settings, [&](build_output&& made) -> result<> {
+                                           if (!made.patch)
+                                               return stage(set, {cmd.out, made.path}, made.contents, true);
+                                           if (cmd.patch_file)
+                                               bundled.push_back({target_of_patch(made.path), made.contents});
+                                           if (cmd.patches)
+                                               return stage(set, {*cmd.patches, made.path}, made.contents, true);
+                                           return {};
+                                       });
+    if (built.failures.empty() && cmd.patch_file) {
+        if (result<std::string> line = stage_bundle(cmd, bundled, set); line) {
+            built.report.push_back(*line);
+        } else {
+            built.failures.push_back(std::move(line).error());
+        }
+    }
     if (!built.failures.empty()) {
         return fail_with(built.failures, "nothing was written");
     }

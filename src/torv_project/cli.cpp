@@ -64,6 +64,12 @@ int run_command(int argc, char** argv) {
                        "any picture made the best the game can show: colours chosen for it, pixels changed as little "
                        "as makes it fit");
     building->add_option("--patch", build_patches, "also a BPS patch of each rebuilt file, as PATCH_DIR/<path>.bps");
+    std::string build_patch_file;
+    building->add_option("--patch-file", build_patch_file,
+                         "also one zip of every patch, each at its file's path, with a README.txt: the mod to share");
+    building->add_option("--title", build.info.title, "the mod's name, in the patches and the README.txt");
+    building->add_option("--author", build.info.author, "who made it");
+    building->add_option("--description", build.info.description, "what it changes");
     building->add_flag("--copy-unchanged", build.copy_unchanged, "copy the unchanged sources into OUT_DIR too");
     building->add_flag("-f,--force", build.force, "replace files in OUT_DIR (and PATCH_DIR)");
     add_jobs(building, build.jobs, "compressing");
@@ -71,8 +77,10 @@ int run_command(int argc, char** argv) {
 
     apply_command apply;
     std::string apply_patches_dir, apply_game, apply_out;
-    CLI::App* applying = app.add_subcommand("apply", "applies every .bps of PATCH_DIR to its file of GAME_DIR");
-    applying->add_option("PATCH_DIR", apply_patches_dir, "the patches, by the paths of their files")->required();
+    CLI::App* applying =
+        app.add_subcommand("apply", "applies every .bps of PATCHES (a folder, or a zip) to its file of GAME_DIR");
+    applying->add_option("PATCHES", apply_patches_dir, "the patches, by the paths of their files: a folder or a zip")
+        ->required();
     applying->add_option("GAME_DIR", apply_game, "the game's folder")->required();
     applying->add_option("OUT_DIR", apply_out, "where the patched files go")->required();
     applying->add_flag("-f,--force", apply.force, "replace files in OUT_DIR");
@@ -107,6 +115,15 @@ int run_command(int argc, char** argv) {
         build.out = build_out;
         if (!build_patches.empty())
             build.patches = fs::path(build_patches);
+        if (!build_patch_file.empty())
+            build.patch_file = fs::path(build_patch_file);
+        const bool described =
+            !build.info.title.empty() || !build.info.author.empty() || !build.info.description.empty();
+        if (described && !build.patches && !build.patch_file) {
+            say("--title, --author and --description describe patches: give --patch-file or --patch too "
+                "(try 'torv-project --help')");
+            return exit_usage;
+        }
         return build_game(build);
     }
     apply.patches = apply_patches_dir;

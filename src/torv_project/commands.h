@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "libtorv/manifest.h"
+#include "libtorv/patch.h"
 
 namespace torv::project_cli {
 
@@ -31,6 +32,8 @@ struct build_command {
     fs::path game;
     fs::path out;
     std::optional<fs::path> patches;
+    std::optional<fs::path> patch_file;  // one zip of every patch (libtorv/patch.h's bundle)
+    libtorv::patch_info info;
     bool nearest = false;
     bool fit = false;
     bool copy_unchanged = false;

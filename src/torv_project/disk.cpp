@@ -67,6 +67,11 @@ bool is_folder(const fs::path& path) {
     return fs::is_directory(fs::status(path, failed));
 }
 
+bool is_plain_file(const fs::path& path) {
+    std::error_code failed;
+    return fs::is_regular_file(fs::status(path, failed));
+}
+
 bool lies_within(const fs::path& inner, const fs::path& outer) {
     const fs::path a = canonical_of(inner);
     const fs::path b = canonical_of(outer);

@@ -24,6 +24,7 @@ std::string relative_name(const fs::path& path, const fs::path& folder);
 libtorv::result<fs::path> below(const fs::path& folder, const std::string& relative);
 
 bool is_folder(const fs::path& path);
+bool is_plain_file(const fs::path& path);  // through a link, as a name given on the command line
 
 // True if `inner` is `outer` or lies below it, each with its links resolved.
 bool lies_within(const fs::path& inner, const fs::path& outer);

@@ -24,7 +24,7 @@
 #include "libtorv/pack.h"
 #include "libtorv/project.h"
 #include "libtorv/unpack.h"
-#include "web/zip.h"
+#include "libtorv/zip.h"
 
 namespace {
 
@@ -286,20 +286,20 @@ val thumbnail(int handle, int index, int step) {
 // onImage(done, total) after each.
 val zip_images(int handle, const std::string& kind, const val& on_image) {
     const held_file& file = file_of(handle);
-    torv::web::zip_archive zip;
+    libtorv::zip_archive zip;
     for (std::size_t k = 0; k < file.images.size(); ++k) {
         with_image(file, file.images[k], [&](const libtorv::image_view& image) {
             const std::string stem(libtorv::image_stem(image.name));
             if (kind == "png") {
-                check(torv::web::add_to_zip(zip, stem + ".png", value_of(libtorv::png_bytes(image)),
-                                            torv::web::zip_storing::store));
+                check(libtorv::add_to_zip(zip, stem + ".png", value_of(libtorv::png_bytes(image)),
+                                            libtorv::zip_storing::store));
             } else {
-                check(torv::web::add_to_zip(zip, std::string(image.name), value_of(libtorv::bmp_bytes(image))));
+                check(libtorv::add_to_zip(zip, std::string(image.name), value_of(libtorv::bmp_bytes(image))));
             }
         });
         on_image(k + 1, file.images.size());
     }
-    return array_of(torv::web::finish_zip(zip));
+    return array_of(libtorv::finish_zip(zip));
 }
 
 // True if `name` is a frame that a frame sequence of more frames than the
@@ -737,7 +737,7 @@ val project_zip(const val& files, bool gif, const val& on_source) {
     libtorv::project_manifest manifest;
     manifest.tool = TORV_VERSION;
     manifest.images = libtorv::image_format::png;
-    torv::web::zip_archive zip;
+    libtorv::zip_archive zip;
     std::size_t images = 0;
     for (std::size_t k = 0; k < sources.size(); ++k) {
         const game_file& source = sources[k];
@@ -748,18 +748,18 @@ val project_zip(const val& files, bool gif, const val& on_source) {
         libtorv::project_source made = value_of(
             libtorv::unpack_to_project(source.path, source.contents, settings, [&](const libtorv::project_file& file) {
                 // PNGs and GIFs are deflated already.
-                return torv::web::add_to_zip(zip, folder + "/" + file.name, file.contents,
-                                             torv::web::zip_storing::store);
+                return libtorv::add_to_zip(zip, folder + "/" + file.name, file.contents,
+                                             libtorv::zip_storing::store);
             }));
         images += made.images.size();
         manifest.sources.push_back(std::move(made));
         on_source(k + 1, sources.size());
     }
     const std::string text = libtorv::manifest_json(manifest);
-    check(torv::web::add_to_zip(zip, std::string(libtorv::manifest_name),
+    check(libtorv::add_to_zip(zip, std::string(libtorv::manifest_name),
                                 {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}));
     val out = val::object();
-    out.set("bytes", array_of(torv::web::finish_zip(zip)));
+    out.set("bytes", array_of(libtorv::finish_zip(zip)));
     out.set("sources", static_cast<double>(sources.size()));
     out.set("images", static_cast<double>(images));
     out.set("other", texts_of(other));
@@ -783,10 +783,10 @@ std::uint64_t most_bytes_of(const val& most) {
 
 // The files of a zip archive, none over `most` bytes: [{name, bytes}].
 val files_of_zip(const val& archive, const val& most) {
-    const std::vector<torv::web::zip_entry> entries =
-        value_of(torv::web::read_zip(bytes_of(archive, "the zip archive"), most_bytes_of(most)));
+    const std::vector<libtorv::zip_entry> entries =
+        value_of(libtorv::read_zip(bytes_of(archive, "the zip archive"), most_bytes_of(most)));
     val out = val::array();
-    for (const torv::web::zip_entry& entry : entries) {
+    for (const libtorv::zip_entry& entry : entries) {
         val file = val::object();
         file.set("name", entry.name);
         file.set("bytes", array_of(entry.contents));
@@ -802,11 +802,11 @@ val files_of_zip(const val& archive, const val& most) {
 // patches/<path>.bps, report}. options: {nearest, fit}, any left out. Any
 // failure, of any source, fails the whole with every failure's line.
 val build_project(const val& archive, const val& originals_given, const val& options, const val& most) {
-    const std::vector<torv::web::zip_entry> entries =
-        value_of(torv::web::read_zip(bytes_of(archive, "the project's zip"), most_bytes_of(most)));
+    const std::vector<libtorv::zip_entry> entries =
+        value_of(libtorv::read_zip(bytes_of(archive, "the project's zip"), most_bytes_of(most)));
     std::map<std::string, const bytes*> project_files;
     std::string top;  // a folder the zip puts the whole project in, if any
-    for (const torv::web::zip_entry& entry : entries) {
+    for (const libtorv::zip_entry& entry : entries) {
         project_files[entry.name] = &entry.contents;
         const std::string name(libtorv::manifest_name);
         if (entry.name == name || entry.name.ends_with("/" + name))
@@ -867,7 +867,7 @@ val build_project(const val& archive, const val& originals_given, const val& opt
     settings.fit = given_options && options["fit"].isTrue();
     settings.patches = true;
     settings.words = page_words();
-    torv::web::zip_archive built_zip;
+    libtorv::zip_archive built_zip;
     std::vector<std::pair<std::string, bytes>> patches;  // after the built files
     const libtorv::project_status status = libtorv::status_of_project(manifest, folder);
     const libtorv::build_result built =
@@ -876,7 +876,7 @@ val build_project(const val& archive, const val& originals_given, const val& opt
                 patches.emplace_back("patches/" + made.path, std::move(made.contents));
                 return {};
             }
-            return torv::web::add_to_zip(built_zip, "build/" + made.path, made.contents);
+            return libtorv::add_to_zip(built_zip, "build/" + made.path, made.contents);
         });
     if (!built.failures.empty()) {
         failure why = built.failures.front();
@@ -885,9 +885,9 @@ val build_project(const val& archive, const val& originals_given, const val& opt
     }
     std::vector<std::string> report = built.report;
     report.push_back(std::to_string(built.unchanged) + (built.unchanged == 1 ? " source" : " sources") + " unchanged");
-    for (const auto& [name, patch] : patches) check(torv::web::add_to_zip(built_zip, name, patch));
+    for (const auto& [name, patch] : patches) check(libtorv::add_to_zip(built_zip, name, patch));
     const bool any = built_zip.count > 0;
-    const bytes joined = torv::web::finish_zip(built_zip);
+    const bytes joined = libtorv::finish_zip(built_zip);
     val out = val::object();
     out.set("bytes", any ? array_of(joined) : val::null());
     out.set("report", texts_of(report));

@@ -1,4 +1,4 @@
-#include "web/zip.h"
+#include "libtorv/zip.h"
 
 #include <zlib.h>
 
@@ -7,7 +7,7 @@
 #include <limits>
 #include <new>
 
-namespace torv::web {
+namespace libtorv {
 
 namespace {
 
@@ -16,6 +16,8 @@ constexpr std::uint32_t directory_signature = 0x02014B50;
 constexpr std::uint32_t end_signature = 0x06054B50;
 constexpr std::uint16_t version_needed = 20;  // deflate
 constexpr std::uint16_t names_in_utf8 = 1 << 11;
+constexpr std::uint16_t made_on_unix = 3 << 8 | 20;  // the system, then zip's version 2.0
+constexpr std::uint32_t plain_file_mode = 0100644;   // a file, readable by all, written by its owner
 constexpr std::uint16_t method_stored = 0;
 constexpr std::uint16_t method_deflated = 8;
 constexpr int raw_deflate_window = -15;  // zip holds deflate data without zlib's wrapper
@@ -32,9 +34,9 @@ void put32(std::vector<std::uint8_t>& out, std::uint32_t value) {
 
 constexpr std::size_t largest_32 = std::numeric_limits<std::uint32_t>::max();
 
-libtorv::failure too_large(std::string words) {
-    libtorv::failure why;
-    why.code = libtorv::code::file_too_large;
+failure too_large(std::string words) {
+    failure why;
+    why.code = code::file_too_large;
     why.words = std::move(words);
     return why;
 }
@@ -43,7 +45,12 @@ libtorv::failure too_large(std::string words) {
 std::pair<std::uint16_t, std::uint16_t> dos_now() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
-    if (localtime_r(&now, &local) == nullptr || local.tm_year < 80) {
+#ifdef _WIN32
+    const bool known = localtime_s(&local, &now) == 0;
+#else
+    const bool known = localtime_r(&now, &local) != nullptr;
+#endif
+    if (!known || local.tm_year < 80) {
         return {0, (1 << 5) | 1};  // 1980-01-01 00:00
     }
     const auto time = static_cast<std::uint16_t>(local.tm_hour << 11 | local.tm_min << 5 | local.tm_sec / 2);
@@ -73,8 +80,8 @@ std::vector<std::uint8_t> deflated(std::span<const std::uint8_t> contents) {
 
 }  // namespace
 
-libtorv::result<> add_to_zip(zip_archive& zip, const std::string& name, std::span<const std::uint8_t> contents,
-                             zip_storing how) {
+result<> add_to_zip(zip_archive& zip, const std::string& name, std::span<const std::uint8_t> contents,
+                    zip_storing how) {
     if (zip.count == std::numeric_limits<std::uint16_t>::max()) {
         return too_large("a zip archive without zip64 holds fewer than 65535 files");
     }
@@ -116,13 +123,13 @@ libtorv::result<> add_to_zip(zip_archive& zip, const std::string& name, std::spa
     zip.bytes.insert(zip.bytes.end(), data.begin(), data.end());
 
     put32(zip.directory, directory_signature);
-    put16(zip.directory, version_needed);  // made by: MS-DOS attributes, version 2.0
+    put16(zip.directory, made_on_unix);  // so that unpackers take the names as UTF-8 and the modes below
     put_common(zip.directory);
     put16(zip.directory, 0);  // extra field
     put16(zip.directory, 0);  // comment
     put16(zip.directory, 0);  // disk
     put16(zip.directory, 0);  // internal attributes
-    put32(zip.directory, 0);  // external attributes
+    put32(zip.directory, plain_file_mode << 16);
     put32(zip.directory, offset);
     zip.directory.insert(zip.directory.end(), name.begin(), name.end());
     ++zip.count;
@@ -155,11 +162,15 @@ std::uint32_t get32(std::span<const std::uint8_t> data, std::size_t at) {
     return get16(data, at) | get16(data, at + 2) << 16;
 }
 
-libtorv::failure damaged(const std::string& words) {
-    libtorv::failure why;
-    why.code = libtorv::code::bad_image;
-    why.words = "the zip archive is damaged: " + words;
+failure torv_failure(code what, std::string words) {
+    failure why;
+    why.code = what;
+    why.words = std::move(words);
     return why;
+}
+
+failure damaged(const std::string& words) {
+    return torv_failure(code::bad_image, "the zip archive is damaged: " + words);
 }
 
 constexpr std::size_t end_size = 22;
@@ -167,8 +178,8 @@ constexpr std::size_t directory_entry_size = 46;
 constexpr std::size_t local_header_size = 30;
 
 // The deflated `packed` inflated to exactly `size` bytes.
-libtorv::result<std::vector<std::uint8_t>> inflated(std::span<const std::uint8_t> packed, std::size_t size,
-                                                    const std::string& name) {
+result<std::vector<std::uint8_t>> inflated(std::span<const std::uint8_t> packed, std::size_t size,
+                                           const std::string& name) {
     z_stream stream{};
     if (inflateInit2(&stream, raw_deflate_window) != Z_OK) {
         throw std::bad_alloc();
@@ -189,28 +200,23 @@ libtorv::result<std::vector<std::uint8_t>> inflated(std::span<const std::uint8_t
 
 }  // namespace
 
-libtorv::result<std::vector<zip_entry>> read_zip(std::span<const std::uint8_t> archive, std::uint64_t max_file_bytes) {
+result<std::vector<zip_item>> list_zip(std::span<const std::uint8_t> archive, std::uint64_t max_file_bytes) {
     // The end record, searched from the end past a comment of up to 64 KiB.
+    const failure no_zip = torv_failure(code::not_an_image, "it is no zip archive");
     if (archive.size() < end_size) {
-        libtorv::failure why;
-        why.code = libtorv::code::not_an_image;
-        why.words = "it is no zip archive";
-        return why;
+        return no_zip;
     }
     std::size_t end = archive.size() - end_size;
     const std::size_t lowest = end > 0xFFFF ? end - 0xFFFF : 0;
     while (get32(archive, end) != end_signature) {
         if (end == lowest) {
-            libtorv::failure why;
-            why.code = libtorv::code::not_an_image;
-            why.words = "it is no zip archive";
-            return why;
+            return no_zip;
         }
         --end;
     }
     const std::uint32_t count = get16(archive, end + 10);
     std::size_t at = get32(archive, end + 16);
-    std::vector<zip_entry> entries;
+    std::vector<zip_item> items;
     for (std::uint32_t k = 0; k < count; ++k) {
         if (at > archive.size() || archive.size() - at < directory_entry_size ||
             get32(archive, at) != directory_signature) {
@@ -218,54 +224,107 @@ libtorv::result<std::vector<zip_entry>> read_zip(std::span<const std::uint8_t> a
         }
         const std::uint32_t flags = get16(archive, at + 8);
         const std::uint32_t method = get16(archive, at + 10);
-        const std::uint32_t crc = get32(archive, at + 16);
-        const std::size_t packed_size = get32(archive, at + 20);
-        const std::size_t size = get32(archive, at + 24);
+        zip_item item;
+        item.crc32 = get32(archive, at + 16);
+        item.packed_size = get32(archive, at + 20);
+        item.size = get32(archive, at + 24);
         const std::size_t name_size = get16(archive, at + 28);
         const std::size_t skipped = name_size + get16(archive, at + 30) + get16(archive, at + 32);
         const std::size_t local = get32(archive, at + 42);
         if (archive.size() - at - directory_entry_size < skipped) {
             return damaged("its directory ends early");
         }
-        zip_entry entry;
-        entry.name.assign(reinterpret_cast<const char*>(archive.data() + at + directory_entry_size), name_size);
+        item.name.assign(reinterpret_cast<const char*>(archive.data() + at + directory_entry_size), name_size);
+        std::replace(item.name.begin(), item.name.end(), '\\', '/');
         at += directory_entry_size + skipped;
-        if (entry.name.ends_with("/")) {
+        if (item.name.ends_with("/")) {
             continue;  // a folder
         }
         if ((flags & 1) != 0 || (method != method_stored && method != method_deflated)) {
-            return damaged(entry.name + " is encrypted or packed in a way this page does not read");
+            return damaged(item.name + " is encrypted or packed in a way torv does not read");
         }
-        if (size > max_file_bytes) {
-            return too_large(entry.name + " is " + std::to_string(size) + " bytes, more than a file here may have");
+        item.deflated = method == method_deflated;
+        if (item.size > max_file_bytes) {
+            return too_large(item.name + " is " + std::to_string(item.size) + " bytes, more than a file here may have");
         }
         if (local > archive.size() || archive.size() - local < local_header_size ||
             get32(archive, local) != local_header_signature) {
-            return damaged(entry.name + "'s header is missing");
+            return damaged(item.name + "'s header is missing");
         }
-        const std::size_t data = local + local_header_size + get16(archive, local + 26) + get16(archive, local + 28);
-        if (data > archive.size() || archive.size() - data < packed_size) {
-            return damaged(entry.name + " ends early");
+        item.data_at = local + local_header_size + get16(archive, local + 26) + get16(archive, local + 28);
+        if (item.data_at > archive.size() || archive.size() - item.data_at < item.packed_size) {
+            return damaged(item.name + " ends early");
         }
-        const std::span<const std::uint8_t> packed = archive.subspan(data, packed_size);
-        if (method == method_stored) {
-            if (packed_size != size) {
-                return damaged(entry.name + "'s sizes disagree");
-            }
-            entry.contents.assign(packed.begin(), packed.end());
-        } else {
-            libtorv::result<std::vector<std::uint8_t>> made = inflated(packed, size, entry.name);
-            if (!made) {
-                return std::move(made).error();
-            }
-            entry.contents = std::move(*made);
+        if (!item.deflated && item.packed_size != item.size) {
+            return damaged(item.name + "'s sizes disagree");
         }
-        if (crc32(0, entry.contents.data(), static_cast<uInt>(entry.contents.size())) != crc) {
-            return damaged(entry.name + " is not what it was (its CRC32 differs)");
+        items.push_back(std::move(item));
+    }
+    return items;
+}
+
+result<std::vector<std::uint8_t>> unzip_item(std::span<const std::uint8_t> archive, const zip_item& item) {
+    if (item.data_at > archive.size() || archive.size() - item.data_at < item.packed_size) {
+        return damaged(item.name + " ends early");
+    }
+    const std::span<const std::uint8_t> packed = archive.subspan(item.data_at, item.packed_size);
+    std::vector<std::uint8_t> contents;
+    if (item.deflated) {
+        result<std::vector<std::uint8_t>> made = inflated(packed, static_cast<std::size_t>(item.size), item.name);
+        if (!made) {
+            return std::move(made).error();
         }
-        entries.push_back(std::move(entry));
+        contents = std::move(*made);
+    } else {
+        contents.assign(packed.begin(), packed.end());
+    }
+    if (crc32(0, contents.data(), static_cast<uInt>(contents.size())) != item.crc32) {
+        return damaged(item.name + " is not what it was (its CRC32 differs)");
+    }
+    return contents;
+}
+
+result<std::vector<zip_entry>> read_zip(std::span<const std::uint8_t> archive, std::uint64_t max_file_bytes) {
+    result<std::vector<zip_item>> items = list_zip(archive, max_file_bytes);
+    if (!items) {
+        return std::move(items).error();
+    }
+    std::vector<zip_entry> entries;
+    for (const zip_item& item : *items) {
+        result<std::vector<std::uint8_t>> contents = unzip_item(archive, item);
+        if (!contents) {
+            return std::move(contents).error();
+        }
+        entries.push_back({item.name, std::move(*contents)});
     }
     return entries;
 }
 
-}  // namespace torv::web
+std::string unsafe_path_reason(std::string_view name) {
+    if (name.empty()) {
+        return "it has no name";
+    }
+    if (name.front() == '/' || (name.size() >= 2 && name[1] == ':')) {
+        return "it is an absolute path";
+    }
+    for (const char c : name) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            return "it holds a control character";
+        }
+    }
+    std::size_t from = 0;
+    while (from <= name.size()) {
+        const std::size_t to = std::min(name.find('/', from), name.size());
+        const std::string_view part = name.substr(from, to - from);
+        if (part == "..") {
+            return "it leads out of its folder (\"..\")";
+        }
+        if (part.empty() || part == ".") {
+            return "it has an empty part or a \".\"";
+        }
+        from = to + 1;
+    }
+    return {};
+}
+
+}  // namespace libtorv

@@ -1,0 +1,185 @@
+// A mod as one zip (libtorv/patch.h): each patch at its game file's path,
+// what the mod is in every patch's metadata, and a README.txt for people.
+#include <algorithm>
+#include <map>
+#include <nlohmann/json.hpp>
+
+#include "io/result.h"
+#include "io/words.h"
+#include "libtorv/limits.h"
+#include "libtorv/patch.h"
+#include "libtorv/zip.h"
+
+namespace libtorv {
+
+namespace {
+
+using json = nlohmann::ordered_json;
+using torv::failure_of;
+
+constexpr std::string_view patch_ending = ".bps";
+constexpr std::string_view readme_name = "README.txt";
+
+std::string lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// `text` as a JSON string, or why it cannot be one.
+result<std::string> json_text(const json& value, std::string_view what) {
+    try {
+        return value.dump(-1, ' ', false, json::error_handler_t::strict);
+    } catch (const json::type_error&) {
+        return failure_of(code::bad_argument, std::string(what) + " is not UTF-8 text");
+    }
+}
+
+std::string crc32_hex(std::uint32_t crc) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string out(8, '0');
+    for (int k = 7; k >= 0; --k, crc >>= 4) out[static_cast<std::size_t>(k)] = digits[crc & 0xF];
+    return out;
+}
+
+// README.txt: what the mod is, then each file, then how to apply them.
+std::string readme_of(const patch_info& info, const std::vector<bundled_patch>& patches,
+                      const std::vector<patch_facts>& facts) {
+    std::string out = (info.title.empty() ? std::string("A mod") : info.title) + "\n";
+    if (!info.author.empty())
+        out += "by " + info.author + "\n";
+    if (!info.description.empty())
+        out += "\n" + info.description + "\n";
+    out += "\nPatches (BPS) for " + torv::counted(patches.size(), "file", "files") +
+           " of the game, each .bps at the path of the file it is for:\n\n";
+    for (std::size_t k = 0; k < patches.size(); ++k) {
+        const patch_facts& of = facts[k];
+        out += "  " + patches[k].path + "\n      before: " + torv::grouped(static_cast<std::int64_t>(of.source_size)) +
+               " bytes, CRC32 " + crc32_hex(of.source_crc32) +
+               "\n      after:  " + torv::grouped(static_cast<std::int64_t>(of.target_size)) + " bytes, CRC32 " +
+               crc32_hex(of.target_crc32) + "\n";
+    }
+    out +=
+        "\nTo apply them all at once, with the game's files left as they are:\n\n"
+        "  torv-project apply THIS.zip GAME_DIR OUT_DIR\n\n"
+        "then copy what OUT_DIR holds over the game's files of the same paths (keep the\n"
+        "originals elsewhere). Or apply each .bps to its file with any BPS patcher;\n"
+        "a file that is not the one listed \"before\" is another version of the game.\n";
+    return out;
+}
+
+std::string hex_of(std::string_view text) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string out;
+    for (const char c : text) {
+        out += digits[static_cast<unsigned char>(c) >> 4];
+        out += digits[static_cast<unsigned char>(c) & 0xF];
+    }
+    return out;
+}
+
+std::span<const std::uint8_t> bytes_of(std::string_view text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+}  // namespace
+
+result<std::string> patch_metadata(const patch_info& info, std::string_view path) {
+    json metadata;
+    metadata["title"] = info.title;
+    metadata["author"] = info.author;
+    metadata["description"] = info.description;
+    if (result<std::string> made = json_text(metadata, "the title, author or description"); !made)
+        return made;
+    // A game file's name may be any bytes (old CDs' names are not UTF-8):
+    // then it is shown with U+FFFD, and kept whole in hex beside it, as the
+    // project's manifest keeps it.
+    metadata["file"] = std::string(path);
+    if (!json_text(json(std::string(path)), "")) {
+        metadata["file"] = json(std::string(path)).dump(-1, ' ', false, json::error_handler_t::replace);
+        metadata["file"] = json::parse(metadata["file"].get<std::string>());
+        metadata["file_bytes"] = hex_of(path);
+    }
+    return metadata.dump(-1, ' ', false, json::error_handler_t::strict);
+}
+
+result<bytes> patch_bundle(const patch_info& info, const std::vector<bundled_patch>& patches) {
+    std::vector<patch_facts> facts;
+    std::map<std::string, std::string> paths;  // in lower case -> as given
+    for (const bundled_patch& patch : patches) {
+        if (const std::string why = unsafe_path_reason(patch.path); !why.empty()) {
+            return failure_of(code::bad_argument, "\"" + patch.path + "\" is no path for a patch: " + why);
+        }
+        if (!paths.try_emplace(lower(patch.path), patch.path).second) {
+            return failure_of(code::bad_argument, "two patches for " + patch.path);
+        }
+        result<patch_facts> of = facts_of_patch(patch.patch);
+        if (!of)
+            return std::move(of).error();
+        facts.push_back(std::move(*of));
+    }
+    for (const auto& [what, text] : {std::pair{"the title", &info.title}, std::pair{"the author", &info.author},
+                                     std::pair{"the description", &info.description}}) {
+        if (result<std::string> checked = json_text(*text, what); !checked)
+            return std::move(checked).error();
+    }
+    zip_archive zip;
+    const std::string readme = readme_of(info, patches, facts);
+    if (result<> added = add_to_zip(zip, std::string(readme_name), bytes_of(readme)); !added)
+        return std::move(added).error();
+    for (const bundled_patch& patch : patches) {
+        if (result<> added = add_to_zip(zip, patch.path + std::string(patch_ending), patch.patch); !added)
+            return std::move(added).error();
+    }
+    return finish_zip(zip);
+}
+
+std::string target_of_patch(std::string_view name) {
+    return std::string(name.substr(0, name.size() - std::min(name.size(), patch_ending.size())));
+}
+
+result<zip_patches> patches_of_zip(std::span<const std::uint8_t> archive) {
+    result<std::vector<zip_item>> items = list_zip(archive, largest_patch);
+    if (!items)
+        return std::move(items).error();
+    zip_patches found;
+    std::map<std::string, std::string> targets;  // in lower case -> the patch for it
+    std::uint64_t unpacked = 0;
+    for (const zip_item& item : *items) {
+        if (!lower(item.name).ends_with(patch_ending))
+            continue;
+        if (const std::string why = unsafe_path_reason(item.name); !why.empty()) {
+            found.refused.push_back(item.name + ": " + why + ", so it is no patch for a file of the game folder");
+            continue;
+        }
+        const std::string target = target_of_patch(item.name);
+        const auto [taken, fresh] = targets.try_emplace(lower(target), item.name);
+        if (!fresh) {
+            found.refused.push_back(taken->second + " and " + item.name + " are both patches for " + target +
+                                    ": keep one");
+            continue;
+        }
+        unpacked += item.size;
+        found.names.push_back(item.name);
+    }
+    if (unpacked > largest_bundle_contents) {
+        found.refused.push_back(
+            "its patches unpack to " + torv::grouped(static_cast<std::int64_t>(unpacked)) + " bytes, more than the " +
+            torv::grouped(static_cast<std::int64_t>(largest_bundle_contents)) + " a zip of patches may hold");
+    }
+    std::sort(found.names.begin(), found.names.end());
+    return found;
+}
+
+result<bytes> patch_of_zip(std::span<const std::uint8_t> archive, std::string_view name) {
+    result<std::vector<zip_item>> items = list_zip(archive, largest_patch);
+    if (!items)
+        return std::move(items).error();
+    for (const zip_item& item : *items) {
+        if (item.name == name)
+            return unzip_item(archive, item);
+    }
+    return failure_of(code::not_a_file, std::string(name) + " is not in the zip");
+}
+
+}  // namespace libtorv

@@ -6,8 +6,7 @@
 
 namespace libtorv {
 
-bytes bps_patch(std::span<const std::uint8_t> source, std::span<const std::uint8_t> target,
-                std::string_view metadata) {
+bytes bps_patch(std::span<const std::uint8_t> source, std::span<const std::uint8_t> target, std::string_view metadata) {
     return torv::bps_encode(source, target, metadata);
 }
 

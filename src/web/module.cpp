@@ -292,7 +292,7 @@ val zip_images(int handle, const std::string& kind, const val& on_image) {
             const std::string stem(libtorv::image_stem(image.name));
             if (kind == "png") {
                 check(libtorv::add_to_zip(zip, stem + ".png", value_of(libtorv::png_bytes(image)),
-                                            libtorv::zip_storing::store));
+                                          libtorv::zip_storing::store));
             } else {
                 check(libtorv::add_to_zip(zip, std::string(image.name), value_of(libtorv::bmp_bytes(image))));
             }
@@ -748,8 +748,7 @@ val project_zip(const val& files, bool gif, const val& on_source) {
         libtorv::project_source made = value_of(
             libtorv::unpack_to_project(source.path, source.contents, settings, [&](const libtorv::project_file& file) {
                 // PNGs and GIFs are deflated already.
-                return libtorv::add_to_zip(zip, folder + "/" + file.name, file.contents,
-                                             libtorv::zip_storing::store);
+                return libtorv::add_to_zip(zip, folder + "/" + file.name, file.contents, libtorv::zip_storing::store);
             }));
         images += made.images.size();
         manifest.sources.push_back(std::move(made));
@@ -757,7 +756,7 @@ val project_zip(const val& files, bool gif, const val& on_source) {
     }
     const std::string text = libtorv::manifest_json(manifest);
     check(libtorv::add_to_zip(zip, std::string(libtorv::manifest_name),
-                                {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}));
+                              {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}));
     val out = val::object();
     out.set("bytes", array_of(libtorv::finish_zip(zip)));
     out.set("sources", static_cast<double>(sources.size()));

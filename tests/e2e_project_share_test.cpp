@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <random>
+#include <sstream>
 #include <string>
 
 #include "bps_by_hand.h"
@@ -12,6 +14,7 @@
 #include "libtorv/patch.h"
 #include "libtorv/zip.h"
 #include "project_scene.h"
+#include "samples.h"
 
 namespace torv::test {
 namespace {
@@ -139,6 +142,117 @@ TEST(ProjectBundle, AHostileZipIsRefusedByNameAndNothingIsWritten) {
     const run_result empty = scene.project({"apply", "readme.zip", "game", "applied"});
     EXPECT_EQ(empty.status, 1);
     EXPECT_TRUE(has(empty.errors, "readme.zip holds no .bps patch")) << empty.errors;
+}
+
+using colour = std::array<int, 3>;
+
+// The colours of a GIMP palette file, read as GIMP reads it: a header, then
+// "r g b name" lines.
+std::vector<colour> colours_of_gpl(const std::string& text) {
+    std::istringstream lines(text);
+    std::string line;
+    std::vector<colour> colours;
+    while (std::getline(lines, line)) {
+        colour c{};
+        std::istringstream fields(line);
+        if (line.empty() || line[0] == '#' || !(fields >> c[0] >> c[1] >> c[2]))
+            continue;
+        colours.push_back(c);
+    }
+    return colours;
+}
+
+// A 24-bit BMP of squares of 16 pixels, each a colour picked at random
+// from `colours`, as a paint program with the palette loaded saves it.
+bytes painted_bmp(std::int32_t width, std::int32_t height, const std::vector<colour>& colours,
+                  std::vector<colour>& pixels) {
+    std::mt19937 random(7);
+    const std::int32_t across = (width + 15) / 16;
+    std::vector<colour> squares;
+    for (std::int32_t k = 0; k < across * ((height + 15) / 16); ++k)
+        squares.push_back(colours[random() % colours.size()]);
+    bytes bmp = {'B', 'M'};
+    const auto row = static_cast<std::uint32_t>(width * 3 + 3) / 4 * 4;
+    for (const std::uint32_t v : {54 + row * static_cast<std::uint32_t>(height), 0u, 54u, 40u,
+                                  static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height), 0x180001u}) {
+        for (int shift = 0; shift < 32; shift += 8) bmp.push_back(static_cast<std::uint8_t>(v >> shift));
+    }
+    bmp.resize(54, 0);
+    for (std::int32_t y = height - 1; y >= 0; --y) {  // bottom-up
+        for (std::int32_t x = 0; x < width; ++x) {
+            const colour& c = squares[static_cast<std::size_t>(y / 16 * across + x / 16)];
+            bmp.insert(bmp.end(), {static_cast<std::uint8_t>(c[2]), static_cast<std::uint8_t>(c[1]),
+                                   static_cast<std::uint8_t>(c[0])});
+        }
+        bmp.resize(bmp.size() + row - static_cast<std::size_t>(width) * 3, 0);
+    }
+    pixels.clear();
+    for (std::int32_t y = 0; y < height; ++y) {
+        for (std::int32_t x = 0; x < width; ++x)
+            pixels.push_back(squares[static_cast<std::size_t>(y / 16 * across + x / 16)]);
+    }
+    return bmp;
+}
+
+// The colours an 8-bit BMP as torv writes it shows, top row first.
+std::vector<colour> shown_colours(const bytes& bmp) {
+    const auto at32 = [&](std::size_t at) {
+        return static_cast<std::uint32_t>(bmp[at] | bmp[at + 1] << 8 | bmp[at + 2] << 16 | bmp[at + 3] << 24);
+    };
+    const std::uint32_t width = at32(18), height = at32(22), data = at32(10), row = (width + 3) / 4 * 4;
+    std::vector<colour> colours;
+    for (std::uint32_t y = height; y-- > 0;) {
+        for (std::uint32_t x = 0; x < width; ++x) {
+            const std::size_t entry = 54 + 4 * std::size_t{bmp[data + y * row + x]};
+            colours.push_back({bmp[entry + 2], bmp[entry + 1], bmp[entry]});
+        }
+    }
+    return colours;
+}
+
+// Palettes out: each distinct palette once in three formats that agree,
+// a list of which images use which, status quiet about them; and a picture
+// painted only in the exported colours packs back exactly, with no
+// --nearest and no --fit.
+TEST(ProjectPalettes, EveryPaletteOnceInThreeFormatsAndWhatIsPaintedWithItPacksBack) {
+    game_scene scene;
+    const scratch_dir& dir = scene.dir;
+    ASSERT_EQ(scene.project({"unpack", "game", "proj", "--palettes", "-q"}).status, 0);
+    EXPECT_EQ(text_of(dir.read("proj/data/four/four-palettes.txt"))
+                  .substr(text_of(dir.read("proj/data/four/four-palettes.txt")).find("\nfour-palette:") + 1),
+              "four-palette: four0.png four1.png four2.png four3.png\n")
+        << "four images sharing one palette share one set of files";
+    const std::vector<colour> colours = colours_of_gpl(text_of(dir.read("proj/data/four/four-palette.gpl")));
+    ASSERT_EQ(colours.size(), 256u);
+    const bytes act = dir.read("proj/data/four/four-palette.act");
+    ASSERT_EQ(act.size(), 772u);
+    EXPECT_EQ(act[768] << 8 | act[769], 256) << "the count";
+    std::string jasc = "JASC-PAL\r\n0100\r\n256\r\n";
+    for (std::size_t k = 0; k < 256; ++k) {
+        EXPECT_EQ((colour{act[3 * k], act[3 * k + 1], act[3 * k + 2]}), colours[k]) << k;
+        jasc += std::to_string(colours[k][0]) + " " + std::to_string(colours[k][1]) + " " +
+                std::to_string(colours[k][2]) + "\r\n";
+    }
+    EXPECT_EQ(text_of(dir.read("proj/data/four/four-palette.pal")), jasc);
+    EXPECT_EQ(scene.project({"status", "proj"}).output, "no changes: 3 sources, 19 images as they were unpacked\n");
+
+    // Frames: as many sets as distinct palettes, every frame listed once.
+    const std::string frames = text_of(dir.read("proj/sub/intro/intro-palettes.txt"));
+    for (int k = 0; k < 12; ++k) {
+        char name[16];
+        std::snprintf(name, sizeof name, " intro%03d.png", k);
+        EXPECT_TRUE(has(frames, name)) << name;
+    }
+
+    // Painted with the palette's colours, saved as a 24-bit BMP.
+    std::vector<colour> pixels;
+    dir.write("proj/data/four/four2.bmp", painted_bmp(320, 224, colours, pixels));
+    fs::remove(dir.path() / "proj/data/four/four2.png");
+    const run_result built = scene.project({"build", "proj", "game", "out"});
+    ASSERT_EQ(built.status, 0) << built.errors;
+    EXPECT_FALSE(has(built.output, "nearest")) << built.output;
+    std::map<std::string, bytes> images = torv_images(dir.read("out/data/four.bin"));
+    EXPECT_TRUE(shown_colours(images["s2.bmp"]) == pixels) << "every pixel the colour painted";
 }
 
 }  // namespace

@@ -37,12 +37,20 @@ namespace libtorv {
 struct unpack_settings {
     image_format images = image_format::png;  // indexed PNGs with their full palette, or BMPs as torv writes them
     bool gif = false;                         // a frame sequence's frames also as <stem>.gif, 12 frames a second
-    unsigned jobs = 1;                        // threads; the files are the same for every number
+    // Each distinct palette the images use, once, as <stem>-palette<N> .gpl,
+    // .pal and .act (libtorv/palette_files.h; no number if there is one),
+    // and <stem>-palettes.txt saying which images use which.
+    bool palettes = false;
+    unsigned jobs = 1;  // threads; the files are the same for every number
     // The file's SHA-256 (64 lower-case hex digits) where the caller has it
     // already (a page has the browser's, far quicker than WebAssembly's), or
     // empty; bad_argument for anything else.
     std::string file_sha256;
 };
+
+// True for the files unpack_settings::palettes writes beside the images of
+// the source whose images are named `prefix`NNN ("intro" for intro.bin).
+bool is_palette_file(std::string_view prefix, std::string_view name);
 
 // A file of the project, within its source's folder.
 struct project_file {

@@ -12,6 +12,7 @@
 #include "io/digest.h"
 #include "io/words.h"
 #include "libtorv/pack.h"
+#include "libtorv/palette_files.h"
 #include "libtorv/unpack.h"
 #include "pack/fit_palette.h"
 #include "pack/game_colours.h"
@@ -41,6 +42,52 @@ struct waiting_image {
     failure why;
     bool made = false;
 };
+
+// The distinct palettes of a source's images, in the order first used,
+// with the files of the images that use each.
+struct palette_uses {
+    std::vector<std::array<std::uint16_t, 256>> palettes;
+    std::vector<std::vector<std::string>> files;
+
+    void add(std::span<const std::uint16_t, 256> palette, std::string file) {
+        std::size_t k = 0;
+        while (k < palettes.size() && !std::equal(palette.begin(), palette.end(), palettes[k].begin())) ++k;
+        if (k == palettes.size()) {
+            palettes.emplace_back();
+            std::copy(palette.begin(), palette.end(), palettes.back().begin());
+            files.emplace_back();
+        }
+        files[k].push_back(std::move(file));
+    }
+};
+
+constexpr std::string_view palette_infix = "-palette";
+constexpr std::string_view palette_list_ending = "-palettes.txt";
+
+std::string palette_stem(std::string_view prefix, std::size_t k, std::size_t count) {
+    return std::string(prefix) + std::string(palette_infix) + (count == 1 ? std::string() : std::to_string(k + 1));
+}
+
+// The palette files and the list of who uses which, each handed to `put`.
+result<> put_palettes(const palette_uses& uses, std::string_view prefix, std::string_view path,
+                      const std::function<result<>(const project_file&)>& put) {
+    std::string list = "# The palettes of " + std::string(path) +
+                       "'s images, each as .gpl (GIMP), .pal (JASC: Paint Shop Pro, GraphicsGale, Aseprite) and "
+                       ".act (Adobe),\n# and the images that use each.\n";
+    for (std::size_t k = 0; k < uses.palettes.size(); ++k) {
+        const std::string stem = palette_stem(prefix, k, uses.palettes.size());
+        for (const palette_format format : palette_formats) {
+            const project_file made{stem + std::string(palette_extension(format)),
+                                    palette_file(uses.palettes[k], format, stem)};
+            if (result<> given = put(made); !given)
+                return given;
+        }
+        list += stem + ":";
+        for (const std::string& file : uses.files[k]) list += " " + file;
+        list += "\n";
+    }
+    return put({std::string(prefix) + std::string(palette_list_ending), bytes(list.begin(), list.end())});
+}
 
 image_view view_of(const waiting_image& image) {
     return {image.name, image.width, image.height, image.indices, image.palette, {}};
@@ -158,7 +205,10 @@ result<project_source> images_of_source(std::string_view path, std::span<const s
         batch.clear();
         return handed.ok();
     };
+    palette_uses palettes;
     const result<unpack_result> unpacked = unpack_bytes(file, prefix, [&](const image_view& image) {
+        if (settings.palettes)
+            palettes.add(image.palette, file_name_of(image.name, settings.images));
         waiting_image& kept = batch.emplace_back();
         kept.name = image.name;
         kept.width = image.width;
@@ -181,6 +231,10 @@ result<project_source> images_of_source(std::string_view path, std::span<const s
         return handed.error();
     }
     source.layout = unpacked->layout;
+    if (settings.palettes) {
+        if (result<> given = put_palettes(palettes, prefix, path, put); !given)
+            return given.error();
+    }
     if (settings.gif && source.layout == "frame_sequence") {
         result<bytes> animation = gif_bytes(file);
         if (!animation) {
@@ -555,6 +609,21 @@ source_build build_source(const source_build_input& in) {
     }
     done.built = std::move(built);
     return done;
+}
+
+bool is_palette_file(std::string_view prefix, std::string_view name) {
+    if (name == std::string(prefix) + std::string(palette_list_ending))
+        return true;
+    const std::string start = std::string(prefix) + std::string(palette_infix);
+    if (!name.starts_with(start))
+        return false;
+    std::string_view rest = name.substr(start.size());
+    while (!rest.empty() && rest.front() >= '0' && rest.front() <= '9') rest.remove_prefix(1);
+    for (const palette_format format : palette_formats) {
+        if (rest == palette_extension(format))
+            return true;
+    }
+    return false;
 }
 
 result<project_source> unpack_to_project(std::string_view path, std::span<const std::uint8_t> file,

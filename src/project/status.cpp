@@ -233,8 +233,8 @@ source_status status_of_source(const project_manifest& manifest, const project_s
     std::vector<std::string> stems;
     for (const project_image& image : source.images) stems.emplace_back(image_stem(image.file));
     for (const auto& [name, entry] : listed.entries) {
-        if (known.contains(name) || entry.type == folder_entry::kind::folder) {
-            continue;
+        if (known.contains(name) || entry.type == folder_entry::kind::folder || is_palette_file(prefix, name)) {
+            continue;  // the project's own, or a palette it wrote
         }
         const std::optional<std::size_t> number = frames ? frame_number(prefix, name) : std::nullopt;
         const std::string_view stem = image_stem(name);

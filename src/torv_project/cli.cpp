@@ -42,6 +42,9 @@ int run_command(int argc, char** argv) {
     unpacking->add_option("PROJECT_DIR", project_dir, "a new or empty folder for the project")->required();
     unpacking->add_flag("--bmp", unpack.bmp, "the images as BMP files (default: indexed PNG)");
     unpacking->add_flag("--gif", unpack.gif, "each frame sequence also as <stem>.gif, 12 frames a second");
+    unpacking->add_flag("--palettes", unpack.palettes,
+                        "each palette the images use, once, as .gpl (GIMP), .pal (JASC) and .act (Adobe) beside "
+                        "them, and <stem>-palettes.txt saying which images use which");
     add_jobs(unpacking, unpack.jobs, "making the images");
     add_quiet(unpacking, unpack.quiet);
 

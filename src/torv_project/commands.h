@@ -17,6 +17,7 @@ struct unpack_command {
     fs::path project;
     bool bmp = false;
     bool gif = false;
+    bool palettes = false;
     unsigned jobs = 0;
     bool quiet = false;
 };

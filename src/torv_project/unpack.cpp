@@ -112,6 +112,7 @@ int unpack_game(const unpack_command& cmd) {
     unpack_settings settings;
     settings.images = manifest.images;
     settings.gif = cmd.gif;
+    settings.palettes = cmd.palettes;
     settings.jobs = jobs_for(cmd.jobs);
     file_set set;  // refuses what is there: the project is new
     for (const std::string& name : found->sources) {

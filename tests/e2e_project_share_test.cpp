@@ -1,18 +1,25 @@
-// The modder's loop end to end: a mod shared as one zip whose patches say
+// The modder's loop end to end: palettes out that paint programs load and
+// that pack back; watch rebuilding on every save, never a half-written one;
+// a mod shared as one zip whose patches say
 // what it is and apply here and in a decoder written from the format's
 // description; a zip that would write outside its folder, twice to one
 // file, or unpack to too much, refused by name with nothing written.
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "bps_by_hand.h"
 #include "harness.h"
 #include "libtorv/patch.h"
 #include "libtorv/zip.h"
+#include "png_file.h"
 #include "project_scene.h"
 #include "samples.h"
 
@@ -253,6 +260,75 @@ TEST(ProjectPalettes, EveryPaletteOnceInThreeFormatsAndWhatIsPaintedWithItPacksB
     EXPECT_FALSE(has(built.output, "nearest")) << built.output;
     std::map<std::string, bytes> images = torv_images(dir.read("out/data/four.bin"));
     EXPECT_TRUE(shown_colours(images["s2.bmp"]) == pixels) << "every pixel the colour painted";
+}
+
+// Waits up to 30 s for `ready`.
+bool wait_for(const std::function<bool()>& ready) {
+    for (int k = 0; k < 300; ++k) {
+        if (ready())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+// watch: a save rebuilds its source; a file written in two halves a moment
+// apart is taken whole, never half; two saves together make one build; a
+// source edited back to what it was has its file taken out of OUT_DIR; and
+// Ctrl-C ends it with nothing half-written left.
+TEST(ProjectWatch, EverySaveRebuildsWhatChangedAndCtrlCLeavesNothingBehind) {
+    game_scene scene;
+    const scratch_dir& dir = scene.dir;
+    ASSERT_TRUE(scene.unpack());
+    const std::optional<bytes> four = edited_png(scene.four, "s2.bmp");
+    const std::optional<bytes> four_again = edited_png(scene.four, "s3.bmp");
+    const std::optional<bytes> panels = edited_png(scene.panels, "s1.bmp");
+    const std::optional<bytes> frame = edited_png(scene.intro, "s005.bmp");
+    if (!four || !four_again || !panels || !frame)
+        GTEST_SKIP() << "no PNG writer in this test build";
+    const bytes four2 = dir.read("proj/data/four/four2.png"), four3 = dir.read("proj/data/four/four3.png");
+    const auto exists = [&](const std::string& name) { return [&dir, name] { return dir.exists(name); }; };
+    bool all_seen = true;
+    run_options options;
+    options.project = true;
+    options.while_running = [&](int pid) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        dir.write("proj/data/four/four2.png", *four);
+        all_seen &= wait_for(exists("out/data/four.bin"));
+        // A frame written in two halves, 300 ms apart, as a slow save does.
+        {
+            std::ofstream half(dir.path() / "proj/sub/intro/intro005.png", std::ios::binary | std::ios::trunc);
+            half.write(reinterpret_cast<const char*>(frame->data()), static_cast<std::streamsize>(frame->size() / 2));
+            half.flush();
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            half.write(reinterpret_cast<const char*>(frame->data() + frame->size() / 2),
+                       static_cast<std::streamsize>(frame->size() - frame->size() / 2));
+        }
+        all_seen &= wait_for(exists("out/sub/intro.bin"));
+        // Two saves together, then the four images back as they were.
+        dir.write("proj/data/four/four3.png", *four_again);
+        dir.write("proj/data/panels/panels1.png", *panels);
+        all_seen &= wait_for(exists("out/data/panels.bin"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        dir.write("proj/data/four/four2.png", four2);
+        dir.write("proj/data/four/four3.png", four3);
+        all_seen &= wait_for([&] { return !dir.exists("out/data/four.bin"); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        kill(pid, under_wine() ? SIGKILL : SIGINT);
+    };
+    const run_result watched = dir.run({"watch", "proj", "game", "out"}, options);
+    EXPECT_TRUE(all_seen) << watched.output << watched.errors;
+    EXPECT_EQ(watched.errors, "") << "no build read a file half-written";
+    if (!under_wine()) {
+        EXPECT_EQ(watched.status, 128 + SIGINT);
+    }
+    EXPECT_TRUE(has(watched.output, "data/four.bin: 1 image changed (four2.png); block: ")) << watched.output;
+    EXPECT_TRUE(has(watched.output, "sub/intro.bin: 1 image changed (intro005.png); records: ")) << watched.output;
+    EXPECT_TRUE(has(watched.output, "data/four.bin: 2 images changed (four2.png, four3.png); block: "));
+    EXPECT_TRUE(has(watched.output, "; data/panels.bin: 1 image changed (panels1.png)")) << "one build for both";
+    EXPECT_TRUE(torv_images(dir.read("out/sub/intro.bin")).at("s005.bmp") ==
+                scribbled(torv_images(scene.intro).at("s005.bmp")));
+    for (const std::string& name : dir.files()) EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
 }
 
 }  // namespace

@@ -94,7 +94,7 @@ result<std::string> stage_bundle(const build_command& cmd, std::vector<bundled_p
 
 }  // namespace
 
-int build_game(const build_command& cmd) {
+int build_into(const build_command& cmd, build_result& built, std::vector<fs::path>* placed) {
     const result<project_manifest> manifest = open_project(cmd.project);
     if (!manifest)
         return fail_with(manifest.error().words);
@@ -119,16 +119,19 @@ int build_game(const build_command& cmd) {
     file_set set;
     set.existing = cmd.force ? existing_entry::replace : existing_entry::refuse;
     std::vector<bundled_patch> bundled;
-    build_result built = build_project(*manifest, status, project_on_disk(cmd.project), game_on_disk(cmd.game),
-                                       settings, [&](build_output&& made) -> result<> {
-                                           if (!made.patch)
-                                               return stage(set, {cmd.out, made.path}, made.contents, true);
-                                           if (cmd.patch_file)
-                                               bundled.push_back({target_of_patch(made.path), made.contents});
-                                           if (cmd.patches)
-                                               return stage(set, {*cmd.patches, made.path}, made.contents, true);
-                                           return {};
-                                       });
+    built = build_project(*manifest, status, project_on_disk(cmd.project), game_on_disk(cmd.game), settings,
+                          [&](build_output&& made) -> result<> {
+                              const fs::path& folder = made.patch ? cmd.patches.value_or(cmd.out) : cmd.out;
+                              if (result<fs::path> at = below(folder, made.path); placed && at)
+                                  placed->push_back(*at);
+                              if (!made.patch)
+                                  return stage(set, {cmd.out, made.path}, made.contents, true);
+                              if (cmd.patch_file)
+                                  bundled.push_back({target_of_patch(made.path), made.contents});
+                              if (cmd.patches)
+                                  return stage(set, {*cmd.patches, made.path}, made.contents, true);
+                              return {};
+                          });
     if (built.failures.empty() && cmd.patch_file) {
         if (result<std::string> line = stage_bundle(cmd, bundled, set); line) {
             built.report.push_back(*line);
@@ -139,8 +142,13 @@ int build_game(const build_command& cmd) {
     if (!built.failures.empty()) {
         return fail_with(built.failures, "nothing was written");
     }
-    if (const int placed = place_all(set); placed != exit_success) {
-        return placed;
+    return place_all(set);
+}
+
+int build_game(const build_command& cmd) {
+    build_result built;
+    if (const int status = build_into(cmd, built); status != exit_success) {
+        return status;
     }
     if (!cmd.quiet) {
         for (const std::string& line : built.report) print_line(line);

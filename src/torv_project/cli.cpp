@@ -89,6 +89,19 @@ int run_command(int argc, char** argv) {
     applying->add_flag("-f,--force", apply.force, "replace files in OUT_DIR");
     add_quiet(applying, apply.quiet);
 
+    watch_command watch;
+    std::string watch_project_dir, watch_game, watch_out, watch_patches;
+    CLI::App* watching = app.add_subcommand(
+        "watch", "builds PROJECT_DIR into OUT_DIR as build -f does, again after every change, until Ctrl-C");
+    watching->add_option("PROJECT_DIR", watch_project_dir, "the project")->required();
+    watching->add_option("GAME_DIR", watch_game, "the game's folder, with the files the project was made from")
+        ->required();
+    watching->add_option("OUT_DIR", watch_out, "where the rebuilt files go (replaced at each build)")->required();
+    watching->add_option("--patch", watch_patches, "also a BPS patch of each rebuilt file, as PATCH_DIR/<path>.bps");
+    watching->add_flag("--nearest", watch.build.nearest, "colours the palette lacks go to the nearest entry");
+    watching->add_flag("--fit", watch.build.fit, "any picture made the best the game can show (as build --fit)");
+    add_jobs(watching, watch.build.jobs, "compressing");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& asked) {
@@ -128,6 +141,16 @@ int run_command(int argc, char** argv) {
             return exit_usage;
         }
         return build_game(build);
+    }
+    if (watching->parsed()) {
+        watch.build.project = watch_project_dir;
+        watch.build.game = watch_game;
+        watch.build.out = watch_out;
+        if (!watch_patches.empty())
+            watch.build.patches = fs::path(watch_patches);
+        watch.build.force = true;  // each build replaces the last
+        watch.build.quiet = true;
+        return watch_project(watch);
     }
     apply.patches = apply_patches_dir;
     apply.game = apply_game;

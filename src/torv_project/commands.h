@@ -4,9 +4,11 @@
 
 #include <filesystem>
 #include <optional>
+#include <vector>
 
 #include "libtorv/manifest.h"
 #include "libtorv/patch.h"
+#include "libtorv/project.h"
 
 namespace torv::project_cli {
 
@@ -51,10 +53,21 @@ struct apply_command {
     bool quiet = false;
 };
 
+struct watch_command {
+    build_command build;  // what each build is given; its files replaced
+    unsigned poll_ms = 200;
+    unsigned settle_ms = 500;  // how long a changed file must be still before it is taken
+};
+
 // Each gives the exit status.
 int unpack_game(const unpack_command& cmd);
 int show_status(const status_command& cmd);
 int build_game(const build_command& cmd);
+int watch_project(const watch_command& cmd);
+
+// A build as build_game makes it, its failures said, its report left in
+// `built` and the files it put in place in `placed` (if given): the status.
+int build_into(const build_command& cmd, libtorv::build_result& built, std::vector<fs::path>* placed = nullptr);
 int apply_patches(const apply_command& cmd);
 
 // The manifest of the project in `folder`.

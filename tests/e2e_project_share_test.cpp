@@ -314,17 +314,18 @@ TEST(ProjectWatch, EverySaveRebuildsWhatChangedAndCtrlCLeavesNothingBehind) {
         dir.write("proj/data/four/four3.png", four3);
         all_seen &= wait_for([&] { return !dir.exists("out/data/four.bin"); });
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        kill(pid, under_wine() ? SIGKILL : SIGINT);
+        kill(pid, SIGINT);  // Ctrl-C (Wine passes it on to the Windows program as one)
     };
     const run_result watched = dir.run({"watch", "proj", "game", "out"}, options);
     EXPECT_TRUE(all_seen) << watched.output << watched.errors;
-    EXPECT_EQ(watched.errors, "") << "no build read a file half-written";
+    EXPECT_FALSE(has(watched.errors, "torv-project:")) << "no build read a file half-written: " << watched.errors;
     if (!under_wine()) {
         EXPECT_EQ(watched.status, 128 + SIGINT);
     }
     EXPECT_TRUE(has(watched.output, "data/four.bin: 1 image changed (four2.png); block: ")) << watched.output;
     EXPECT_TRUE(has(watched.output, "sub/intro.bin: 1 image changed (intro005.png); records: ")) << watched.output;
-    EXPECT_TRUE(has(watched.output, "data/four.bin: 2 images changed (four2.png, four3.png); block: "));
+    EXPECT_TRUE(has(watched.output, "data/four.bin: 2 images changed (four2.png, four3.png); block: "))
+        << watched.output;
     EXPECT_TRUE(has(watched.output, "; data/panels.bin: 1 image changed (panels1.png)")) << "one build for both";
     EXPECT_TRUE(torv_images(dir.read("out/sub/intro.bin")).at("s005.bmp") ==
                 scribbled(torv_images(scene.intro).at("s005.bmp")));

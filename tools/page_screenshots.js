@@ -1,7 +1,9 @@
 // Screenshots of the page for docs/: the four-image sample and the frame
-// sequence open, at 1366 and 400 pixels wide, and at 1366 in dark mode.
+// sequence open, at 1366 and 400 pixels wide, and at 1366 in dark mode; and
+// a mod's zip applied to the samples' folder.
 //   usage: node tools/page_screenshots.js build-web/torv.html build docs page
-//   (writes docs/page-1366.png, docs/page-400.png, docs/page-dark.png)
+//   (writes docs/page-1366.png, docs/page-400.png, docs/page-dark.png,
+//   docs/page-bundle.png)
 'use strict';
 const fs = require('fs');
 const os = require('os');
@@ -12,6 +14,34 @@ const { launch } = require('../tests/web/browser');
 const [pageFile, linuxBuild, out, prefix = 'page'] = process.argv.slice(2);
 const samples = fs.mkdtempSync(path.join(os.tmpdir(), 'torv-shots-'));
 execFileSync(path.join(path.resolve(linuxBuild), 'make_samples'), [samples]);
+
+// A mod made with torv-project (one panel of four.bin repainted, built
+// with --patch-file) applied in the page to the samples' folder.
+async function bundleShot() {
+    const tool = path.join(path.resolve(linuxBuild), 'torv-project');
+    const game = path.join(samples, 'game');
+    fs.mkdirSync(game);
+    for (const source of ['four.bin', 'intro.bin']) fs.copyFileSync(path.join(samples, source), path.join(game, source));
+    const project = path.join(samples, 'project');
+    execFileSync(tool, ['unpack', game, project, '-q']);
+    const image = path.join(project, 'four', 'four2.png');
+    execFileSync('convert', [image, '-region', '120x60+100+80', '-negate', image]);
+    const bundle = path.join(samples, 'brighter-four.zip');
+    execFileSync(tool, ['build', project, game, path.join(samples, 'out'), '--nearest', '--patch-file', bundle,
+        '--title', 'Brighter four', '--author', 'A modder', '-q']);
+    const { browser, page } = await launch(pageFile, { viewport: { width: 1366, height: 700 } });
+    await page.locator('#patching summary').click();
+    await page.setInputFiles('#patch-in', bundle);
+    await page.setInputFiles('#patch-game', game);
+    const download = page.waitForEvent('download');
+    await page.click('#apply-patch');
+    await download;
+    await page.waitForTimeout(300);
+    const file = path.join(out, `${prefix}-bundle.png`);
+    await page.screenshot({ path: file });
+    console.log(file);
+    await browser.close();
+}
 
 (async () => {
     const shots = [['1366', 1366, 'light'], ['400', 400, 'light'], ['dark', 1366, 'dark']];
@@ -26,6 +56,7 @@ execFileSync(path.join(path.resolve(linuxBuild), 'make_samples'), [samples]);
         console.log(file);
         await browser.close();
     }
+    await bundleShot();
     fs.rmSync(samples, { recursive: true });
 })().catch((error) => {
     console.error(error);

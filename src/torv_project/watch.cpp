@@ -129,10 +129,13 @@ int watch_project(const watch_command& cmd) {
             changed_at = clock::now();
         } else if (now != built && clock::now() - changed_at >= settle) {
             build_now(cmd, written);
-            built = look_at(cmd.build.project);
-            if (*built != now)
-                changed_at = clock::now();  // changed while building: once more when still
-            seen = *built;
+            // What the build read is what was still before it: a change
+            // made while it ran is built next, once still.
+            built = now;
+            if (const project_look after = look_at(cmd.build.project); after != now) {
+                seen = after;
+                changed_at = clock::now();
+            }
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(cmd.poll_ms));
     }

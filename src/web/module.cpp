@@ -13,6 +13,7 @@
 #include <emscripten/val.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -22,6 +23,8 @@
 #include <vector>
 
 #include "libtorv/pack.h"
+#include "libtorv/palette_files.h"
+#include "libtorv/patch.h"
 #include "libtorv/project.h"
 #include "libtorv/unpack.h"
 #include "libtorv/zip.h"
@@ -771,6 +774,103 @@ val patched(const val& patch, const val& source) {
     return array_of(value_of(libtorv::apply_patch(bytes_of(patch, "the patch"), bytes_of(source, "the game's file"))));
 }
 
+// A palette the page shows (256 colours, 3 bytes each, at levels x 8) as a
+// paint program's file: format "gpl", "pal" or "act".
+val palette_file_of(const val& colours, const std::string& format, const std::string& name) {
+    const bytes given = bytes_of(colours, "the palette");
+    if (given.size() != 3 * 256) {
+        refuse("a palette is 256 colours of 3 bytes");
+    }
+    std::array<std::uint16_t, 256> palette{};
+    for (std::size_t k = 0; k < palette.size(); ++k) {
+        palette[k] = static_cast<std::uint16_t>(given[3 * k] >> 3 | (given[3 * k + 1] >> 3) << 5 |
+                                                (given[3 * k + 2] >> 3) << 10);
+    }
+    for (const libtorv::palette_format kind : libtorv::palette_formats) {
+        if (libtorv::palette_extension(kind).substr(1) == format)
+            return array_of(libtorv::palette_file(palette, kind, name));
+    }
+    refuse("a palette file is gpl, pal or act, not " + format);
+}
+
+// The patches of a zip (a mod's bundle, or any zip of .bps): {names,
+// targets, refused}, nothing unpacked.
+val patches_of_bundle(const val& archive) {
+    const libtorv::zip_patches found = value_of(libtorv::patches_of_zip(bytes_of(archive, "the zip")));
+    val out = val::object();
+    out.set("names", texts_of(found.names));
+    std::vector<std::string> targets;
+    for (const std::string& name : found.names) targets.push_back(libtorv::target_of_patch(name));
+    out.set("targets", texts_of(targets));
+    out.set("refused", texts_of(found.refused));
+    return out;
+}
+
+// Every patch of a zip applied to its game file ([{path, bytes}], found by
+// its path, in any case): every game file checked against its patch's
+// CRC32 before any is applied, then the files made as one zip laid out as
+// the game folder: {bytes, report}. A patch refused, or whose file is
+// missing or of another version, is a failure naming both, one line each.
+val apply_bundle(const val& archive_given, const val& files_given) {
+    const bytes archive = bytes_of(archive_given, "the zip");
+    const libtorv::zip_patches found = value_of(libtorv::patches_of_zip(archive));
+    std::map<std::string, bytes> files;  // by path in lower case
+    const auto count = files_given["length"].as<unsigned>();
+    for (unsigned k = 0; k < count; ++k) {
+        std::string path = text_of(files_given[k]["path"], "a game file's path");
+        for (char& c : path) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        files[path] = bytes_of(files_given[k]["bytes"], "a game file");
+    }
+    std::vector<std::string> problems = found.refused;
+    if (found.names.empty() && problems.empty())
+        problems.push_back("the zip holds no .bps patch");
+    std::vector<const bytes*> sources;
+    std::vector<libtorv::patch_match> matches;
+    for (const std::string& name : found.names) {
+        const std::string target = libtorv::target_of_patch(name);
+        std::string key = target;
+        for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const auto file = files.find(key);
+        const bytes patch = value_of(libtorv::patch_of_zip(archive, name));
+        const libtorv::patch_facts facts = value_of(libtorv::facts_of_patch(patch));
+        if (file == files.end()) {
+            problems.push_back(name + ": its game file " + target + " is not in the game folder given");
+            continue;
+        }
+        const libtorv::patch_match match = libtorv::match_of_patch(facts, file->second);
+        if (match == libtorv::patch_match::other) {
+            problems.push_back(name + ": " + target + " is another version of the file (" +
+                               std::to_string(file->second.size()) + " bytes; the patch wants " +
+                               std::to_string(facts.source_size) + " bytes and its CRC32)");
+        }
+        sources.push_back(&file->second);
+        matches.push_back(match);
+    }
+    if (!problems.empty()) {
+        failure why;
+        why.code = code::wrong_source;
+        for (const std::string& line : problems) why.words += (why.words.empty() ? "" : "\n") + line;
+        throw_failure(why);
+    }
+    libtorv::zip_archive zip;
+    std::vector<std::string> report;
+    for (std::size_t k = 0; k < found.names.size(); ++k) {
+        const std::string target = libtorv::target_of_patch(found.names[k]);
+        if (matches[k] == libtorv::patch_match::target) {
+            report.push_back(target + ": already patched (it is what " + found.names[k] + " makes), kept as it is");
+            check(libtorv::add_to_zip(zip, target, *sources[k]));
+            continue;
+        }
+        const bytes patch = value_of(libtorv::patch_of_zip(archive, found.names[k]));
+        check(libtorv::add_to_zip(zip, target, value_of(libtorv::apply_patch(patch, *sources[k]))));
+        report.push_back(target + ": patched");
+    }
+    val out = val::object();
+    out.set("bytes", array_of(libtorv::finish_zip(zip)));
+    out.set("report", texts_of(report));
+    return out;
+}
+
 // The largest file in a zip the page takes, as the page says it (its one
 // limit for the files it reads).
 std::uint64_t most_bytes_of(const val& most) {
@@ -959,6 +1059,15 @@ EMSCRIPTEN_BINDINGS(torv) {
     emscripten::function(
         "applyPatch",
         +[](const val& patch, const val& source) { return guarded([&] { return patched(patch, source); }); });
+    emscripten::function(
+        "paletteFile", +[](const val& colours, const std::string& format, const std::string& name) {
+            return guarded([&] { return palette_file_of(colours, format, name); });
+        });
+    emscripten::function(
+        "bundlePatches", +[](const val& archive) { return guarded([&] { return patches_of_bundle(archive); }); });
+    emscripten::function(
+        "applyBundle",
+        +[](const val& archive, const val& files) { return guarded([&] { return apply_bundle(archive, files); }); });
     emscripten::function(
         "zipFiles",
         +[](const val& archive, const val& most) { return guarded([&] { return files_of_zip(archive, most); }); });

@@ -38,6 +38,12 @@ window.torv = {
         originals.map((file) => ({ path: String(file.path), bytes: toBytes(file.bytes).slice() })), options || {}),
     // The file a BPS patch makes of the game's file.
     applyPatch: (patch, source) => session.applyPatch(toBytes(patch).slice(), toBytes(source).slice()),
+    // A mod's zip of patches applied to the game's files ([{path, bytes}]),
+    // every CRC32 checked first: {bytes (a zip of the patched files), report}.
+    applyBundle: (bundle, files) => session.applyBundle(toBytes(bundle).slice(),
+        files.map((file) => ({ path: String(file.path), bytes: toBytes(file.bytes).slice() }))),
+    // A palette shown (256 colours, 3 bytes each) as 'gpl', 'pal' or 'act'.
+    paletteFile: (colours, format, name = 'palette') => session.paletteFile(toBytes(colours), String(format), String(name)),
     // Ends whatever long work is under way.
     cancel() {
         client.restart('cancelled');
@@ -282,6 +288,31 @@ async function take(files, into, onImage) {
     views.message(into ? took + ' (press Pack to put it back)' : took, 'note', into ? into.name : '');
 }
 
+// A mod's zip of patches applied to the game folder's files: only the files
+// its patches are for are read, each checked against its patch's CRC32
+// before any is applied; the patched files download as one zip laid out as
+// the game folder.
+async function applyBundleInPage(bundle, gameFiles) {
+    if (gameFiles.length === 0) throw new Error('choose the game\'s folder the patches are for');
+    const bytes = new Uint8Array(await bundle.arrayBuffer());
+    const { targets } = await session.bundlePatches(bytes);
+    const pathOf = (file) => (file.webkitRelativePath || file.name).split('/').slice(1).join('/') || file.name;
+    const wanted = new Set(targets.map((target) => target.toLowerCase()));
+    const files = await Promise.all(gameFiles.filter((file) => wanted.has(pathOf(file).toLowerCase()))
+        .map(async (file) => ({ path: pathOf(file), bytes: new Uint8Array(await file.arrayBuffer()) })));
+    let applied;
+    try {
+        applied = await session.applyBundle(bytes, files);
+    } catch (error) {
+        for (const line of error.message.split('\n').reverse()) views.message(line, 'error', bundle.name);
+        return;
+    }
+    for (const line of applied.report) views.message(line, 'note', bundle.name);
+    const name = bundle.name.replace(/\.zip$/i, '') + '-patched.zip';
+    views.save(name, applied.bytes, 'application/zip');
+    views.message(`the patched files downloaded as ${name}: copy them over the game's files of the same paths (keep the originals elsewhere)`, 'done', bundle.name);
+}
+
 function setUp() {
     client.showJobsWith(views.progress);
     client.start();
@@ -319,6 +350,10 @@ function setUp() {
     document.getElementById('pack').addEventListener('click', views.guarded(packInPage));
     document.getElementById('apply-patch').addEventListener('click', views.guarded(async () => {
         const patch = document.getElementById('patch-in').files[0];
+        if (patch && isZip(patch)) {
+            await applyBundleInPage(patch, [...document.getElementById('patch-game').files]);
+            return;
+        }
         const source = document.getElementById('patch-source').files[0];
         if (!patch || !source) throw new Error('choose the patch and the game\'s file it is for');
         const made = await session.applyPatch(new Uint8Array(await patch.arrayBuffer()), new Uint8Array(await source.arrayBuffer()));

@@ -34,6 +34,22 @@ const palettes = (() => {
         return grid;
     }
 
+    // "Palette: .gpl .pal .act": the palette shown, as the files GIMP, JASC
+    // programs (Paint Shop Pro, GraphicsGale, Aseprite) and Adobe's load,
+    // named after the image (`stem`-palette.gpl), colours as torv writes them.
+    function paletteDownloads(stemNow, currentPalette, label) {
+        const buttons = ['gpl', 'pal', 'act'].map((format) => views.element('button', {
+            type: 'button', text: '.' + format, 'aria-label': `Download the palette of ${label} as .${format}`,
+            onclick: views.guarded(async () => {
+                const palette = currentPalette();
+                if (!palette) throw new Error('the palette is not shown yet');
+                const name = `${stemNow()}-palette`;
+                views.save(`${name}.${format}`, await session.paletteFile(palette, format, name), 'application/octet-stream');
+            }, label),
+        }));
+        return views.element('div', { class: 'palette-files' }, views.element('span', { text: 'Palette:' }), ...buttons);
+    }
+
     function markEntry(grid, index) {
         const before = grid.querySelector('.marked');
         if (before) before.classList.remove('marked');
@@ -88,9 +104,10 @@ const palettes = (() => {
             area.append(views.element('figure', { class: 'image', 'data-name': image.name },
                 views.element('div', { class: 'view' }, canvas,
                     views.element('figcaption', {}, views.element('span', { class: 'name', text: `${image.name} · ${image.width}×${image.height}` }), ...buttons)),
-                views.element('div', { class: 'side' }, info, grid)));
+                views.element('div', { class: 'side' }, info, grid,
+                    paletteDownloads(() => image.name.replace(/\.[^.]*$/, ''), () => pixels && pixels.palette, image.name))));
         });
     }
 
-    return { paletteGrid, showPalette, followPointer, showStill };
+    return { paletteGrid, paletteDownloads, showPalette, followPointer, showStill };
 })();

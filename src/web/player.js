@@ -133,7 +133,9 @@ const player = (() => {
 
         const shell = views.element('div', { class: 'player', role: 'group', 'aria-label': `player of ${held.name}: space plays or pauses, arrows step` },
             views.element('div', { class: 'stage' }, views.element('div', { class: 'view', role: 'group', tabindex: 0, 'aria-label': `frame of ${held.name}: space plays or pauses, arrows step` }, canvas),
-                views.element('div', { class: 'side' }, info, grid)),
+                views.element('div', { class: 'side' }, info, grid,
+                    palettes.paletteDownloads(() => held.images[current].name.replace(/\.[^.]*$/, ''), () => pixels && pixels.palette,
+                        `${held.name}'s frame`))),
             views.element('div', { class: 'controls' },
                 views.element('span', { class: 'group' }, play, previous, slider, next),
                 views.element('span', { class: 'group' }, views.element('label', {}, fps, ' fps'), fpsNote),

@@ -99,6 +99,18 @@ const session = (() => {
             return client.ask('project', { files: digested, gif }, { transfer, job: 'Making the project of ' + files.length + ' files' });
         },
         applyPatch: (patch, source) => client.ask('applyPatch', { patch, source }, { job: 'Applying the patch' }),
+        // The patches of a zip: {names, targets (the game files' paths), refused}.
+        bundlePatches: (bytes) => client.ask('bundlePatches', { bytes: bytes.slice() }),
+        // Every patch of a zip applied to the game's files ([{path, bytes}],
+        // each CRC32 checked first): {bytes (a zip laid out as the game
+        // folder), report}.
+        applyBundle(bytes, files) {
+            const transfer = [bytes.buffer, ...files.map((file) => file.bytes.buffer)];
+            return client.ask('applyBundle', { bytes, files }, { transfer, job: 'Applying the patches' });
+        },
+        // A palette (256 colours, 3 bytes each) as a paint program's file:
+        // format 'gpl', 'pal' or 'act'.
+        paletteFile: (colours, format, name) => client.ask('paletteFile', { colours: colours.slice(), format, name }),
         // The files of a zip archive: [{name, bytes}].
         zipFiles: (bytes) => client.ask('zipFiles', { bytes, most: limits.maxFileBytes }, { transfer: [bytes.buffer] }),
         // A project's zip, edited, built with the game's files ([{path,

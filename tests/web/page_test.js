@@ -609,6 +609,37 @@ function readIndexedPng(file) {
     assert.strictEqual(downloads.length, downloadsBefore);
     console.log('a patch applied gives the built file; a patch for another file is refused: "' + await messageText() + '"');
 
+    // A mod's zip, as torv-project build --patch-file makes it, applied to
+    // the game folder: the patched files as one zip, as torv-project apply
+    // writes them.
+    const bundle = path.join(work, 'mod.zip');
+    execFileSync(projectTool, ['build', edited, game, path.join(work, 'bundle-build'), '--patch-file', bundle, '--title', 'A test mod', '-q']);
+    execFileSync(projectTool, ['apply', bundle, game, path.join(work, 'bundle-applied'), '-q']);
+    await page.setInputFiles('#patch-in', bundle);
+    await page.setInputFiles('#patch-game', game);
+    const bundleDownload = page.waitForEvent('download');
+    await page.click('#apply-patch');
+    const bundleZip = path.join(work, 'mod-patched.zip');
+    const gotBundle = await bundleDownload;
+    assert.strictEqual(gotBundle.suggestedFilename(), 'mod-patched.zip');
+    await gotBundle.saveAs(bundleZip);
+    sameTree(tree(unzipped(bundleZip)), tree(path.join(work, 'bundle-applied')), 'a mod\'s zip applied in the page against torv-project apply');
+    console.log('a mod\'s zip applied to the game folder in the page gives what torv-project apply gives, laid out as the game folder');
+
+    // Palettes out: the palette shown, as the files torv-project unpack
+    // --palettes writes (the .pal and .act byte for byte; the .gpl but for
+    // the name it gives).
+    execFileSync(projectTool, ['unpack', game, path.join(work, 'cli-palettes'), '--palettes', '-q']);
+    for (const format of ['gpl', 'pal', 'act']) {
+        const paletteDownload = page.waitForEvent('download');
+        await section('four.bin').getByRole('button', { name: `Download the palette of four0.bmp as .${format}` }).click();
+        const got = await saved(await paletteDownload, `four0-palette.${format}`);
+        const cli = fs.readFileSync(path.join(work, 'cli-palettes', 'data', 'four', `four-palette.${format}`));
+        const same = format === 'gpl' ? got.toString().replace('four0-palette', 'four-palette') === cli.toString() : got.equals(cli);
+        assert.ok(same, `the page's .${format} is torv-project's`);
+    }
+    console.log('a palette downloaded from its grid as .gpl, .pal and .act: what torv-project unpack --palettes writes');
+
     // ---- The player, over time --------------------------------------------------------
 
     const intro2 = section('intro.bin');

@@ -68,7 +68,10 @@ build_settings settings_of(const build_command& cmd) {
     settings.fit = cmd.fit;
     settings.copy_unchanged = cmd.copy_unchanged;
     settings.patches = cmd.patches.has_value() || cmd.patch_file.has_value();
-    if (settings.patches) {
+    // Patches say what the mod is when it is said, or when they go into a
+    // bundle; plain --patch patches stay as they always were.
+    const bool described = !cmd.info.title.empty() || !cmd.info.author.empty() || !cmd.info.description.empty();
+    if (settings.patches && (described || cmd.patch_file)) {
         settings.info = cmd.info;
     }
     settings.jobs = jobs_for(cmd.jobs);

@@ -1,9 +1,15 @@
 // A zip archive of any bytes, as the page reads what a person drops on it:
 // its files or a refusal, never reading outside the archive, never a file
 // over the limit; an archive the page writes of them reads back the same.
+// Read as a mod's zip of patches: every patch taken has a path that stays
+// within its folder, no two are for one file, and each unpacks or is
+// refused.
 #include <cstdio>
 #include <cstdlib>
+#include <set>
+#include <string>
 
+#include "libtorv/patch.h"
 #include "libtorv/zip.h"
 
 namespace {
@@ -17,7 +23,25 @@ constexpr std::uint64_t most_bytes = 1 << 20;
 
 }  // namespace
 
+void check_patches(std::span<const std::uint8_t> archive) {
+    const libtorv::result<libtorv::zip_patches> found = libtorv::patches_of_zip(archive);
+    if (!found)
+        return;
+    std::set<std::string> targets;
+    for (const std::string& name : found->names) {
+        if (!libtorv::unsafe_path_reason(name).empty() || name.find("..") == 0 ||
+            name.find("/../") != std::string::npos)
+            finding("a patch whose path leaves its folder was taken");
+        std::string target = libtorv::target_of_patch(name);
+        for (char& c : target) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (!targets.insert(target).second)
+            finding("two patches for one file were taken");
+        (void)libtorv::patch_of_zip(archive, name);
+    }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    check_patches({data, size});
     const libtorv::result<std::vector<libtorv::zip_entry>> read = libtorv::read_zip({data, size}, most_bytes);
     if (!read)
         return 0;

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# The palettes torv-project writes, as GIMP sees them: every .gpl that
-# `unpack --palettes` writes for the samples is put in a fresh GIMP's
+# The palettes torv-project writes, as other programs see them: every .gpl
+# that `unpack --palettes` writes for the samples is put in a fresh GIMP's
 # palette folder, and gimp-console must list it under its name with all 256
-# colours as the file holds them.
-#   usage: tools/check_palettes_in_gimp.sh BUILD_DIR
+# colours as the file holds them; ImageMagick reads each .act (256 RGB
+# triples, then its count) as a raw 256x1 RGB image, and must see the same
+# colours. (No program in Debian reads a JASC .pal without a window: the
+# tests compare it with the .gpl line by line.)
+#   usage: tools/check_palettes_in_editors.sh BUILD_DIR
 set -euo pipefail
 build=$(realpath "$1")
 work=$(mktemp -d)
@@ -39,3 +42,17 @@ if ! diff -q "$work/files.txt" "$work/gimp.txt" >/dev/null; then
     exit 1
 fi
 echo "GIMP loads all $palettes palettes, $(wc -l <"$work/gimp.txt") colours as written"
+
+for file in "$work"/gimp/palettes/*.gpl; do
+    name=$(basename "$file" .gpl)
+    act=$(find "$work/proj" -name "$name.act" | head -n 1)
+    convert -size 256x1 -depth 8 "rgb:$act" txt:- |
+        sed -n 's/^\([0-9]*\),0: (\([0-9]*\),\([0-9]*\),\([0-9]*\)).*/\1 \2 \3 \4/p' |
+        awk -v name="$name" '{ print name, $0 }'
+done >"$work/magick.txt"
+if ! diff -q "$work/files.txt" "$work/magick.txt" >/dev/null; then
+    echo "ImageMagick reads the .act files otherwise:"
+    diff "$work/files.txt" "$work/magick.txt" | head -20
+    exit 1
+fi
+echo "ImageMagick reads all $palettes .act files, $(wc -l <"$work/magick.txt") colours as written"

@@ -157,7 +157,7 @@ TEST(Fit, ImagesNotEditedKeepTheirBytes) {
         ASSERT_EQ(a.size(), b.size());
         EXPECT_TRUE(std::equal(a.begin() + 1078, a.end(), b.begin() + 1078)) << name << ": its indices";
         for (std::size_t at = 1078; at < a.size(); ++at) {
-            const std::size_t entry = a[at];
+            const std::ptrdiff_t entry = a[at];
             ASSERT_TRUE(std::equal(a.begin() + 54 + 4 * entry, a.begin() + 57 + 4 * entry, b.begin() + 54 + 4 * entry))
                 << name << ": entry " << entry;
         }

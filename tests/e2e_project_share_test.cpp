@@ -229,6 +229,12 @@ TEST(ProjectPalettes, EveryPaletteOnceInThreeFormatsAndWhatIsPaintedWithItPacksB
                   .substr(text_of(dir.read("proj/data/four/four-palettes.txt")).find("\nfour-palette:") + 1),
               "four-palette: four0.png four1.png four2.png four3.png\n")
         << "four images sharing one palette share one set of files";
+    const std::string panels = text_of(dir.read("proj/data/panels/panels-palettes.txt"));
+    EXPECT_EQ(panels.substr(panels.find("\npanels-palette1:") + 1),
+              "panels-palette1: panels0.png\npanels-palette2: panels1.png panels2.png\n")
+        << "the first panel's palette apart, the other two sharing theirs";
+    EXPECT_TRUE(dir.exists("proj/data/panels/panels-palette2.act") &&
+                !dir.exists("proj/data/panels/panels-palette3.gpl"));
     const std::vector<colour> colours = colours_of_gpl(text_of(dir.read("proj/data/four/four-palette.gpl")));
     ASSERT_EQ(colours.size(), 256u);
     const bytes act = dir.read("proj/data/four/four-palette.act");
@@ -295,12 +301,12 @@ TEST(ProjectWatch, EverySaveRebuildsWhatChangedAndCtrlCLeavesNothingBehind) {
         std::this_thread::sleep_for(std::chrono::milliseconds(800));
         dir.write("proj/data/four/four2.png", *four);
         all_seen &= wait_for(exists("out/data/four.bin"));
-        // A frame written in two halves, 300 ms apart, as a slow save does.
+        // A frame written in two halves, 400 ms apart, as a slow save does.
         {
             std::ofstream half(dir.path() / "proj/sub/intro/intro005.png", std::ios::binary | std::ios::trunc);
             half.write(reinterpret_cast<const char*>(frame->data()), static_cast<std::streamsize>(frame->size() / 2));
             half.flush();
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            std::this_thread::sleep_for(std::chrono::milliseconds(400));
             half.write(reinterpret_cast<const char*>(frame->data() + frame->size() / 2),
                        static_cast<std::streamsize>(frame->size() - frame->size() / 2));
         }

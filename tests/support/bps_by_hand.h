@@ -63,8 +63,8 @@ inline std::optional<applied> apply(const bytes& patch, const bytes& source) {
     if (patch.size() < 16 || patch[0] != 'B' || patch[1] != 'P' || patch[2] != 'S' || patch[3] != '1')
         return std::nullopt;
     const auto crc_at = [&](std::size_t at) {
-        return static_cast<std::uint32_t>(patch[at] | patch[at + 1] << 8 | patch[at + 2] << 16 |
-                                          static_cast<std::uint32_t>(patch[at + 3]) << 24);
+        return std::uint32_t{patch[at]} | std::uint32_t{patch[at + 1]} << 8 | std::uint32_t{patch[at + 2]} << 16 |
+               std::uint32_t{patch[at + 3]} << 24;
     };
     const std::size_t end = patch.size() - 12;
     if (crc_at(end + 8) != crc_of(bytes(patch.begin(), patch.end() - 4)) || crc_at(end) != crc_of(source))

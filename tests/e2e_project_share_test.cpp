@@ -124,23 +124,34 @@ TEST(ProjectBundle, AHostileZipIsRefusedByNameAndNothingIsWritten) {
     expect_refused(zip_of({"data/four.bin.bps", "data\\..\\..\\four.bin.bps"}, patch),
                    "data/../../four.bin.bps: it leads out of its folder");
     expect_refused(zip_of({"/etc/four.bin.bps"}, patch), "/etc/four.bin.bps: it is an absolute path");
+    // Fine names of patches for files that are not: data/.. and data/.
+    expect_refused(zip_of({"data/...bps"}, patch), "data/...bps: it leads out of its folder");
+    expect_refused(zip_of({"data/..bps"}, patch), "data/..bps: it has an empty part or a \".\"");
     expect_refused(zip_of({"C:/four.bin.bps"}, patch), "C:/four.bin.bps: it is an absolute path");
     expect_refused(zip_of({"data/four.bin.bps", "data/FOUR.bin.BPS"}, patch),
                    "data/four.bin.bps and data/FOUR.bin.BPS are both patches for data/FOUR.bin: keep one");
 
-    // Sizes a zip claims are believed only so far: five patches said to
-    // unpack to 250 MB each are refused before one is unpacked.
-    bytes big = zip_of({"a.bin.bps", "b.bin.bps", "c.bin.bps", "d.bin.bps", "e.bin.bps"}, bytes(10'000, 0));
-    for (std::size_t at = 0; at + 46 <= big.size(); ++at) {
-        if (big[at] == 0x50 && big[at + 1] == 0x4B && big[at + 2] == 1 && big[at + 3] == 2) {
-            const std::uint32_t claimed = 250'000'000;
-            for (int k = 0; k < 4; ++k)
-                big[at + 24 + static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(claimed >> (8 * k));
+    // Sizes a zip claims are believed only so far. Five patches, each of
+    // 300 KB of 7-bit noise deflated, said to unpack to 250 MB each (within
+    // what deflate can make of them) are refused, together, before one is
+    // unpacked; one said to make 250 MB of 27 bytes is a lie.
+    const auto claiming = [](bytes zip, std::uint32_t claimed) {
+        for (std::size_t at = 0; at + 46 <= zip.size(); ++at) {
+            if (zip[at] == 0x50 && zip[at + 1] == 0x4B && zip[at + 2] == 1 && zip[at + 3] == 2) {
+                for (std::size_t k = 0; k < 4; ++k) zip[at + 24 + k] = static_cast<std::uint8_t>(claimed >> (8 * k));
+            }
         }
-    }
-    expect_refused(big,
-                   "its patches unpack to 1,250,000,000 bytes, more than the 1,073,741,824 a zip of patches "
-                   "may hold");
+        return zip;
+    };
+    std::mt19937 random(3);
+    bytes noise(300'000);
+    for (auto& b : noise) b = static_cast<std::uint8_t>(random() & 0x7F);
+    expect_refused(
+        claiming(zip_of({"a.bin.bps", "b.bin.bps", "c.bin.bps", "d.bin.bps", "e.bin.bps"}, noise), 250'000'000),
+        "its patches unpack to 1,250,000,000 bytes, more than the 1,073,741,824 a zip of patches may hold");
+    expect_refused(claiming(zip_of({"a.bin.bps"}, bytes(10'000, 0)), 250'000'000),
+                   "the zip archive is damaged: a.bin.bps says it unpacks to 250000000 bytes from 27, more than "
+                   "deflate can make");
 
     // What is no zip at all.
     expect_refused({'P', 'K', 3}, "it is no zip archive");

@@ -174,6 +174,8 @@ failure damaged(const std::string& words) {
 }
 
 constexpr std::size_t end_size = 22;
+constexpr std::uint64_t most_deflate_ratio = 1032;
+constexpr std::uint64_t deflate_slack = 16;  // a block's header and end
 constexpr std::size_t directory_entry_size = 46;
 constexpr std::size_t local_header_size = 30;
 
@@ -257,6 +259,13 @@ result<std::vector<zip_item>> list_zip(std::span<const std::uint8_t> archive, st
         }
         if (!item.deflated && item.packed_size != item.size) {
             return damaged(item.name + "'s sizes disagree");
+        }
+        // Deflate makes at most 1032 bytes of each it holds (a 258-byte
+        // copy in two bits): a size beyond that is a lie, refused before
+        // memory is set aside for it.
+        if (item.deflated && item.size / most_deflate_ratio > item.packed_size + deflate_slack) {
+            return damaged(item.name + " says it unpacks to " + std::to_string(item.size) + " bytes from " +
+                           std::to_string(item.packed_size) + ", more than deflate can make");
         }
         items.push_back(std::move(item));
     }

@@ -148,11 +148,16 @@ result<zip_patches> patches_of_zip(std::span<const std::uint8_t> archive) {
     for (const zip_item& item : *items) {
         if (!lower(item.name).ends_with(patch_ending))
             continue;
-        if (const std::string why = unsafe_path_reason(item.name); !why.empty()) {
+        // The name and the file it is for: "....bps" is a fine name for a
+        // patch of "..", which is no file of the game folder.
+        const std::string target = target_of_patch(item.name);
+        std::string why = unsafe_path_reason(item.name);
+        if (why.empty())
+            why = unsafe_path_reason(target);
+        if (!why.empty()) {
             found.refused.push_back(item.name + ": " + why + ", so it is no patch for a file of the game folder");
             continue;
         }
-        const std::string target = target_of_patch(item.name);
         const auto [taken, fresh] = targets.try_emplace(lower(target), item.name);
         if (!fresh) {
             found.refused.push_back(taken->second + " and " + item.name + " are both patches for " + target +

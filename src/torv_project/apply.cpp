@@ -10,6 +10,7 @@
 #include "io/result.h"
 #include "io/words.h"
 #include "libtorv/project.h"
+#include "libtorv/zip.h"
 #include "torv_project/commands.h"
 #include "torv_project/disk.h"
 #include "torv_project/say.h"
@@ -53,6 +54,8 @@ patch_list find_patches(const fs::path& folder) {
             found.refused.push_back(name + " is a folder, not a patch");
         } else if (!fs::is_regular_file(status)) {
             found.refused.push_back(name + " is not a plain file");
+        } else if (const std::string why = unsafe_path_reason(target_of_patch(name)); !why.empty()) {
+            found.refused.push_back(name + ": " + why + ", so it is no patch for a file of the game folder");
         } else {
             found.names.push_back(name);
         }

@@ -24,8 +24,8 @@ shown() {  # picture packed_name options...
 }
 
 # picture, crop (WxH+X+Y)
-for spec in "astronaut 256x192+200+40" "chelsea 256x192+160+120" "motorcycle_left 256x192+300+180"; do
-    read -r name crop <<<"$spec"
+for each in "astronaut 256x192+200+40" "chelsea 256x192+160+120" "motorcycle_left 256x192+300+180"; do
+    read -r name crop <<<"$each"
     given="$corpus/$name.png"
     for colours in 256 128 64 32 16; do
         convert "$given" -dither None -colors "$colours" "PNG8:$work/user.png"

@@ -7,6 +7,8 @@
 #include <limits>
 #include <new>
 
+#include "io/result.h"
+
 namespace libtorv {
 
 namespace {
@@ -162,15 +164,8 @@ std::uint32_t get32(std::span<const std::uint8_t> data, std::size_t at) {
     return get16(data, at) | get16(data, at + 2) << 16;
 }
 
-failure torv_failure(code what, std::string words) {
-    failure why;
-    why.code = what;
-    why.words = std::move(words);
-    return why;
-}
-
 failure damaged(const std::string& words) {
-    return torv_failure(code::bad_image, "the zip archive is damaged: " + words);
+    return torv::failure_of(code::bad_image, "the zip archive is damaged: " + words);
 }
 
 constexpr std::size_t end_size = 22;
@@ -204,7 +199,7 @@ result<std::vector<std::uint8_t>> inflated(std::span<const std::uint8_t> packed,
 
 result<std::vector<zip_item>> list_zip(std::span<const std::uint8_t> archive, std::uint64_t max_file_bytes) {
     // The end record, searched from the end past a comment of up to 64 KiB.
-    const failure no_zip = torv_failure(code::not_an_image, "it is no zip archive");
+    const failure no_zip = torv::failure_of(code::not_an_image, "it is no zip archive");
     if (archive.size() < end_size) {
         return no_zip;
     }

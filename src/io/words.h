@@ -2,9 +2,11 @@
 // "2 images"; "a, b, c, ... (12 in all)".
 #pragma once
 
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace torv {
@@ -18,6 +20,13 @@ inline std::string grouped(std::int64_t value) {
         text += digits[k];
     }
     return text;
+}
+
+// ASCII letters in lower case, as names are compared on systems that ignore case.
+inline std::string lower_case(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
 }
 
 inline std::string counted(std::size_t count, const std::string& one, const std::string& many) {

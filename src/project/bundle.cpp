@@ -20,12 +20,6 @@ using torv::failure_of;
 constexpr std::string_view patch_ending = ".bps";
 constexpr std::string_view readme_name = "README.txt";
 
-std::string lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
 // `text` as a JSON string, or why it cannot be one.
 result<std::string> json_text(const json& value, std::string_view what) {
     try {
@@ -95,12 +89,9 @@ result<std::string> patch_metadata(const patch_info& info, std::string_view path
     // then it is shown with U+FFFD, and kept whole in hex beside it, as the
     // project's manifest keeps it.
     metadata["file"] = std::string(path);
-    if (!json_text(json(std::string(path)), "")) {
-        metadata["file"] = json(std::string(path)).dump(-1, ' ', false, json::error_handler_t::replace);
-        metadata["file"] = json::parse(metadata["file"].get<std::string>());
+    if (!json_text(json(std::string(path)), ""))
         metadata["file_bytes"] = hex_of(path);
-    }
-    return metadata.dump(-1, ' ', false, json::error_handler_t::strict);
+    return metadata.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
 result<bytes> patch_bundle(const patch_info& info, const std::vector<bundled_patch>& patches) {
@@ -110,7 +101,7 @@ result<bytes> patch_bundle(const patch_info& info, const std::vector<bundled_pat
         if (const std::string why = unsafe_path_reason(patch.path); !why.empty()) {
             return failure_of(code::bad_argument, "\"" + patch.path + "\" is no path for a patch: " + why);
         }
-        if (!paths.try_emplace(lower(patch.path), patch.path).second) {
+        if (!paths.try_emplace(torv::lower_case(patch.path), patch.path).second) {
             return failure_of(code::bad_argument, "two patches for " + patch.path);
         }
         result<patch_facts> of = facts_of_patch(patch.patch);
@@ -146,7 +137,7 @@ result<zip_patches> patches_of_zip(std::span<const std::uint8_t> archive) {
     std::map<std::string, std::string> targets;  // in lower case -> the patch for it
     std::uint64_t unpacked = 0;
     for (const zip_item& item : *items) {
-        if (!lower(item.name).ends_with(patch_ending))
+        if (!torv::lower_case(item.name).ends_with(patch_ending))
             continue;
         // The name and the file it is for: "....bps" is a fine name for a
         // patch of "..", which is no file of the game folder.
@@ -158,7 +149,7 @@ result<zip_patches> patches_of_zip(std::span<const std::uint8_t> archive) {
             found.refused.push_back(item.name + ": " + why + ", so it is no patch for a file of the game folder");
             continue;
         }
-        const auto [taken, fresh] = targets.try_emplace(lower(target), item.name);
+        const auto [taken, fresh] = targets.try_emplace(torv::lower_case(target), item.name);
         if (!fresh) {
             found.refused.push_back(taken->second + " and " + item.name + " are both patches for " + target +
                                     ": keep one");

@@ -30,6 +30,7 @@
 
 #include "format/layouts.h"
 #include "io/result.h"
+#include "io/words.h"
 #include "libtorv/checksums.h"
 #include "libtorv/project.h"
 
@@ -140,12 +141,6 @@ std::optional<std::string> bytes_of_hex(std::string_view text) {
     return out;
 }
 
-std::string lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
 std::string hex32(std::uint32_t value) {
     char text[9];
     std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(value));
@@ -242,7 +237,7 @@ result<std::string> hex_field(const json& object, std::string_view name, const s
     if (!text.is_string() || text.get<std::string>().size() != digits || !is_hex(text.get<std::string>())) {
         return wrong_field(where, name, std::to_string(digits) + " hex digits", text);
     }
-    return lower(text.get<std::string>());
+    return torv::lower_case(text.get<std::string>());
 }
 
 // A name: as UTF-8 text, or byte for byte from its "_bytes" beside it.
@@ -331,7 +326,7 @@ result<std::vector<project_image>> read_images(const json& entry, const std::str
             read_image(list[i], where + "'s image " + std::to_string(i + 1), place_of(format, i));
         if (!image)
             return image.error();
-        if (!names.insert(lower(image->file)).second) {
+        if (!names.insert(torv::lower_case(image->file)).second) {
             return not_a_manifest(where + " names the image file \"" + as_utf8(image->file) + "\" twice");
         }
         read.push_back(std::move(*image));
@@ -393,7 +388,7 @@ result<project_source> read_source(const json& entry, std::size_t k) {
         if (!gif)
             return gif.error();
         for (const project_image& image : source.images) {
-            if (lower(image.file) == lower(gif->file)) {
+            if (torv::lower_case(image.file) == torv::lower_case(gif->file)) {
                 return not_a_manifest(where + "'s animation has the name of an image, \"" + as_utf8(gif->file) + "\"");
             }
         }
@@ -433,7 +428,7 @@ result<int> read_format(const json& in) {
 result<> check_twins(const std::vector<project_source>& sources) {
     std::map<std::string, std::size_t> paths;
     for (std::size_t k = 0; k < sources.size(); ++k) {
-        const auto [seen, fresh] = paths.try_emplace(lower(sources[k].path), k);
+        const auto [seen, fresh] = paths.try_emplace(torv::lower_case(sources[k].path), k);
         if (!fresh) {
             return not_a_manifest("sources " + std::to_string(seen->second + 1) + " and " + std::to_string(k + 1) +
                                   " are one game file, \"" + as_utf8(sources[k].path) + "\"");
@@ -441,7 +436,7 @@ result<> check_twins(const std::vector<project_source>& sources) {
     }
     std::map<std::string, std::size_t> folders;
     for (std::size_t k = 0; k < sources.size(); ++k) {
-        const auto [seen, fresh] = folders.try_emplace(lower(sources[k].folder), k);
+        const auto [seen, fresh] = folders.try_emplace(torv::lower_case(sources[k].folder), k);
         if (!fresh) {
             return not_a_manifest("sources " + std::to_string(seen->second + 1) + " and " + std::to_string(k + 1) +
                                   " share the folder \"" + as_utf8(sources[k].folder) + "\"");
@@ -555,7 +550,7 @@ constexpr std::string_view source_extension = ".bin";
 // True if `path` ends in ".bin", in any case.
 bool has_source_extension(std::string_view path) {
     return path.size() >= source_extension.size() &&
-           lower(path.substr(path.size() - source_extension.size())) == source_extension;
+           torv::lower_case(path.substr(path.size() - source_extension.size())) == source_extension;
 }
 
 }  // namespace
@@ -581,7 +576,7 @@ std::vector<std::string> clashing_sources(const std::vector<std::string>& paths)
     std::map<std::string, std::string> folders;  // lower-case folder -> the source that has it
     for (const std::string& path : paths) {
         const std::string folder = project_folder_of(path);
-        const auto [taken, fresh] = folders.try_emplace(lower(folder), path);
+        const auto [taken, fresh] = folders.try_emplace(torv::lower_case(folder), path);
         if (!fresh) {
             lines.push_back(
                 as_utf8(taken->second) + " and " + as_utf8(path) + " would share the folder " + as_utf8(folder) +

@@ -30,23 +30,17 @@ constexpr std::string_view editor_extensions[] = {
 };
 constexpr std::string_view image_extensions[] = {".png", ".bmp"};
 
-std::string lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
 std::string_view extension_of(std::string_view name) {
     return name.substr(image_stem(name).size());
 }
 
 bool is_image_name(std::string_view name) {
-    const std::string extension = lower(extension_of(name));
+    const std::string extension = torv::lower_case(extension_of(name));
     return std::find(std::begin(image_extensions), std::end(image_extensions), extension) != std::end(image_extensions);
 }
 
 bool is_editor_name(std::string_view name) {
-    const std::string extension = lower(extension_of(name));
+    const std::string extension = torv::lower_case(extension_of(name));
     return std::find(std::begin(editor_extensions), std::end(editor_extensions), extension) !=
            std::end(editor_extensions);
 }
@@ -75,7 +69,7 @@ failure problem(const project_source& source, code what, const std::string& file
 // `prefix` ("intro060.png"), as a BMP or a PNG.
 std::optional<std::size_t> frame_number(const std::string& prefix, const std::string& name) {
     constexpr std::size_t most_digits = 6;
-    if (!is_image_name(name) || extension_of(name) != lower(extension_of(name))) {
+    if (!is_image_name(name) || extension_of(name) != torv::lower_case(extension_of(name))) {
         return std::nullopt;
     }
     const std::string_view stem = image_stem(name);
@@ -251,9 +245,10 @@ source_status status_of_source(const project_manifest& manifest, const project_s
         } else if (is_image_name(name) || is_editor_name(name)) {
             std::string hint = "it is the image of no place in " + last_part(source.path);
             for (const project_image& image : source.images) {
-                if (lower(image.file) == lower(name) || lower(other_kind_of(image.file)) == lower(name)) {
-                    hint = "name it " + std::string(image_stem(image.file)) + std::string(lower(extension_of(name))) +
-                           ", in lower case as torv names it";
+                if (torv::lower_case(image.file) == torv::lower_case(name) ||
+                    torv::lower_case(other_kind_of(image.file)) == torv::lower_case(name)) {
+                    hint = "name it " + std::string(image_stem(image.file)) +
+                           std::string(torv::lower_case(extension_of(name))) + ", in lower case as torv names it";
                 }
             }
             status.problems.push_back(

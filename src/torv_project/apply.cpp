@@ -24,11 +24,6 @@ namespace {
 
 constexpr std::string_view patch_ending = ".bps";
 
-std::string lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 // The patches given, wherever they are.
 struct patch_list {
     std::vector<std::string> names;  // relative, sorted
@@ -45,7 +40,7 @@ patch_list find_patches(const fs::path& folder) {
     for (fs::recursive_directory_iterator entry(folder, failed), end; !failed && entry != end;
          entry.increment(failed)) {
         const std::string name = relative_name(entry->path(), folder);
-        if (!lower(name).ends_with(patch_ending))
+        if (!torv::lower_case(name).ends_with(patch_ending))
             continue;
         const fs::file_status status = entry->symlink_status(failed);
         if (fs::is_symlink(status)) {
@@ -68,7 +63,7 @@ patch_list find_patches(const fs::path& folder) {
     std::map<std::string, std::string> targets;  // in lower case -> the patch for it
     for (const std::string& name : found.names) {
         const std::string target = name.substr(0, name.size() - patch_ending.size());
-        const auto [taken, fresh] = targets.try_emplace(lower(target), name);
+        const auto [taken, fresh] = targets.try_emplace(torv::lower_case(target), name);
         if (!fresh) {
             found.refused.push_back(taken->second + " and " + name + " are both patches for " + target + ": keep one");
         }
@@ -96,15 +91,11 @@ patch_list zipped_patches(const fs::path& file) {
     return found;
 }
 
-std::string target_of(const std::string& patch_name) {
-    return target_of_patch(patch_name);
-}
-
 // The file one patch makes of its game file, staged; or why not. `done`
 // says what became of it.
 result<> apply_one(const apply_command& cmd, const patch_list& patches, const std::string& name, file_set& set,
                    std::string& done) {
-    const std::string target = target_of(name);
+    const std::string target = target_of_patch(name);
     result<bytes> patch = patches.read(name);
     if (!patch)
         return torv::failure_of(patch.error().code, name + ": " + patch.error().words, name);
@@ -164,7 +155,7 @@ int apply_patches(const apply_command& cmd) {
         refused.push_back(cmd.patches.string() + " holds no .bps patch");
     }
     std::vector<destination> destinations;
-    for (const std::string& name : found.names) destinations.push_back({cmd.out, target_of(name)});
+    for (const std::string& name : found.names) destinations.push_back({cmd.out, target_of_patch(name)});
     const std::vector<std::string> unwritable = refused_destinations(destinations);
     refused.insert(refused.end(), unwritable.begin(), unwritable.end());
     if (!refused.empty()) {

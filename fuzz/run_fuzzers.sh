@@ -92,6 +92,9 @@ with zipfile.ZipFile(sys.argv[1] + "/deflated", "w", zipfile.ZIP_DEFLATED) as z:
     z.writestr("torv-project.json", b"{}" * 40)
     z.writestr("x/y.png", bytes(range(256)) * 4)
 PY
+# Zips of other tools: zip64 fields, sizes after the data, backslashes,
+# ways of packing that are refused.
+cp "$(dirname "$0")/../tests/data/zips/"*.zip "$work/seeds/zip/"
 # --fit: a gradient in rows, and noise in tiles beside kept colours.
 python3 - "$work/seeds/fit" <<'PY'
 import random, sys

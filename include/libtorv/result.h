@@ -34,7 +34,7 @@ enum class code : std::uint8_t {
     cannot_place,        // the finished file could not be put under its name
     // Image files.
     not_an_image,       // not a BMP (or PNG) file at all
-    unsupported_image,  // a kind of BMP or PNG this library does not read
+    unsupported_image,  // a kind of BMP, PNG or zip this library does not read
     image_cut_short,    // the file ends before its picture does
     bad_image,          // the file contradicts itself (sizes, masks, indices)
     not_opaque,         // a pixel is not fully opaque

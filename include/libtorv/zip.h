@@ -6,8 +6,15 @@
 //   central directory entry + name  for each file, in order
 //   end of central directory
 //
-// All numbers little-endian; no zip64, so the archive stays below 4 GiB
-// (what would not fit is a file_too_large failure).
+// All numbers little-endian. An archive of 65,535 files or more, or one
+// whose directory lies beyond 4 GiB, is zip64: each entry whose header
+// lies beyond 4 GiB has its offset in a zip64 field, and the end is
+//
+//   zip64 end of central directory   the counts, size and offset in 64 bits
+//   zip64 end locator                where that record lies
+//   end of central directory         its fields 0xFFFF / 0xFFFFFFFF
+//
+// Each file itself is below 4 GiB.
 #pragma once
 
 #include <cstdint>
@@ -21,9 +28,10 @@
 namespace libtorv {
 
 struct zip_archive {
-    std::vector<std::uint8_t> bytes;      // local headers and data so far
+    std::vector<std::uint8_t> bytes;      // local headers and data not yet taken
     std::vector<std::uint8_t> directory;  // central directory entries so far
-    std::uint16_t count = 0;
+    std::uint64_t count = 0;
+    std::uint64_t taken = 0;  // bytes handed out by take_zip_bytes
 };
 
 // Adds a file, deflated where that makes it smaller, or stored as it is
@@ -32,7 +40,12 @@ enum class zip_storing : std::uint8_t { deflate, store };
 result<> add_to_zip(zip_archive& zip, const std::string& name, std::span<const std::uint8_t> contents,
                     zip_storing how = zip_storing::deflate);
 
-// The whole archive; `zip` is left empty.
+// The archive's bytes written since the last call, to be written out in
+// order: an archive made file by file, that is never whole in memory.
+std::vector<std::uint8_t> take_zip_bytes(zip_archive& zip);
+
+// The rest of the archive (the whole of it if nothing was taken), its
+// directory and end; `zip` is left empty.
 std::vector<std::uint8_t> finish_zip(zip_archive& zip);
 
 // A file of an archive, as its directory lists it.
@@ -45,11 +58,12 @@ struct zip_item {
     std::size_t packed_size = 0;
 };
 
-// The files of a zip archive (stored or deflated, without zip64 or
-// encryption; folders left out), each no larger than `max_file_bytes` and
-// lying whole within the archive: not_an_image for what is no zip archive,
-// bad_image for one that contradicts itself, file_too_large for a file over
-// the limit. Nothing is unpacked.
+// The files of a zip archive, zip64 or not (folders left out), each no
+// larger than `max_file_bytes` and lying whole within the archive:
+// not_an_image for what is no zip archive, bad_image for one that
+// contradicts itself, unsupported_image for a file packed in another way
+// than stored or deflated, or encrypted (named, with what to do),
+// file_too_large for a file over the limit. Nothing is unpacked.
 result<std::vector<zip_item>> list_zip(std::span<const std::uint8_t> archive, std::uint64_t max_file_bytes);
 
 // One file of `archive` (listed by list_zip), unpacked and checked against

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -94,5 +95,42 @@ result<bytes> patch_of_zip(std::span<const std::uint8_t> archive, std::string_vi
 
 // The game file a patch of that name is for: its name without ".bps".
 std::string target_of_patch(std::string_view name);
+
+// ---------------------------------------------------------------------------
+// Patches matched to the game's files, as a player gives them: a folder or
+// loose files, patches perhaps renamed.
+
+// A game file as listed, before anything of it is read.
+struct listed_game_file {
+    std::string path;  // '/' between folders; a bare name for a loose file
+    std::uint64_t size = 0;
+};
+
+// A patch to match: the game file it names, and what it says.
+struct patch_to_match {
+    std::string target;  // target_of_patch of its name
+    patch_facts facts;
+};
+
+// Where a patch goes.
+struct patch_for_file {
+    static constexpr std::size_t none = static_cast<std::size_t>(-1);
+    std::size_t file = none;                 // in the files listed, or none
+    patch_match match = patch_match::other;  // other: of another version
+    bool by_contents = false;                // found by its size and CRC32, not its path
+};
+
+// The CRC32 of listed file k, read when asked.
+using crc32_reader = std::function<result<std::uint32_t>(std::size_t)>;
+
+// Each patch matched to a file: the file at its path (in any case), or
+// the one file of its name where no path is, whose size and CRC32 are the
+// patch's source or target (else that file, of another version); where
+// no file has its path, the file whose size and CRC32 are. CRC32s are
+// asked only of files of a size a patch names. A failure of crc_of is
+// passed on.
+result<std::vector<patch_for_file>> match_patches(const std::vector<patch_to_match>& patches,
+                                                  const std::vector<listed_game_file>& files,
+                                                  const crc32_reader& crc_of);
 
 }  // namespace libtorv

@@ -178,4 +178,78 @@ result<bytes> patch_of_zip(std::span<const std::uint8_t> archive, std::string_vi
     return failure_of(code::not_a_file, std::string(name) + " is not in the zip");
 }
 
+namespace {
+
+std::string_view last_part(std::string_view path) {
+    return path.substr(path.rfind('/') + 1);
+}
+
+// The file at the patch's path, in any case; failing that, the one file
+// of its name whose path has no folder (a loose file given alone).
+std::size_t file_at_path(const std::string& target, const std::vector<listed_game_file>& files) {
+    const std::string wanted = torv::lower_case(target);
+    const std::string name = torv::lower_case(last_part(target));
+    std::size_t loose = patch_for_file::none;
+    std::size_t loose_count = 0;
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        const std::string path = torv::lower_case(files[k].path);
+        if (path == wanted)
+            return k;
+        if (path.find('/') == std::string::npos && path == name) {
+            loose = k;
+            ++loose_count;
+        }
+    }
+    return loose_count == 1 ? loose : patch_for_file::none;
+}
+
+}  // namespace
+
+result<std::vector<patch_for_file>> match_patches(const std::vector<patch_to_match>& patches,
+                                                  const std::vector<listed_game_file>& files,
+                                                  const crc32_reader& crc_of) {
+    std::map<std::size_t, std::uint32_t> crcs;
+    // What file k is to a patch, by its size, then (read once) its CRC32.
+    auto match_of = [&](std::size_t k, const patch_facts& facts) -> result<patch_match> {
+        const std::uint64_t size = files[k].size;
+        if (size != facts.source_size && size != facts.target_size)
+            return patch_match::other;
+        auto known = crcs.find(k);
+        if (known == crcs.end()) {
+            result<std::uint32_t> crc = crc_of(k);
+            if (!crc)
+                return std::move(crc).error();
+            known = crcs.emplace(k, *crc).first;
+        }
+        if (size == facts.source_size && known->second == facts.source_crc32)
+            return patch_match::source;
+        if (size == facts.target_size && known->second == facts.target_crc32)
+            return patch_match::target;
+        return patch_match::other;
+    };
+    std::vector<patch_for_file> found;
+    for (const patch_to_match& patch : patches) {
+        patch_for_file place;
+        place.file = file_at_path(patch.target, files);
+        if (place.file != patch_for_file::none) {
+            result<patch_match> match = match_of(place.file, patch.facts);
+            if (!match)
+                return std::move(match).error();
+            place.match = *match;
+            found.push_back(place);
+            continue;
+        }
+        for (std::size_t k = 0; k < files.size() && place.file == patch_for_file::none; ++k) {
+            result<patch_match> match = match_of(k, patch.facts);
+            if (!match)
+                return std::move(match).error();
+            if (*match != patch_match::other) {
+                place = {k, *match, true};
+            }
+        }
+        found.push_back(place);
+    }
+    return found;
+}
+
 }  // namespace libtorv

@@ -3,6 +3,7 @@
 //   page -> worker: {type: 'request', id, op, ...fields}
 //   worker -> page: {type: 'progress', id, done, total}
 //                   {type: 'first', id, pixels}      (the first image of a file being opened)
+//                   {type: 'chunk', id, bytes}       (the next piece of a file made piece by piece)
 //                   {type: 'result', id, value}
 //                   {type: 'error', id, error: {message, code, ...facts}, broken}
 // An error is the one way a request fails: it rejects with an Error that has
@@ -39,6 +40,9 @@ const client = (() => {
         },
         first(message, waiting) {
             if (waiting.onFirst) waiting.onFirst(message.pixels);
+        },
+        chunk(message, waiting) {
+            if (waiting.onChunk) waiting.onChunk(message.bytes);
         },
         result(message) {
             settle(message.id, (waiting) => waiting.resolve(message.value));
@@ -88,14 +92,14 @@ const client = (() => {
 
     // Sends a request to worker `worker`; `job` (a label) marks long work
     // that shows progress and can be cancelled.
-    function ask(op, fields, { worker = 0, transfer = [], onProgress, onFirst, job } = {}) {
+    function ask(op, fields, { worker = 0, transfer = [], onProgress, onFirst, onChunk, job } = {}) {
         return new Promise((resolve, reject) => {
             if (!running[worker]) {
                 reject(failure({ message: 'cancelled', code: 'cancelled' })); // ended by a restart
                 return;
             }
             const id = nextRequest++;
-            const waiting = { resolve, reject, onProgress, onFirst, job };
+            const waiting = { resolve, reject, onProgress, onFirst, onChunk, job };
             pending.set(id, waiting);
             if (job) jobs.started(waiting);
             running[worker].worker.postMessage({ type: 'request', id, op, ...fields }, transfer);

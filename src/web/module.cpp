@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "libtorv/checksums.h"
 #include "libtorv/pack.h"
 #include "libtorv/palette_files.h"
 #include "libtorv/patch.h"
@@ -702,69 +703,83 @@ val sources_of(const val& files) {
     return out;
 }
 
-// A game folder's files ([{path, bytes, sha256}], '/' between folders; the
-// SHA-256 as hex digits, if the browser worked it out) as the project
-// torv-project unpack makes of it, in one zip: each source's images
-// as PNGs in its folder, then torv-project.json. The files that are no
-// source are left alone, and the .bin files among them named in `other`.
-// onSource(done, total) after each source. {bytes, sources, images, other}.
-val project_zip(const val& files, bool gif, const val& on_source) {
-    struct game_file {
-        std::string path;
-        bytes contents;
-        std::string sha256;  // as the browser worked it out, if it did
-    };
-    std::vector<game_file> sources;
-    std::vector<std::string> other;
-    const auto count = files["length"].as<unsigned>();
-    for (unsigned k = 0; k < count; ++k) {
-        const val file = files[k];
-        std::string path = text_of(file["path"], "a file's path");
-        const libtorv::game_file kind = kind_of_game_file(path, file["bytes"]["length"].as<double>());
-        if (kind == libtorv::game_file::other_size)
-            other.push_back(path);
-        else if (kind == libtorv::game_file::source)
-            sources.push_back({std::move(path), bytes_of(file["bytes"], "a file's contents"),
-                               text_of(file["sha256"], "a file's SHA-256")});
-    }
-    // In the order torv-project walks a folder: by path.
-    std::sort(sources.begin(), sources.end(), [](const game_file& a, const game_file& b) { return a.path < b.path; });
+// A project made source by source, never whole in memory: its zip so far
+// (handed out after each source) and its manifest.
+struct project_job {
+    libtorv::zip_archive zip;
+    libtorv::project_manifest manifest;
+    std::string last_path;  // sources come in the order torv-project walks a folder: by path
+    std::size_t images = 0;
+};
+
+std::map<int, project_job> project_jobs;
+int next_project_job = 1;
+
+project_job& project_job_of(int handle) {
+    const auto found = project_jobs.find(handle);
+    if (found == project_jobs.end())
+        refuse("no project is being made as " + std::to_string(handle));
+    return found->second;
+}
+
+// Starts a project: sources are then added one by one, by path
+// (projectAdd), and the project finished (projectFinish). A game folder's
+// paths ([...]) are checked first: two sources of one name in another case
+// fail, one line each.
+int project_begin(const val& paths_given) {
     std::vector<std::string> paths;
-    for (const game_file& source : sources) paths.push_back(source.path);
+    const auto count = paths_given["length"].as<unsigned>();
+    for (unsigned k = 0; k < count; ++k) paths.push_back(text_of(paths_given[k], "a source's path"));
     if (const std::vector<std::string> clashes = libtorv::clashing_sources(paths); !clashes.empty()) {
         failure why;
         why.code = code::bad_argument;
         for (const std::string& line : clashes) why.words += (why.words.empty() ? "" : "\n") + line;
         throw_failure(why);
     }
-    libtorv::project_manifest manifest;
-    manifest.tool = TORV_VERSION;
-    manifest.images = libtorv::image_format::png;
-    libtorv::zip_archive zip;
-    std::size_t images = 0;
-    for (std::size_t k = 0; k < sources.size(); ++k) {
-        const game_file& source = sources[k];
-        const std::string folder = libtorv::project_folder_of(source.path);
-        libtorv::unpack_settings settings;
-        settings.gif = gif;
-        settings.file_sha256 = source.sha256;
-        libtorv::project_source made = value_of(
-            libtorv::unpack_to_project(source.path, source.contents, settings, [&](const libtorv::project_file& file) {
-                // PNGs and GIFs are deflated already.
-                return libtorv::add_to_zip(zip, folder + "/" + file.name, file.contents, libtorv::zip_storing::store);
-            }));
-        images += made.images.size();
-        manifest.sources.push_back(std::move(made));
-        on_source(k + 1, sources.size());
-    }
-    const std::string text = libtorv::manifest_json(manifest);
-    check(libtorv::add_to_zip(zip, std::string(libtorv::manifest_name),
+    project_job job;
+    job.manifest.tool = TORV_VERSION;
+    job.manifest.images = libtorv::image_format::png;
+    const int handle = next_project_job++;
+    project_jobs.emplace(handle, std::move(job));
+    return handle;
+}
+
+// One source of the project (its path, bytes and SHA-256 as hex digits if
+// the browser worked it out) unpacked as torv-project unpack unpacks it:
+// its images as PNGs in its folder. {bytes: the zip's next piece, images}.
+val project_add(int handle, const std::string& path, const val& contents, const std::string& sha256, bool gif) {
+    project_job& job = project_job_of(handle);
+    if (!job.last_path.empty() && !(job.last_path < path))
+        refuse("the sources of a project come in the order of their paths");
+    const std::string folder = libtorv::project_folder_of(path);
+    libtorv::unpack_settings settings;
+    settings.gif = gif;
+    settings.file_sha256 = sha256;
+    libtorv::project_source made = value_of(libtorv::unpack_to_project(
+        path, bytes_of(contents, "a source's contents"), settings, [&](const libtorv::project_file& file) {
+            // PNGs and GIFs are deflated already.
+            return libtorv::add_to_zip(job.zip, folder + "/" + file.name, file.contents, libtorv::zip_storing::store);
+        }));
+    job.last_path = path;
+    job.images += made.images.size();
+    val out = val::object();
+    out.set("images", static_cast<double>(made.images.size()));
+    job.manifest.sources.push_back(std::move(made));
+    out.set("bytes", array_of(libtorv::take_zip_bytes(job.zip)));
+    return out;
+}
+
+// The project's manifest and the zip's end: {bytes, sources, images}.
+val project_finish(int handle) {
+    project_job& job = project_job_of(handle);
+    const std::string text = libtorv::manifest_json(job.manifest);
+    check(libtorv::add_to_zip(job.zip, std::string(libtorv::manifest_name),
                               {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}));
     val out = val::object();
-    out.set("bytes", array_of(libtorv::finish_zip(zip)));
-    out.set("sources", static_cast<double>(sources.size()));
-    out.set("images", static_cast<double>(images));
-    out.set("other", texts_of(other));
+    out.set("bytes", array_of(libtorv::finish_zip(job.zip)));
+    out.set("sources", static_cast<double>(job.manifest.sources.size()));
+    out.set("images", static_cast<double>(job.images));
+    project_jobs.erase(handle);
     return out;
 }
 
@@ -793,58 +808,150 @@ val palette_file_of(const val& colours, const std::string& format, const std::st
     refuse("a palette file is gpl, pal or act, not " + format);
 }
 
-// The patches of a zip (a mod's bundle, or any zip of .bps): {names,
-// targets, refused}, nothing unpacked.
-val patches_of_bundle(const val& archive) {
-    const libtorv::zip_patches found = value_of(libtorv::patches_of_zip(bytes_of(archive, "the zip")));
-    val out = val::object();
-    out.set("names", texts_of(found.names));
-    std::vector<std::string> targets;
-    for (const std::string& name : found.names) targets.push_back(libtorv::target_of_patch(name));
-    out.set("targets", texts_of(targets));
-    out.set("refused", texts_of(found.refused));
+std::uint64_t most_bytes_of(const val& most);
+
+// A file given to the page: a Uint8Array, or a Blob read when needed
+// with `read_blob`, never over `most` bytes.
+struct given_file {
+    std::string path;
+    val file;
+};
+
+double size_of_given(const val& file) {
+    return (is_bytes(file) ? file["length"] : file["size"]).as<double>();
+}
+
+result<bytes> read_given_file(const given_file& given, const val& read_blob, std::uint64_t most) {
+    const double size = size_of_given(given.file);
+    if (size > static_cast<double>(most)) {
+        failure why = too_large(given.path, size);
+        // In the words limits.js has for a file too large.
+        why.words = given.path + " is " + val(size).call<std::string>("toLocaleString", std::string("en")) +
+                    " bytes: files over " + std::to_string(most >> 20) + " MB are not read here";
+        return why;
+    }
+    if (is_bytes(given.file))
+        return emscripten::convertJSArrayToNumberVector<std::uint8_t>(given.file);
+    const val read = read_blob(given.file);
+    if (!is_bytes(read)) {
+        return unreadable(
+            given.path, code::cannot_read,
+            "cannot read " + given.path + ": the browser could not read it (changed or removed since chosen?)");
+    }
+    return emscripten::convertJSArrayToNumberVector<std::uint8_t>(read);
+}
+
+std::vector<given_file> given_files_of(const val& list, const char* what) {
+    std::vector<given_file> out;
+    const auto count = list["length"].as<unsigned>();
+    for (unsigned k = 0; k < count; ++k) {
+        const val file = list[k]["file"];
+        if (!is_bytes(file) && !file.instanceof (val::global("Blob")))
+            refuse(std::string(what) + " must be a Uint8Array or a Blob");
+        out.push_back({text_of(list[k]["path"], what), file});
+    }
     return out;
 }
 
-// Every patch of a zip applied to its game file ([{path, bytes}], found by
-// its path, in any case): every game file checked against its patch's
-// CRC32 before any is applied, then the files made as one zip laid out as
-// the game folder: {bytes, report}. A patch refused, or whose file is
-// missing or of another version, is a failure naming both, one line each.
-val apply_bundle(const val& archive_given, const val& files_given) {
-    const bytes archive = bytes_of(archive_given, "the zip");
-    const libtorv::zip_patches found = value_of(libtorv::patches_of_zip(archive));
-    std::map<std::string, bytes> files;  // by path in lower case
-    const auto count = files_given["length"].as<unsigned>();
-    for (unsigned k = 0; k < count; ++k) {
-        std::string path = text_of(files_given[k]["path"], "a game file's path");
-        for (char& c : path) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        files[path] = bytes_of(files_given[k]["bytes"], "a game file");
-    }
-    std::vector<std::string> problems = found.refused;
-    if (found.names.empty() && problems.empty())
-        problems.push_back("the zip holds no .bps patch");
-    std::vector<const bytes*> sources;
-    std::vector<libtorv::patch_match> matches;
-    for (const std::string& name : found.names) {
-        const std::string target = libtorv::target_of_patch(name);
-        std::string key = target;
-        for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        const auto file = files.find(key);
-        const bytes patch = value_of(libtorv::patch_of_zip(archive, name));
-        const libtorv::patch_facts facts = value_of(libtorv::facts_of_patch(patch));
-        if (file == files.end()) {
-            problems.push_back(name + ": its game file " + target + " is not in the game folder given");
+bool is_zip(std::span<const std::uint8_t> data) {
+    return data.size() >= 4 && data[0] == 'P' && data[1] == 'K' && (data[2] == 3 || data[2] == 5);
+}
+
+// A patch the player gave: its name as said ("mod.zip: data/four.bin.bps",
+// or the file's own), and what it makes.
+struct given_patch {
+    std::string said;
+    std::string target;
+    bytes patch;
+    libtorv::patch_facts facts;
+};
+
+// Every patch of `given`: .bps files, and zips of them (the README and the
+// like left alone); lines for what is refused.
+std::vector<given_patch> patches_given(const std::vector<given_file>& given, const val& read_blob, std::uint64_t most,
+                                       std::vector<std::string>& problems) {
+    std::vector<given_patch> patches;
+    auto add = [&](std::string said, std::string target, bytes patch) {
+        result<libtorv::patch_facts> facts = libtorv::facts_of_patch(patch);
+        if (!facts) {
+            problems.push_back(said + ": " + facts.error().words);
+            return;
+        }
+        patches.push_back({std::move(said), std::move(target), std::move(patch), std::move(*facts)});
+    };
+    for (const given_file& file : given) {
+        bytes contents = value_of(read_given_file(file, read_blob, most));
+        if (!is_zip(contents)) {
+            add(file.path, libtorv::target_of_patch(file.path), std::move(contents));
             continue;
         }
-        const libtorv::patch_match match = libtorv::match_of_patch(facts, file->second);
-        if (match == libtorv::patch_match::other) {
-            problems.push_back(name + ": " + target + " is another version of the file (" +
-                               std::to_string(file->second.size()) + " bytes; the patch wants " +
-                               std::to_string(facts.source_size) + " bytes and its CRC32)");
+        const result<libtorv::zip_patches> found = libtorv::patches_of_zip(contents);
+        if (!found) {
+            problems.push_back(file.path + ": " + found.error().words);
+            continue;
         }
-        sources.push_back(&file->second);
-        matches.push_back(match);
+        for (const std::string& line : found->refused) problems.push_back(file.path + ": " + line);
+        if (found->names.empty() && found->refused.empty())
+            problems.push_back(file.path + ": the zip holds no .bps patch");
+        for (const std::string& name : found->names) {
+            add(file.path + ": " + name, libtorv::target_of_patch(name),
+                value_of(libtorv::patch_of_zip(contents, name)));
+        }
+    }
+    return patches;
+}
+
+std::string hex32(std::uint32_t value) {
+    char text[9];
+    std::snprintf(text, sizeof text, "%08x", value);
+    return text;
+}
+
+// Patches (.bps files and zips of them, [{path, file}]) applied to the
+// game's files ([{path, file}]: a folder's, '/' between folders, or loose
+// files), each file a Uint8Array or a Blob read with readBlob: every patch
+// matched to its file by path, then by size and CRC32, and checked before
+// any is applied. One file made, if `alone` allows: {path, bytes, report};
+// else a zip laid out as the game folder, handed to onChunk(bytes) piece by
+// piece, then {path: null, bytes: null, report}. A patch whose file is missing, or of
+// another version, fails the whole, one line each, naming the patch and
+// the file it wants.
+val apply_patches(const val& patches_list, const val& files_list, const val& read_blob, const val& on_chunk,
+                  double most_given, bool alone) {
+    const auto most = most_bytes_of(val(most_given));
+    std::vector<std::string> problems;
+    const std::vector<given_patch> patches =
+        patches_given(given_files_of(patches_list, "a patch"), read_blob, most, problems);
+    const std::vector<given_file> files = given_files_of(files_list, "a game file");
+    if (patches.empty() && problems.empty())
+        refuse("choose the patches (.bps, or a zip of them)");
+    std::vector<libtorv::listed_game_file> listed;
+    for (const given_file& file : files)
+        listed.push_back({file.path, static_cast<std::uint64_t>(size_of_given(file.file))});
+    std::vector<libtorv::patch_to_match> wanted;
+    for (const given_patch& patch : patches) wanted.push_back({patch.target, patch.facts});
+    const std::vector<libtorv::patch_for_file> places =
+        value_of(libtorv::match_patches(wanted, listed, [&](std::size_t k) -> result<std::uint32_t> {
+            result<bytes> read = read_given_file(files[k], read_blob, most);
+            if (!read)
+                return std::move(read).error();
+            return libtorv::crc32_of(*read);
+        }));
+    std::map<std::size_t, std::string> claimed;
+    for (std::size_t k = 0; k < patches.size(); ++k) {
+        const given_patch& patch = patches[k];
+        const libtorv::patch_for_file& place = places[k];
+        const std::string wants =
+            std::to_string(patch.facts.source_size) + " bytes of CRC32 " + hex32(patch.facts.source_crc32);
+        if (place.file == libtorv::patch_for_file::none) {
+            problems.push_back(patch.said + ": its game file " + patch.target +
+                               " is not among the game's files given (nor any file of " + wants + ")");
+        } else if (place.match == libtorv::patch_match::other) {
+            problems.push_back(patch.said + ": " + files[place.file].path + " is another version of the file (" +
+                               std::to_string(listed[place.file].size) + " bytes; the patch wants " + wants + ")");
+        } else if (const auto [first, fresh] = claimed.try_emplace(place.file, patch.said); !fresh) {
+            problems.push_back(first->second + " and " + patch.said + " are both for " + files[place.file].path);
+        }
     }
     if (!problems.empty()) {
         failure why;
@@ -852,21 +959,42 @@ val apply_bundle(const val& archive_given, const val& files_given) {
         for (const std::string& line : problems) why.words += (why.words.empty() ? "" : "\n") + line;
         throw_failure(why);
     }
-    libtorv::zip_archive zip;
+    // Laid out as the game folder: a loose file goes where its patch says.
+    auto path_made = [&](std::size_t k) {
+        const std::string& path = files[places[k].file].path;
+        const std::string& target = patches[k].target;
+        if (path.find('/') != std::string::npos || target.find('/') == std::string::npos)
+            return path;
+        return target.substr(0, target.rfind('/') + 1) + path;
+    };
     std::vector<std::string> report;
-    for (std::size_t k = 0; k < found.names.size(); ++k) {
-        const std::string target = libtorv::target_of_patch(found.names[k]);
-        if (matches[k] == libtorv::patch_match::target) {
-            report.push_back(target + ": already patched (it is what " + found.names[k] + " makes), kept as it is");
-            check(libtorv::add_to_zip(zip, target, *sources[k]));
-            continue;
-        }
-        const bytes patch = value_of(libtorv::patch_of_zip(archive, found.names[k]));
-        check(libtorv::add_to_zip(zip, target, value_of(libtorv::apply_patch(patch, *sources[k]))));
-        report.push_back(target + ": patched");
-    }
+    libtorv::zip_archive zip;
     val out = val::object();
-    out.set("bytes", array_of(libtorv::finish_zip(zip)));
+    for (std::size_t k = 0; k < patches.size(); ++k) {
+        const libtorv::patch_for_file& place = places[k];
+        const std::string path = path_made(k);
+        const std::string found = place.by_contents ? ", found by its size and CRC32" : "";
+        bytes made = value_of(read_given_file(files[place.file], read_blob, most));
+        if (place.match == libtorv::patch_match::target) {
+            report.push_back(path + ": already patched (it is what " + patches[k].said + " makes" + found +
+                             "), kept as it is");
+        } else {
+            made = value_of(libtorv::apply_patch(patches[k].patch, made));
+            report.push_back(path + ": patched with " + patches[k].said + found);
+        }
+        if (alone && patches.size() == 1) {
+            out.set("path", path);
+            out.set("bytes", array_of(made));
+            break;
+        }
+        check(libtorv::add_to_zip(zip, path, made));
+        on_chunk(array_of(libtorv::take_zip_bytes(zip)));
+    }
+    if (!alone || patches.size() > 1) {
+        on_chunk(array_of(libtorv::finish_zip(zip)));
+        out.set("path", val::null());
+        out.set("bytes", val::null());
+    }
     out.set("report", texts_of(report));
     return out;
 }
@@ -878,6 +1006,16 @@ std::uint64_t most_bytes_of(const val& most) {
         refuse("the largest file the page reads must be a number of bytes");
     }
     return static_cast<std::uint64_t>(most.as<double>());
+}
+
+// The names of a zip archive's files, nothing unpacked: what the page
+// looks at to know what a zip dropped on it is.
+val names_of_zip(const val& archive, const val& most) {
+    const std::vector<libtorv::zip_item> items =
+        value_of(libtorv::list_zip(bytes_of(archive, "the zip archive"), most_bytes_of(most)));
+    std::vector<std::string> names;
+    for (const libtorv::zip_item& item : items) names.push_back(item.name);
+    return texts_of(names);
 }
 
 // The files of a zip archive, none over `most` bytes: [{name, bytes}].
@@ -895,12 +1033,14 @@ val files_of_zip(const val& archive, const val& most) {
 }
 
 // A project (its zip, edited) built as torv-project build --patch builds it
-// from the game's files ([{path, bytes}], found by path, or by name where
+// from the game's files ([{path, file}], each a Uint8Array or a Blob read
+// with readBlob when the build needs it; found by path, or by name where
 // that is unique): every source whose images changed, packed with its
 // original, verified, and its BPS patch. {bytes: a zip of build/<path> and
 // patches/<path>.bps, report}. options: {nearest, fit}, any left out. Any
 // failure, of any source, fails the whole with every failure's line.
-val build_project(const val& archive, const val& originals_given, const val& options, const val& most) {
+val build_project(const val& archive, const val& originals_given, const val& options, const val& most,
+                  const val& read_blob) {
     const std::vector<libtorv::zip_entry> entries =
         value_of(libtorv::read_zip(bytes_of(archive, "the project's zip"), most_bytes_of(most)));
     std::map<std::string, const bytes*> project_files;
@@ -922,21 +1062,22 @@ val build_project(const val& archive, const val& originals_given, const val& opt
     const libtorv::project_manifest manifest =
         value_of(libtorv::read_manifest({reinterpret_cast<const char*>(text.data()), text.size()}));
 
-    std::map<std::string, bytes> originals;
+    // The game's files, each read only when the build asks for it: those
+    // the manifest names whose images changed.
+    std::map<std::string, given_file> originals;
     std::map<std::string, std::vector<std::string>> by_name;
-    const auto count = originals_given["length"].as<unsigned>();
-    for (unsigned k = 0; k < count; ++k) {
-        const std::string path = text_of(originals_given[k]["path"], "a game file's path");
-        originals[path] = bytes_of(originals_given[k]["bytes"], "a game file");
-        by_name[path.substr(path.rfind('/') + 1)].push_back(path);
+    for (given_file& file : given_files_of(originals_given, "a game file")) {
+        by_name[file.path.substr(file.path.rfind('/') + 1)].push_back(file.path);
+        originals.emplace(file.path, std::move(file));
     }
+    const std::uint64_t most_read = most_bytes_of(most);
     // A game file by its path, or by its name where that is unique.
     const libtorv::game_reader game = [&](const std::string& path) -> result<bytes> {
         if (const auto found = originals.find(path); found != originals.end())
-            return found->second;
+            return read_given_file(found->second, read_blob, most_read);
         const auto named = by_name.find(path.substr(path.rfind('/') + 1));
         if (named != by_name.end() && named->second.size() == 1)
-            return originals.at(named->second.front());
+            return read_given_file(originals.at(named->second.front()), read_blob, most_read);
         return unreadable(path, code::cannot_open, path + " is not among the game's files given");
     };
     libtorv::project_folder folder;
@@ -1051,9 +1192,13 @@ EMSCRIPTEN_BINDINGS(torv) {
     emscripten::function(
         "gifOf", +[](int handle) { return guarded([&] { return gif_of(handle); }); });
     emscripten::function(
-        "projectZip", +[](const val& files, bool gif, const val& on_source) {
-            return guarded([&] { return project_zip(files, gif, on_source); });
+        "projectBegin", +[](const val& paths) { return guarded([&] { return project_begin(paths); }); });
+    emscripten::function(
+        "projectAdd", +[](int job, const std::string& path, const val& contents, const std::string& sha256, bool gif) {
+            return guarded([&] { return project_add(job, path, contents, sha256, gif); });
         });
+    emscripten::function(
+        "projectFinish", +[](int job) { return guarded([&] { return project_finish(job); }); });
     emscripten::function(
         "sourcesOf", +[](const val& files) { return guarded([&] { return sources_of(files); }); });
     emscripten::function(
@@ -1064,15 +1209,19 @@ EMSCRIPTEN_BINDINGS(torv) {
             return guarded([&] { return palette_file_of(colours, format, name); });
         });
     emscripten::function(
-        "bundlePatches", +[](const val& archive) { return guarded([&] { return patches_of_bundle(archive); }); });
+        "applyPatches",
+        +[](const val& patches, const val& files, const val& read_blob, const val& on_chunk, double most, bool alone) {
+            return guarded([&] { return apply_patches(patches, files, read_blob, on_chunk, most, alone); });
+        });
     emscripten::function(
-        "applyBundle",
-        +[](const val& archive, const val& files) { return guarded([&] { return apply_bundle(archive, files); }); });
+        "zipNames",
+        +[](const val& archive, const val& most) { return guarded([&] { return names_of_zip(archive, most); }); });
     emscripten::function(
         "zipFiles",
         +[](const val& archive, const val& most) { return guarded([&] { return files_of_zip(archive, most); }); });
     emscripten::function(
-        "buildProject", +[](const val& archive, const val& originals, const val& options, const val& most) {
-            return guarded([&] { return build_project(archive, originals, options, most); });
+        "buildProject",
+        +[](const val& archive, const val& originals, const val& options, const val& most, const val& read_blob) {
+            return guarded([&] { return build_project(archive, originals, options, most, read_blob); });
         });
 }

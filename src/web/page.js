@@ -1,7 +1,7 @@
 // The page as a whole: window.torv (the script interface) and the controls,
 // wired to the session (session.js) and the views (views.js). Everything the
 // formats need happens in the WebAssembly module inside the worker.
-/* global client, limits, palettes, player, session, views */
+/* global building, client, folders, limits, palettes, patching, player, routing, session, views */
 'use strict';
 
 // ---- The script interface ----------------------------------------------------
@@ -31,17 +31,34 @@ window.torv = {
     },
     // A game folder's files ([{path, bytes}]) as torv-project unpack's
     // project in one zip: {bytes, sources, images, other}.
-    project: (files, options = {}) => session.project(files.map((file) => ({ path: String(file.path), bytes: toBytes(file.bytes).slice() })), options || {}),
+    async project(files, options = {}) {
+        const given = files.map((file) => ({ path: String(file.path), file: new Blob([toBytes(file.bytes)]) }));
+        const kinds = await session.sourcesOf(given.map(({ path, file }) => ({ path, size: file.size })));
+        const isSource = new Set(kinds.sources);
+        const made = await session.project(given.filter(({ path }) => isSource.has(path)), { gif: Boolean((options || {}).gif) });
+        return { bytes: new Uint8Array(await made.zip.arrayBuffer()), sources: made.sources, images: made.images, other: kinds.other };
+    },
     // A project's zip, edited, built with the game's files ([{path, bytes}]):
     // {bytes (a zip of build/... and patches/...bps, or null), report}.
     build: (project, originals, options = {}) => session.build(toBytes(project).slice(),
-        originals.map((file) => ({ path: String(file.path), bytes: toBytes(file.bytes).slice() })), options || {}),
+        originals.map((file) => ({ path: String(file.path), file: toBytes(file.bytes).slice() })), options || {}),
     // The file a BPS patch makes of the game's file.
     applyPatch: (patch, source) => session.applyPatch(toBytes(patch).slice(), toBytes(source).slice()),
     // A mod's zip of patches applied to the game's files ([{path, bytes}]),
     // every CRC32 checked first: {bytes (a zip of the patched files), report}.
-    applyBundle: (bundle, files) => session.applyBundle(toBytes(bundle).slice(),
-        files.map((file) => ({ path: String(file.path), bytes: toBytes(file.bytes).slice() }))),
+    async applyBundle(bundle, files) {
+        const made = await session.applyPatches([{ path: 'the zip', file: toBytes(bundle).slice() }],
+            files.map((file) => ({ path: String(file.path), file: toBytes(file.bytes).slice() })), { alone: false });
+        return { bytes: new Uint8Array(await made.zip.arrayBuffer()), report: made.report };
+    },
+    // Patches (.bps files or zips of them: [{name, bytes}]) applied to the
+    // game's files ([{path, bytes}]), each matched by path, then by size and
+    // CRC32: {bytes (a zip laid out as the game folder), report}.
+    async applyPatches(patches, files) {
+        const made = await session.applyPatches(patches.map((patch) => ({ path: String(patch.name), file: toBytes(patch.bytes).slice() })),
+            files.map((file) => ({ path: String(file.path), file: toBytes(file.bytes).slice() })), { alone: false });
+        return { bytes: new Uint8Array(await made.zip.arrayBuffer()), report: made.report };
+    },
     // A palette shown (256 colours, 3 bytes each) as 'gpl', 'pal' or 'act'.
     paletteFile: (colours, format, name = 'palette') => session.paletteFile(toBytes(colours), String(format), String(name)),
     // Ends whatever long work is under way.
@@ -65,33 +82,36 @@ async function closeEntry(entry) {
     await session.close(held);
 }
 
-async function openInPage(file) {
-    const refused = await session.refusal(file.name, file.size);
+// Opens a source in a section of its own; `name` is its path within a
+// folder for a file of a folder, so that two files of one name in two
+// folders are two sections.
+async function openInPage(file, name = file.name) {
+    const refused = await session.refusal(name, file.size);
     if (refused) {
-        views.message(refused, 'error', file.name);
+        views.message(refused, 'error', name);
         return null;
     }
     // Marks for measuring what a person waits for (see bench/page_bench.js).
-    performance.mark('open:' + file.name);
+    performance.mark('open:' + name);
     const bytes = new Uint8Array(await file.arrayBuffer());
-    const already = session.named(file.name);
+    const already = session.named(name);
     let replaced = false;
     if (already) {
         if (sameBytes(already.held.bytes, bytes)) {
-            views.message(`${file.name} is open already`, 'note', file.name);
+            views.message(`${name} is open already`, 'note', name);
             already.section.scrollIntoView({ block: 'start' });
             return already.held;
         }
         await closeEntry(already);
         replaced = true;
     }
-    const section = views.fileSection(file.name);
+    const section = views.fileSection(name);
     const body = section.querySelector('.body');
     const area = element('div', { class: 'images' });
     let first = null;
     let held;
     try {
-        held = await session.open(file.name, bytes, {
+        held = await session.open(name, bytes, {
             onFirst: (pixels) => {
                 first = pixels;
                 // The first image at once, before the rest is decoded.
@@ -99,29 +119,29 @@ async function openInPage(file) {
                 views.draw(early, pixels);
                 area.replaceChildren(element('div', { class: 'view' }, early));
                 body.append(area);
-                performance.mark('first-image:' + file.name);
+                performance.mark('first-image:' + name);
             },
         });
     } catch (error) {
         section.remove();
         const cancelled = error.code === 'cancelled';
-        views.message(cancelled ? `Opening ${file.name} was cancelled` : error.message, cancelled ? 'note' : 'error', file.name);
+        views.message(cancelled ? `Opening ${name} was cancelled` : error.message, cancelled ? 'note' : 'error', name);
         return null;
     }
-    performance.mark('opened:' + file.name);
+    performance.mark('opened:' + name);
     section.dataset.layout = held.layout;
     section.querySelector('.what').textContent = views.describeFile(held);
-    const zoom = element('select', { class: 'zoom', 'aria-label': `zoom of ${file.name}` }, ...[1, 2, 3, 4].map((z) => element('option', { value: z, text: z + '×' })));
+    const zoom = element('select', { class: 'zoom', 'aria-label': `zoom of ${name}` }, ...[1, 2, 3, 4].map((z) => element('option', { value: z, text: z + '×' })));
     zoom.addEventListener('change', () => section.style.setProperty('--zoom', zoom.value));
     const base = file.name.replace(/\..*$/, '');
     const zipOf = (kind) => views.guarded(async () => {
         views.save(`${base}-${kind}.zip`, await session.zip(held, kind, `Making ${base}-${kind}.zip`), 'application/zip');
-    }, file.name);
+    }, name);
     body.prepend(element('div', { class: 'actions' },
         element('label', {}, 'Zoom ', zoom),
-        element('button', { type: 'button', text: 'All as BMP (zip)', 'aria-label': `All as BMP (zip): ${file.name}`, onclick: zipOf('bmp') }),
-        element('button', { type: 'button', text: 'All as PNG (zip)', 'aria-label': `All as PNG (zip): ${file.name}`, onclick: zipOf('png') }),
-        element('button', { type: 'button', text: 'Close', 'aria-label': `Close ${file.name}`, onclick: views.guarded(() => closeEntry(session.entryOf(held)), file.name) })));
+        element('button', { type: 'button', text: 'All as BMP (zip)', 'aria-label': `All as BMP (zip): ${name}`, onclick: zipOf('bmp') }),
+        element('button', { type: 'button', text: 'All as PNG (zip)', 'aria-label': `All as PNG (zip): ${name}`, onclick: zipOf('png') }),
+        element('button', { type: 'button', text: 'Close', 'aria-label': `Close ${name}`, onclick: views.guarded(() => closeEntry(session.entryOf(held)), name) })));
     area.replaceChildren();
     body.append(area);
     if (held.layout === 'frame_sequence') player.showFrames(held, area, first);
@@ -129,7 +149,7 @@ async function openInPage(file) {
     session.add({ held, section });
     session.chooseTarget(held);
     views.showTargets();
-    if (replaced) views.message(`${file.name} opened again: it takes the place of the one that was open`, 'note', file.name);
+    if (replaced) views.message(`${name} opened again: it takes the place of the one that was open`, 'note', name);
     section.addEventListener('click', () => {
         // Not once closed (the click on "Close" comes here after closing).
         if (session.target() !== held && session.entryOf(held)) {
@@ -186,16 +206,18 @@ async function packInPage() {
             layout: held ? '' : document.getElementById('layout').value,
         });
     } catch (error) {
-        views.message(error.message, error.code === 'cancelled' ? 'note' : 'error', held ? held.name : '');
+        const words = error.message + views.advice(error);
+        views.message(words, error.code === 'cancelled' ? 'note' : 'error', held ? held.name : '');
         const report = document.getElementById('report');
-        report.replaceChildren(element('p', { class: 'error', text: error.message }));
+        report.replaceChildren(element('p', { class: 'error', text: words }));
         report.scrollIntoView({ block: 'nearest' });
         return;
     }
     performance.mark('pack:done');
-    const name = held ? held.name : result.name;
+    const name = held ? session.baseName(held.name) : result.name;
     views.save(name, result.bytes, 'application/octet-stream');
-    views.message(`${name} packed and downloaded`, 'done', held ? held.name : '');
+    if (held) views.markPast(held.name);
+    views.message(`${name} packed and downloaded: put it in place of the game's ${name}, and keep the original elsewhere`, 'done', held ? held.name : '');
     views.showReport(result, held);
     if (held) await compareWithOriginal(held, result);
 }
@@ -218,34 +240,50 @@ async function filesOfEntry(entry, path = '') {
     return found;
 }
 
+// The folder opened last ({top, files: [{path, file}]}, paths within it):
+// what Build and patching use when no folder is chosen for them.
+let lastFolder = null;
+
 // A game folder's files ([{path, file}], the folder's own name first in
-// each path): every source opened, and the project downloaded as one zip.
+// each path), listed: its sources with their paths, each opened when asked,
+// and its project made when asked, source by source. The patches in it go
+// to patching.
 async function openFolder(files) {
     const top = files.length ? files[0].path.split('/')[0] : 'game';
-    const within = files.map(({ path, file }) => ({ path: path.split('/').slice(1).join('/'), file }));
+    const within = files.map(({ path, file }) => ({ path: path.split('/').slice(1).join('/') || path, file }));
+    const patches = within.filter(({ path }) => /\.bps$/i.test(path));
     const kinds = await session.sourcesOf(within.map(({ path, file }) => ({ path, size: file.size })));
     const isSource = new Set(kinds.sources);
-    const sources = within.filter(({ path }) => isSource.has(path));
+    const sources = within.filter(({ path }) => isSource.has(path)).sort((a, b) => (a.path < b.path ? -1 : a.path > b.path ? 1 : 0));
+    if (patches.length) await patching.addPatches(patches, top + '/');
+    if (sources.length === 0) {
+        if (!patches.length) views.message(`${top} holds no file torv knows (a .bin file of one of the layouts' sizes) and no patch`, 'error', top);
+        return;
+    }
+    lastFolder = { top, files: within };
+    building.refresh();
+    await patching.setGame(within, top + '/', 'open');
+    folders.show(top, sources, kinds.other, {
+        open: (source) => openInPage(source.file instanceof File ? source.file : new File([source.file], session.baseName(source.path)), source.path),
+        project: () => makeProject(top, sources),
+    });
     if (kinds.other.length) {
         views.message(`left alone, being the size of no layout: ${kinds.other.join(', ')}`, 'note', top);
     }
-    if (sources.length === 0) {
-        views.message(`${top} holds no file torv knows (a .bin file of one of the layouts' sizes)`, 'error', top);
-        return;
-    }
-    for (const { path, file } of sources) await openInPage(new File([file], path.split('/').pop()));
-    const given = await Promise.all(sources.map(async ({ path, file }) => ({ path, bytes: new Uint8Array(await file.arrayBuffer()) })));
+    views.message(`${sources.length} ${sources.length === 1 ? 'source' : 'sources'} listed: open any to see it, or download the project to edit them all`, 'note', top);
+}
+
+// A folder's project, made source by source and downloaded as one zip.
+async function makeProject(top, sources) {
     performance.mark('project:start');
-    const made = await session.project(given);
+    const made = await session.project(sources);
     performance.mark('project:done');
-    views.save(`${top}-project.zip`, made.bytes, 'application/zip');
+    views.save(`${top}-project.zip`, made.zip, 'application/zip');
     views.message(`${made.sources} ${made.sources === 1 ? 'source' : 'sources'}, ${made.images} images: the project downloaded as ${top}-project.zip`, 'done', top);
 }
 
 // ---- Controls -----------------------------------------------------------------------
 
-const isImageFile = (file) => /\.(bmp|png)$/i.test(file.name);
-const isZip = (file) => /\.zip$/i.test(file.name);
 
 // Adds the edited images that may be read; gives those.
 function addEdited(files) {
@@ -264,14 +302,9 @@ function addEdited(files) {
     return taken;
 }
 
-// Files chosen or dropped: sources open, images (and the images of zips)
-// become edited images, for the file whose section they fell on; one image
-// dropped on an image takes that image's place, whatever its name.
-async function take(files, into, onImage) {
-    const sources = files.filter((file) => !isImageFile(file) && !isZip(file));
-    for (const file of sources) await openInPage(file);
-    const images = files.filter(isImageFile);
-    for (const zip of files.filter(isZip)) images.push(...await imagesOfZip(zip));
+// Edited images for `into` (or for no file); one image dropped on an image
+// takes that image's place, whatever its name.
+function takeImages(images, into, onImage) {
     if (images.length === 0) return;
     if (onImage && images.length === 1) {
         const kind = images[0].name.match(/\.(bmp|png)$/i)[1].toLowerCase();
@@ -288,29 +321,20 @@ async function take(files, into, onImage) {
     views.message(into ? took + ' (press Pack to put it back)' : took, 'note', into ? into.name : '');
 }
 
-// A mod's zip of patches applied to the game folder's files: only the files
-// its patches are for are read, each checked against its patch's CRC32
-// before any is applied; the patched files download as one zip laid out as
-// the game folder.
-async function applyBundleInPage(bundle, gameFiles) {
-    if (gameFiles.length === 0) throw new Error('choose the game\'s folder the patches are for');
-    const bytes = new Uint8Array(await bundle.arrayBuffer());
-    const { targets } = await session.bundlePatches(bytes);
-    const pathOf = (file) => (file.webkitRelativePath || file.name).split('/').slice(1).join('/') || file.name;
-    const wanted = new Set(targets.map((target) => target.toLowerCase()));
-    const files = await Promise.all(gameFiles.filter((file) => wanted.has(pathOf(file).toLowerCase()))
-        .map(async (file) => ({ path: pathOf(file), bytes: new Uint8Array(await file.arrayBuffer()) })));
-    let applied;
-    try {
-        applied = await session.applyBundle(bytes, files);
-    } catch (error) {
-        for (const line of error.message.split('\n').reverse()) views.message(line, 'error', bundle.name);
-        return;
-    }
-    for (const line of applied.report) views.message(line, 'note', bundle.name);
-    const name = bundle.name.replace(/\.zip$/i, '') + '-patched.zip';
-    views.save(name, applied.bytes, 'application/zip');
-    views.message(`the patched files downloaded as ${name}: copy them over the game's files of the same paths (keep the originals elsewhere)`, 'done', bundle.name);
+// Files chosen or dropped, each sent where it belongs by what it is (its
+// first bytes, a zip by what it holds): sources open; images, and zips of
+// images, become edited images for the file whose section they fell on;
+// patches and zips of them go to patching, a project's zip to building;
+// pictures of other kinds are named with what to do.
+async function take(files, into, onImage) {
+    const sorted = await routing.sort(files);
+    for (const { file, why } of sorted.refused) views.message(why, 'error', file.name);
+    for (const file of sorted.sources) await openInPage(file);
+    const images = [...sorted.images];
+    for (const zip of sorted.imageZips) images.push(...await imagesOfZip(zip));
+    takeImages(images, into, onImage);
+    if (sorted.patches.length) await patching.addPatches(sorted.patches.map((file) => ({ path: file.name, file })), '');
+    for (const project of sorted.projects) building.takeProject(project, lastFolder);
 }
 
 function setUp() {
@@ -332,7 +356,7 @@ function setUp() {
     imagesIn.addEventListener('change', views.guarded(async () => {
         const files = [...imagesIn.files];
         imagesIn.value = '';
-        await take(files.filter((file) => isImageFile(file) || isZip(file)), null);
+        await take(files, null);
     }));
     document.getElementById('clear-edited').addEventListener('click', () => {
         session.forgetEdited();
@@ -348,45 +372,8 @@ function setUp() {
         views.showTargets();
     });
     document.getElementById('pack').addEventListener('click', views.guarded(packInPage));
-    document.getElementById('apply-patch').addEventListener('click', views.guarded(async () => {
-        const patch = document.getElementById('patch-in').files[0];
-        if (patch && isZip(patch)) {
-            await applyBundleInPage(patch, [...document.getElementById('patch-game').files]);
-            return;
-        }
-        const source = document.getElementById('patch-source').files[0];
-        if (!patch || !source) throw new Error('choose the patch and the game\'s file it is for');
-        const made = await session.applyPatch(new Uint8Array(await patch.arrayBuffer()), new Uint8Array(await source.arrayBuffer()));
-        const name = /\.bps$/i.test(patch.name) ? patch.name.slice(0, -4) : source.name;
-        views.save(name, made, 'application/octet-stream');
-        views.message(`${patch.name} applied to ${source.name}: ${name} downloaded`, 'done', name);
-    }));
-    document.getElementById('build').addEventListener('click', views.guarded(async () => {
-        const project = document.getElementById('project-in').files[0];
-        const game = [...document.getElementById('game-in').files];
-        if (!project || game.length === 0) throw new Error('choose the project\'s zip and the game folder it was made from');
-        const originals = await Promise.all(game.filter((file) => /\.bin$/i.test(file.name)).map(async (file) => ({
-            path: (file.webkitRelativePath || file.name).split('/').slice(1).join('/') || file.name,
-            bytes: new Uint8Array(await file.arrayBuffer()),
-        })));
-        let built;
-        try {
-            built = await session.build(new Uint8Array(await project.arrayBuffer()), originals, {
-                nearest: document.getElementById('build-nearest').checked,
-                fit: document.getElementById('build-fit').checked });
-        } catch (error) {
-            for (const line of error.message.split('\n').reverse()) views.message(line, 'error', project.name);
-            return;
-        }
-        for (const line of built.report) views.message(line, 'note', project.name);
-        if (!built.bytes) {
-            views.message('nothing changed: nothing to build', 'note', project.name);
-            return;
-        }
-        const name = project.name.replace(/(-project)?\.zip$/i, '') + '-build.zip';
-        views.save(name, built.bytes, 'application/zip');
-        views.message(`the changed files and their patches downloaded as ${name}`, 'done', project.name);
-    }));
+    patching.setUp();
+    building.setUp(() => lastFolder);
     document.getElementById('cancel').addEventListener('click', () => window.torv.cancel());
     document.addEventListener('dragover', (event) => {
         event.preventDefault();
@@ -398,15 +385,18 @@ function setUp() {
     document.addEventListener('drop', views.guarded(async (event) => {
         event.preventDefault();
         document.body.classList.remove('dragging');
-        const folders = [...event.dataTransfer.items || []].map((item) => item.webkitGetAsEntry && item.webkitGetAsEntry())
-            .filter((entry) => entry && entry.isDirectory);
-        for (const entry of folders) await openFolder(await filesOfEntry(entry));
-        if (folders.length) return;
+        const entries = [...event.dataTransfer.items || []].map((item) => item.webkitGetAsEntry && item.webkitGetAsEntry()).filter(Boolean);
+        const folders = entries.filter((entry) => entry.isDirectory);
+        // Files dropped with folders are taken as much as the folders.
+        const loose = folders.length ? [...event.dataTransfer.files].filter((file) => entries.some((entry) => entry.isFile && entry.name === file.name)) : [...event.dataTransfer.files];
         const section = event.target.closest && event.target.closest('section.file');
         const entry = session.opened.find((candidate) => candidate.section === section);
         const image = entry && event.target.closest('[data-name], [data-image]');
         const imageName = image ? image.dataset.name || image.dataset.image : null;
-        await take([...event.dataTransfer.files], entry ? entry.held : null, imageName);
+        // Patches first: a mod's patches dropped with the game folder are
+        // applied to it in the one step.
+        await take(loose, entry ? entry.held : null, imageName);
+        for (const folderEntry of folders) await openFolder(await filesOfEntry(folderEntry));
     }));
     views.showTargets();
     views.showEdited();

@@ -29,7 +29,8 @@ const player = (() => {
         const fps = views.element('input', { type: 'number', min: limits.fps.least, max: limits.fps.most, value: limits.fps.usual, 'aria-label': `frames per second of ${held.name}` });
         const fpsNote = views.element('output', { class: 'note fps-note' });
         const where = views.element('output', { class: 'frame-name' });
-        const play = views.element('button', { type: 'button', class: 'play', text: 'Play', 'aria-label': `Play ${held.name}`, 'aria-pressed': 'false' });
+        // Its name says what it does now, as its text does: Play, or Pause.
+        const play = views.element('button', { type: 'button', class: 'play', text: 'Play', 'aria-label': `Play ${held.name}` });
         const previous = views.element('button', { type: 'button', text: '◀', 'aria-label': `previous frame of ${held.name}` });
         const next = views.element('button', { type: 'button', text: '▶', 'aria-label': `next frame of ${held.name}` });
         const kept = new Map(); // frame -> pixels, the most recent last
@@ -90,7 +91,7 @@ const player = (() => {
             clearTimeout(timer);
             timer = null;
             play.textContent = 'Play';
-            play.setAttribute('aria-pressed', 'false');
+            play.setAttribute('aria-label', `Play ${held.name}`);
         }
 
         function fpsNow() {
@@ -116,7 +117,7 @@ const player = (() => {
                 return;
             }
             play.textContent = 'Pause';
-            play.setAttribute('aria-pressed', 'true');
+            play.setAttribute('aria-label', `Pause ${held.name}`);
             timer = setTimeout(tick, 0);
         }
 

@@ -6,6 +6,7 @@
 'use strict';
 
 const session = (() => {
+    const baseName = (path) => path.split('/').pop();
     // Each file opened: {held, ...what the views keep of it}.
     const opened = [];
     let edited = []; // File objects, one a name
@@ -17,7 +18,7 @@ const session = (() => {
         const handle = held.handles.get(worker);
         if (handle && handle.generation === client.generation(worker)) return handle.promise;
         const copy = held.bytes.slice();
-        const again = client.ask('open', { name: held.name, bytes: copy },
+        const again = client.ask('open', { name: baseName(held.name), bytes: copy },
             { worker, transfer: [copy.buffer], job: worker === 0 ? 'Reading ' + held.name + ' again' : undefined });
         const opened = { generation: client.generation(worker), promise: again.then((reopened) => reopened.handle) };
         held.handles.set(worker, opened);
@@ -33,13 +34,15 @@ const session = (() => {
         return { palette, indices: pixels.indices };
     }
 
-    // Opens a source file: {name, bytes, layout, reason, images}. onFirst
-    // gets the first image's pixels as soon as they are decoded.
+    // Opens a source file: {name, bytes, layout, reason, images}; `name`
+    // may be a path within a folder, its images named after the file's own
+    // name. onFirst gets the first image's pixels as soon as they are
+    // decoded.
     async function open(name, bytes, { onFirst, onProgress } = {}) {
         limits.checkSize(name, bytes.length);
         const copy = bytes.slice();
         const startedIn = client.generation();
-        const got = await client.ask('open', { name, bytes: copy }, { transfer: [copy.buffer], onFirst, onProgress, job: 'Opening ' + name });
+        const got = await client.ask('open', { name: baseName(name), bytes: copy }, { transfer: [copy.buffer], onFirst, onProgress, job: 'Opening ' + name });
         const held = {
             name,
             bytes,
@@ -86,45 +89,67 @@ const session = (() => {
         // Which of a game folder's files ([{path, size}]) are sources, and
         // which .bin files are of no layout's size: {sources, other}, paths.
         sourcesOf: (files) => client.ask('sourcesOf', { files }),
-        // A game folder's files ([{path, bytes}]) as torv-project unpack's
-        // project, in one zip: {bytes, sources, images, other}. Each file's
-        // SHA-256 is the browser's (where it has it: pages from disk and
-        // secure origins), a tenth of the time WebAssembly would take.
-        async project(files, { gif = false } = {}) {
-            const hex = (digest) => [...new Uint8Array(digest)].map((b) => b.toString(16).padStart(2, '0')).join('');
-            const digested = await Promise.all(files.map(async (file) => ({
-                ...file, sha256: globalThis.crypto && crypto.subtle ? hex(await crypto.subtle.digest('SHA-256', file.bytes)) : '',
-            })));
-            const transfer = digested.map((file) => file.bytes.buffer);
-            return client.ask('project', { files: digested, gif }, { transfer, job: 'Making the project of ' + files.length + ' files' });
+        // A game folder's sources ([{path, file}], each a Blob or bytes) as
+        // torv-project unpack's project, in one zip made source by source:
+        // each source is read in the worker when its turn comes, and each
+        // piece of the zip becomes a Blob at once, which the browser keeps
+        // out of the page's memory. {zip (a Blob), sources, images}.
+        // onSource(done, total) after each.
+        async project(sources, { gif = false, onSource } = {}) {
+            const ordered = [...sources].sort((a, b) => (a.path < b.path ? -1 : a.path > b.path ? 1 : 0));
+            const work = client.work(`Making the project of ${ordered.length} ${ordered.length === 1 ? 'source' : 'sources'}`);
+            try {
+                const job = await client.ask('projectBegin', { paths: ordered.map((source) => source.path) });
+                const parts = [];
+                let images = 0;
+                for (let k = 0; k < ordered.length; k++) {
+                    const { path, file } = ordered[k];
+                    const made = await client.ask('projectAdd', { job, path, file: file instanceof Blob ? file : new Blob([file]), gif });
+                    parts.push(new Blob([made.bytes]));
+                    images += made.images;
+                    work.progressed(k + 1, ordered.length);
+                    if (onSource) onSource(k + 1, ordered.length);
+                }
+                const end = await client.ask('projectFinish', { job });
+                parts.push(new Blob([end.bytes]));
+                return { zip: new Blob(parts, { type: 'application/zip' }), sources: end.sources, images };
+            } finally {
+                work.ended();
+            }
         },
         applyPatch: (patch, source) => client.ask('applyPatch', { patch, source }, { job: 'Applying the patch' }),
-        // The patches of a zip: {names, targets (the game files' paths), refused}.
-        bundlePatches: (bytes) => client.ask('bundlePatches', { bytes: bytes.slice() }),
-        // Every patch of a zip applied to the game's files ([{path, bytes}],
-        // each CRC32 checked first): {bytes (a zip laid out as the game
-        // folder), report}.
-        applyBundle(bytes, files) {
-            const transfer = [bytes.buffer, ...files.map((file) => file.bytes.buffer)];
-            return client.ask('applyBundle', { bytes, files }, { transfer, job: 'Applying the patches' });
+        // Patches ([{path, file}]: .bps files and zips of them, each a Blob
+        // or bytes) applied to the game's files ([{path, file}], read only
+        // where a patch's path or size points at them), every match checked
+        // before any is applied: {path, bytes} of the one file made if
+        // `alone` and there is one, else {zip: a Blob laid out as the game
+        // folder}; and the report.
+        async applyPatches(patches, files, { alone = true } = {}) {
+            const parts = [];
+            const made = await client.ask('applyPatches', { patches, files, most: limits.maxFileBytes, alone },
+                { job: 'Applying the patches', onChunk: (bytes) => parts.push(new Blob([bytes])) });
+            return { ...made, zip: made.bytes ? null : new Blob(parts, { type: 'application/zip' }) };
         },
         // A palette (256 colours, 3 bytes each) as a paint program's file:
         // format 'gpl', 'pal' or 'act'.
         paletteFile: (colours, format, name) => client.ask('paletteFile', { colours: colours.slice(), format, name }),
         // The files of a zip archive: [{name, bytes}].
         zipFiles: (bytes) => client.ask('zipFiles', { bytes, most: limits.maxFileBytes }, { transfer: [bytes.buffer] }),
+        // The names of a zip's files, nothing unpacked.
+        zipNames: (bytes) => client.ask('zipNames', { bytes, most: limits.maxFileBytes }),
         // A project's zip, edited, built with the game's files ([{path,
-        // bytes}]) as torv-project build --patch builds it: {bytes, report}.
+        // file}], each a Blob or bytes, read only if the build needs it) as
+        // torv-project build --patch builds it: {bytes, report}.
         build(project, originals, { nearest = false, fit = false } = {}) {
-            const transfer = [project.buffer, ...originals.map((file) => file.bytes.buffer)];
             return client.ask('build', { project, originals, nearest, fit, most: limits.maxFileBytes },
-                { transfer, job: 'Building what changed' });
+                { transfer: [project.buffer], job: 'Building what changed' });
         },
         zip: async (held, kind, job) => client.ask('zip', { handle: await handleOf(held), kind }, { job }),
 
         opened,
         entryOf: (held) => opened.find((entry) => entry.held === held),
-        // The open file of that name, if any.
+        baseName,
+        // The open file of that name (a path, for a file of a folder), if any.
         named: (name) => opened.find((entry) => entry.held.name === name),
         add(entry) { opened.push(entry); },
         remove(held) {

@@ -61,7 +61,50 @@ const views = (() => {
         document.getElementById('messages').hidden = false;
         const entry = about ? session.opened.find((candidate) => candidate.held.name === about) : null;
         const section = entry ? entry.section : sectionOf(about);
-        if (section) section.querySelector('.file-messages').prepend(element('p', { class: kind, text }));
+        if (section && section.querySelector('.file-messages')) section.querySelector('.file-messages').prepend(element('p', { class: kind, text }));
+    }
+
+    // Lines of one failure or report, each a message; lines alike (the same
+    // words but for names and numbers) beyond the first few fold into one
+    // that counts them.
+    const alikeShown = 3;
+    function messages(lines, kind = 'error', about = '') {
+        const shapeOf = (line) => line.replace(/[^\s:]*[\d/.][^\s:]*/g, '…');
+        const groups = new Map();
+        for (const line of lines) {
+            const shape = shapeOf(line);
+            if (!groups.has(shape)) groups.set(shape, []);
+            groups.get(shape).push(line);
+        }
+        const shown = [];
+        for (const group of groups.values()) {
+            shown.push(...group.slice(0, alikeShown));
+            if (group.length > alikeShown) {
+                shown.push(`… and ${(group.length - alikeShown).toLocaleString('en')} more like these (${group.length.toLocaleString('en')} in all)`);
+            }
+        }
+        // The first line on top.
+        for (const line of shown.reverse()) message(line, kind, about);
+    }
+
+    // The errors about a file are marked as past once it has worked.
+    function markPast(about) {
+        const entry = session.opened.find((candidate) => candidate.held.name === about);
+        const section = entry ? entry.section : sectionOf(about);
+        const old = [...document.querySelectorAll(`#message p.error`)].filter((line) => line.dataset.about === about);
+        if (section) old.push(...section.querySelectorAll('.file-messages p.error'));
+        for (const line of old) {
+            line.classList.replace('error', 'past');
+            line.prepend(element('span', { class: 'when', text: 'before: ' }));
+        }
+    }
+
+    // What to do about a failure, where the words alone do not say it.
+    function advice(error) {
+        const said = {
+            not_opaque: ': flatten the image (remove its transparency, in GIMP: Image › Flatten Image) and save it again',
+        };
+        return said[error.code] || '';
     }
 
     const sectionOf = (name) => [...document.querySelectorAll('section.file')].find((section) => section.dataset.file === name);
@@ -268,7 +311,7 @@ const views = (() => {
     }
 
     return {
-        element, hex, colourAt, draw, save, message, guarded, downloadButtons, progress, plainLayout,
+        element, hex, colourAt, draw, save, message, messages, markPast, advice, guarded, downloadButtons, progress, plainLayout,
         describeFile, fileSection, showIndex, showTargets, showEdited, showReport, showComparison,
     };
 })();

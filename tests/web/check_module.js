@@ -38,17 +38,30 @@ function unzipInto(torv, bytes, folder) {
     }
 }
 
+// A game's files ([{path, bytes}]) as the module makes their project, source
+// by source, its pieces joined.
+function projectOf(torv, files) {
+    const sorted = [...files].sort((a, b) => (a.path < b.path ? -1 : 1));
+    const job = torv.projectBegin(sorted.map((file) => file.path));
+    const pieces = sorted.map((file) => Buffer.from(torv.projectAdd(job, file.path, new Uint8Array(file.bytes), '', false).bytes));
+    pieces.push(Buffer.from(torv.projectFinish(job).bytes));
+    return new Uint8Array(Buffer.concat(pieces));
+}
+
+// The game's files as the module takes them for a build.
+const originalsOf = (game) => game.map((file) => ({ path: file.path, file: new Uint8Array(file.bytes) }));
+
 // A project of the samples, with two frames added after the last: built in
 // the module as torv-project builds it. With an image cut short and another
 // of the wrong size too, the build fails whole, naming both.
 function checkProjectBuilds(torv, work, linuxBuild) {
     const game = fs.readdirSync(work).filter((name) => name.endsWith('.bin')).map((name) => ({ path: name, bytes: fs.readFileSync(path.join(work, name)) }));
     const project = path.join(work, 'project');
-    unzipInto(torv, torv.projectZip(game.map((file) => ({ path: file.path, bytes: new Uint8Array(file.bytes) })), false, () => {}).bytes, project);
+    unzipInto(torv, projectOf(torv, game), project);
     const frames = fs.readdirSync(path.join(project, 'intro')).length;
     fs.copyFileSync(path.join(project, 'intro', 'intro003.png'), path.join(project, 'intro', `intro0${frames}.png`));
     fs.copyFileSync(path.join(project, 'intro', 'intro005.png'), path.join(project, 'intro', `intro0${frames + 1}.png`));
-    const built = torv.buildProject(zipOf(project), game, {}, 64 << 20);
+    const built = torv.buildProject(zipOf(project), originalsOf(game), {}, 64 << 20, null);
     const out = path.join(work, 'module-build');
     unzipInto(torv, built.bytes, out);
     const gameFolder = path.join(work, 'game');
@@ -76,22 +89,22 @@ function checkProjectBuilds(torv, work, linuxBuild) {
         fail('not refused: ' + words);
     };
     const altered = game.map((file) => (file.path === 'panels.bin' ? { path: file.path, bytes: Buffer.from(file.bytes).fill(1, 600, 601) } : file));
-    refused(() => torv.buildProject(zipOf(project), altered, {}, 64 << 20), 'original_changed',
+    refused(() => torv.buildProject(zipOf(project), originalsOf(altered), {}, 64 << 20, null), 'original_changed',
         'panels.bin is not the file the project was made from (its SHA-256 differs)');
     const manifestFile = path.join(project, 'torv-project.json');
     const manifest = fs.readFileSync(manifestFile, 'utf8');
     fs.writeFileSync(manifestFile, manifest.replace('"tool": "', '"tool": 5, "was": "'));
-    refused(() => torv.buildProject(zipOf(project), game, {}, 64 << 20), 'bad_project', 'the manifest\'s "tool" must be text, not 5');
+    refused(() => torv.buildProject(zipOf(project), originalsOf(game), {}, 64 << 20, null), 'bad_project', 'the manifest\'s "tool" must be text, not 5');
     fs.writeFileSync(manifestFile, manifest);
     const four = game.find((file) => file.path === 'four.bin');
-    refused(() => torv.projectZip([{ path: 'four.bin', bytes: new Uint8Array(four.bytes) }, { path: 'FOUR.bin', bytes: new Uint8Array(four.bytes) }], false, () => {}),
+    refused(() => projectOf(torv, [{ path: 'four.bin', bytes: four.bytes }, { path: 'FOUR.bin', bytes: four.bytes }]),
         'bad_argument', 'FOUR.bin and four.bin would share the folder');
 
     const four2 = path.join(project, 'four', 'four2.png');
     fs.writeFileSync(four2, fs.readFileSync(four2).subarray(0, 100));
     fs.copyFileSync(path.join(project, 'four', 'four0.png'), path.join(project, 'four', 'four3.png'));
     try {
-        torv.buildProject(zipOf(project), game, {}, 64 << 20);
+        torv.buildProject(zipOf(project), originalsOf(game), {}, 64 << 20, null);
         fail('a project with broken images built');
     } catch (error) {
         for (const words of ['four.bin: four2.png: ', 'four.bin: four3.png: the image is 112x144, it must be 320x224']) {

@@ -557,8 +557,15 @@ function readIndexedPng(file) {
         execFileSync('unzip', ['-q', zipFile, '-d', into]);
         return into;
     };
-    const projectDownload = page.waitForEvent('download');
+    // A folder is listed, nothing of it read: its sources with their
+    // paths; its project is made when asked, source by source.
     await page.setInputFiles('#open-folder', game);
+    const listed = page.locator('section.folder[data-folder="game"]');
+    await listed.waitFor();
+    assert.deepStrictEqual(await listed.locator('.path').allTextContents(), ['data/four.bin', 'data/panels.bin', 'intro.bin']);
+    assert.ok((await page.locator('#message').textContent()).includes('left alone, being the size of no layout: data/odd.BIN'));
+    const projectDownload = page.waitForEvent('download');
+    await listed.getByRole('button', { name: 'Download the project of game (zip)' }).click();
     const projectZip = path.join(work, 'game-project.zip');
     const gotProject = await projectDownload;
     assert.strictEqual(gotProject.suggestedFilename(), 'game-project.zip');
@@ -566,8 +573,35 @@ function readIndexedPng(file) {
     sameTree(tree(unzipped(projectZip)), tree(path.join(work, 'cli-project')), 'the project zip against torv-project unpack');
     const unpackSays = execFileSync(projectTool, ['unpack', game, path.join(work, 'cli-said')], { encoding: 'utf8' });
     assert.match(unpackSays, /left alone, being the size of no layout: 1 file \(data\/odd\.BIN\)/);
-    assert.ok((await page.locator('#message').textContent()).includes('left alone, being the size of no layout: data/odd.BIN'));
-    console.log('a folder opened: its project zip holds what torv-project unpack writes, byte for byte; a .bin file of no layout\'s size left alone and said so, as torv-project says');
+    // Marked as made on Unix, in zip's own words, so that unzip takes the names as UTF-8.
+    assert.match(execFileSync('zipinfo', [projectZip, 'torv-project.json'], { encoding: 'utf8' }), /^-rw-r--r-- +[0-9.]+ unx /);
+    console.log('a folder listed with its sources\' paths; its project zip, made when asked, holds what torv-project unpack writes, byte for byte, marked as made on Unix; a .bin file of no layout\'s size left alone and said so, as torv-project says');
+
+    // Two files of one name in two folders are two sections, each under its
+    // path; names in any script come back from unzip as they were.
+    const twins = path.join(work, 'twins');
+    for (const folder of ['données', 'b']) fs.mkdirSync(path.join(twins, folder), { recursive: true });
+    fs.copyFileSync(path.join(samples, 'four.bin'), path.join(twins, 'données', 'four.bin'));
+    const otherFour = Buffer.from(fs.readFileSync(path.join(samples, 'four.bin')));
+    otherFour[0] ^= 1; // another palette entry: another file of one name
+    fs.writeFileSync(path.join(twins, 'b', 'four.bin'), otherFour);
+    await page.setInputFiles('#open-folder', twins);
+    const twinsListed = page.locator('section.folder[data-folder="twins"]');
+    for (const name of ['données/four.bin', 'b/four.bin']) {
+        await twinsListed.getByRole('button', { name: `Open ${name}` }).click();
+        await section(name).locator('[data-name="four0.bmp"]').waitFor();
+    }
+    assert.strictEqual(await page.locator('section.file h2', { hasText: /four\.bin$/ }).count(), 3, 'four.bin, données/four.bin and b/four.bin');
+    const twinsDownload = page.waitForEvent('download');
+    await twinsListed.getByRole('button', { name: 'Download the project of twins (zip)' }).click();
+    const twinsZip = path.join(work, 'twins-project.zip');
+    await (await twinsDownload).saveAs(twinsZip);
+    assert.ok(fs.existsSync(path.join(unzipped(twinsZip), 'données', 'four', 'four0.png')), 'unzip gives données/ back under its name');
+    for (const name of ['données/four.bin', 'b/four.bin']) {
+        await section(name).getByRole('button', { name: `Close ${name}` }).click();
+        await page.waitForFunction((file) => !document.querySelector(`section.file[data-file="${file}"]`), name);
+    }
+    console.log('two four.bin of two folders: two sections, each under its path; données/ comes back from unzip under its name');
 
     // The animation as GIF, as torv-project unpack --gif writes it.
     const gifDownload = page.waitForEvent('download');
@@ -575,16 +609,26 @@ function readIndexedPng(file) {
     assert.ok((await saved(await gifDownload, 'intro.gif')).equals(fs.readFileSync(path.join(work, 'cli-gif', 'intro', 'intro.gif'))));
     console.log('the player\'s GIF is torv-project unpack --gif\'s');
 
-    // The project edited and zipped again, built in the page and by torv-project build --patch.
+    // The project edited and zipped again (by Python's zipfile), dropped on
+    // the page: it goes to building, which takes the game folder open
+    // already; built as torv-project build --patch builds it.
     const edited = path.join(work, 'edited-project');
     fs.cpSync(path.join(work, 'cli-project'), edited, { recursive: true });
     execFileSync('/usr/bin/convert', [path.join(edited, 'intro', 'intro005.png'), '-fill', '#f8f800', '-draw', 'rectangle 30,20,90,60', path.join(edited, 'intro', 'intro005.png')]);
+    const zipFolder = (folder, zipFile) => execFileSync('python3', ['-c', 'import os, sys, zipfile\nwith zipfile.ZipFile(sys.argv[2], "w", zipfile.ZIP_DEFLATED) as z:\n    for top, _, names in os.walk(sys.argv[1]):\n        for n in names: z.write(os.path.join(top, n), os.path.relpath(os.path.join(top, n), sys.argv[1]))', folder, zipFile]);
     const editedZip = path.join(work, 'edited-project.zip');
-    execFileSync('python3', ['-c', 'import os, sys, zipfile\nwith zipfile.ZipFile(sys.argv[2], "w", zipfile.ZIP_DEFLATED) as z:\n    for top, _, names in os.walk(sys.argv[1]):\n        for n in names: z.write(os.path.join(top, n), os.path.relpath(os.path.join(top, n), sys.argv[1]))', edited, editedZip]);
+    zipFolder(edited, editedZip);
     const cliBuildSays = execFileSync(projectTool, ['build', edited, game, path.join(work, 'cli-build', 'build'), '--patch', path.join(work, 'cli-build', 'patches')], { encoding: 'utf8' });
-    await page.locator('#building summary').click();
-    await page.setInputFiles('#project-in', editedZip);
-    await page.setInputFiles('#game-in', game);
+    const dropOnPage = (files) => page.evaluate(async (given) => {
+        const dropped = new DataTransfer();
+        for (const [name, bytes] of given) dropped.items.add(new File([new Uint8Array(bytes)], name));
+        document.getElementById('start').dispatchEvent(new DragEvent('drop', { dataTransfer: dropped, bubbles: true, cancelable: true }));
+    }, files.map((file) => [path.basename(file), [...fs.readFileSync(file)]]));
+    await page.setInputFiles('#open-folder', game); // the folder opened last is the one used
+    await dropOnPage([editedZip]);
+    await page.locator('#building[open]').waitFor();
+    await page.locator('#build-chosen', { hasText: 'project: edited-project.zip · the game: the folder game/ open already' }).waitFor();
+    assert.strictEqual(await section('intro.bin').locator('.file-messages').textContent().then((text) => text.includes('edited')), false, 'the project zip became no edited images');
     const buildDownload = page.waitForEvent('download');
     await page.click('#build');
     const builtZip = path.join(work, 'edited-build.zip');
@@ -592,39 +636,82 @@ function readIndexedPng(file) {
     sameTree(tree(unzipped(builtZip)), tree(path.join(work, 'cli-build')), 'the build against torv-project build --patch');
     const builtLine = cliBuildSays.split('\n').find((line) => line.startsWith('intro.bin: '));
     assert.ok(builtLine && (await page.locator('#message').textContent()).includes(builtLine), 'the page says of the source what torv-project says: ' + builtLine);
-    console.log('a project zip built in the page: the changed file and its BPS patch as torv-project build --patch makes them, and its line as it says it');
+    console.log('a project zip dropped on the page goes to building and is built with the folder open: the changed file and its BPS patch as torv-project build --patch makes them, and its line as it says it');
 
-    // Applying the patch; a patch for another file refused.
+    // Twenty frames missing: their twenty lines fold to three and a count.
+    const gappy = path.join(work, 'gappy-project');
+    fs.cpSync(edited, gappy, { recursive: true });
+    for (let k = 0; k < 20; k++) fs.rmSync(path.join(gappy, 'intro', `intro${String(k).padStart(3, '0')}.png`));
+    const gappyZip = path.join(work, 'gappy-project.zip');
+    zipFolder(gappy, gappyZip);
+    await page.setInputFiles('#project-in', gappyZip);
+    await page.click('#build');
+    await page.locator('#message p.error', { hasText: '… and 17 more like these (20 in all)' }).waitFor();
+    assert.strictEqual(await page.locator('#message p.error', { hasText: 'is missing: intro.bin is an animation of 60 frames' }).count(), 3);
+    console.log('twenty frames missing from a project: three lines and "… and 17 more like these (20 in all)"');
+
+    // ---- A player applies a mod ------------------------------------------------------
+
     await page.locator('#patching summary').click();
-    await page.setInputFiles('#patch-in', path.join(work, 'cli-build', 'patches', 'intro.bin.bps'));
+    const downloaded = async (action, name) => {
+        const download = page.waitForEvent('download');
+        await action();
+        const got = await download;
+        assert.strictEqual(got.suggestedFilename(), name);
+        return saved(got, name);
+    };
+    // A renamed patch, given with the game's file: found by its size and
+    // CRC32, downloaded under the game file's name.
+    const renamedPatch = path.join(work, 'patch1.bps');
+    fs.copyFileSync(path.join(work, 'cli-build', 'patches', 'intro.bin.bps'), renamedPatch);
     await page.setInputFiles('#patch-source', path.join(game, 'intro.bin'));
-    const patchedDownload = page.waitForEvent('download');
-    await page.click('#apply-patch');
-    assert.ok((await saved(await patchedDownload, 'intro.bin')).equals(fs.readFileSync(path.join(work, 'cli-build', 'build', 'intro.bin'))));
-    await page.setInputFiles('#patch-source', path.join(game, 'data', 'four.bin'));
+    const patchedIntro = await downloaded(() => page.setInputFiles('#patch-in', renamedPatch), 'intro.bin');
+    assert.ok(patchedIntro.equals(fs.readFileSync(path.join(work, 'cli-build', 'build', 'intro.bin'))));
+    assert.ok((await page.locator('#message').textContent()).includes('intro.bin: patched with patch1.bps, found by its size and CRC32'));
+    // The game's file of another version: the patch and the file named, nothing downloaded.
+    const elsewhere = path.join(work, 'other-version');
+    fs.mkdirSync(elsewhere);
+    fs.copyFileSync(path.join(samples, 'four.bin'), path.join(elsewhere, 'intro.bin'));
     const downloadsBefore = downloads.length;
-    await page.click('#apply-patch');
-    await page.waitForFunction(() => document.querySelector('#message p.error .text') !== null);
-    assert.match(await messageText(), /another/);
+    await page.setInputFiles('#patch-source', path.join(elsewhere, 'intro.bin'));
+    await page.locator('#message p.error', { hasText: 'patch1.bps: its game file patch1 is not among the game\'s files given (nor any file of ' }).waitFor();
+    await page.setInputFiles('#patch-in', path.join(work, 'cli-build', 'patches', 'intro.bin.bps'));
+    await page.locator('#message p.error', { hasText: 'intro.bin.bps: intro.bin is another version of the file' }).waitFor();
     assert.strictEqual(downloads.length, downloadsBefore);
-    console.log('a patch applied gives the built file; a patch for another file is refused: "' + await messageText() + '"');
+    // Patched already: said so.
+    await downloaded(() => page.setInputFiles('#patch-source', path.join(work, 'cli-build', 'build', 'intro.bin')), 'intro.bin');
+    assert.ok((await page.locator('#message').textContent()).includes('intro.bin: already patched (it is what intro.bin.bps makes), kept as it is'));
+    // With no game file chosen here, the game folder open on the page is the game.
+    await downloaded(() => page.setInputFiles('#patch-source', []), 'intro.bin');
+    console.log('a renamed patch found by size and CRC32 and downloaded under the game file\'s name; a missing file and another version refused naming the patch and the file; a file patched already said so');
 
     // A mod's zip, as torv-project build --patch-file makes it, applied to
-    // the game folder: the patched files as one zip, as torv-project apply
-    // writes them.
+    // the game folder in one step: the patched files as one zip, as
+    // torv-project apply writes them.
     const bundle = path.join(work, 'mod.zip');
     execFileSync(projectTool, ['build', edited, game, path.join(work, 'bundle-build'), '--patch-file', bundle, '--title', 'A test mod', '-q']);
     execFileSync(projectTool, ['apply', bundle, game, path.join(work, 'bundle-applied'), '-q']);
-    await page.setInputFiles('#patch-in', bundle);
-    await page.setInputFiles('#patch-game', game);
-    const bundleDownload = page.waitForEvent('download');
-    await page.click('#apply-patch');
+    // The patch chosen last is applied as soon as the game folder is there.
+    await downloaded(() => page.setInputFiles('#patch-game', game), 'intro.bin');
     const bundleZip = path.join(work, 'mod-patched.zip');
-    const gotBundle = await bundleDownload;
-    assert.strictEqual(gotBundle.suggestedFilename(), 'mod-patched.zip');
-    await gotBundle.saveAs(bundleZip);
+    fs.writeFileSync(bundleZip, await downloaded(() => page.setInputFiles('#patch-in', bundle), 'mod-patched.zip'));
     sameTree(tree(unzipped(bundleZip)), tree(path.join(work, 'bundle-applied')), 'a mod\'s zip applied in the page against torv-project apply');
-    console.log('a mod\'s zip applied to the game folder in the page gives what torv-project apply gives, laid out as the game folder');
+    console.log('a mod\'s zip applied to the game folder in one step gives what torv-project apply gives, laid out as the game folder');
+
+    // A folder of patches, one renamed, for two files: one zip under the
+    // game's names and paths.
+    const editedTwice = path.join(work, 'edited-project-2');
+    fs.cpSync(edited, editedTwice, { recursive: true });
+    execFileSync('/usr/bin/convert', [path.join(editedTwice, 'data', 'four', 'four2.png'), '-fill', '#0000f8', '-draw', 'rectangle 10,10,40,40', path.join(editedTwice, 'data', 'four', 'four2.png')]);
+    execFileSync(projectTool, ['build', editedTwice, game, path.join(work, 'cli-build-2', 'build'), '--patch', path.join(work, 'cli-build-2', 'patches'), '-q']);
+    const modFolder = path.join(work, 'mod-folder');
+    fs.mkdirSync(path.join(modFolder, 'data'), { recursive: true });
+    fs.copyFileSync(path.join(work, 'cli-build-2', 'patches', 'data', 'four.bin.bps'), path.join(modFolder, 'data', 'four.bin.bps'));
+    fs.copyFileSync(path.join(work, 'cli-build-2', 'patches', 'intro.bin.bps'), path.join(modFolder, 'title screen.bps'));
+    const folderZip = path.join(work, 'mod-folder-patched.zip');
+    fs.writeFileSync(folderZip, await downloaded(() => page.setInputFiles('#patch-folder', modFolder), 'mod-folder-patched.zip'));
+    sameTree(tree(unzipped(folderZip)), tree(path.join(work, 'cli-build-2', 'build')), 'a folder of patches applied in the page against torv-project build');
+    console.log('a folder of two patches, one renamed, applied to the game folder: one zip of data/four.bin and intro.bin as torv-project builds them');
 
     // Palettes out: the palette shown, as the files torv-project unpack
     // --palettes writes (the .pal and .act byte for byte; the .gpl but for

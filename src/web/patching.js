@@ -89,7 +89,9 @@ const patching = (() => {
         async setGame(files, name, from) {
             game[from] = files;
             gameNames[from] = name;
-            if (patches.length) await applyWhenReady();
+            // A folder opened on the page is the game only if none is chosen here.
+            const changed = from !== 'open' || !chosenHere();
+            if (patches.length && changed) await applyWhenReady();
             else show();
         },
         setUp() {

@@ -75,7 +75,7 @@ const routing = (() => {
                 if (kind === 'project') sorted.projects.push(file);
                 else if (kind === 'patches') sorted.patches.push(file);
                 else if (kind === 'images') sorted.imageZips.push(file);
-                else sorted.refused.push({ file, why: `${file.name} holds no image, patch or project (${names.length} ${names.length === 1 ? 'file' : 'files'}, none BMP, PNG, .bps or torv-project.json)` });
+                else sorted.refused.push({ file, why: `${file.name} holds no image, patch or project (${names.length.toLocaleString('en')} ${names.length === 1 ? 'file' : 'files'}, none BMP, PNG, .bps or torv-project.json)` });
             } else if (other) {
                 sorted.refused.push({ file, why: `${file.name} is ${other.what}, which torv does not read: ${other.todo}` });
             } else {

@@ -5,7 +5,10 @@
 // compared with the BMPs' indices and colours; edited images (one a PNG from
 // the page edited in ImageMagick) packed back and compared with
 // build/torv-pack's file; bad inputs give torv-pack's words and
-// no download; cancelling; keyboard use.
+// no download; cancelling; keyboard use; a whole game folder listed, its
+// project and builds as torv-project makes them; a player applying a mod
+// in one step; every input refused at its size before it is read; zips of
+// other tools.
 //   usage: node tests/web/page_test.js build-web/torv.html build
 /* global torv */
 'use strict';
@@ -713,6 +716,107 @@ function readIndexedPng(file) {
     sameTree(tree(unzipped(folderZip)), tree(path.join(work, 'cli-build-2', 'build')), 'a folder of patches applied in the page against torv-project build');
     console.log('a folder of two patches, one renamed, applied to the game folder: one zip of data/four.bin and intro.bin as torv-project builds them');
 
+    // ---- Every input at its size, zips from any tool, cancel, guidance ------------------
+
+    // 2 GB (sparse) given to every input: refused before it is read where it
+    // would be read, never read where it is not needed.
+    const giant = (name) => {
+        const file = path.join(work, 'giant', name);
+        fs.mkdirSync(path.dirname(file), { recursive: true });
+        fs.closeSync(fs.openSync(file, 'w'));
+        fs.truncateSync(file, 2 ** 31);
+        return file;
+    };
+    const tooLargeWords = (name) => `${name} is 2,147,483,648 bytes: files over 64 MB are not read here`;
+    const saysError = (words) => page.locator('#message p.error', { hasText: words }).first().waitFor();
+    for (const [name, input] of [['cd.bin', '#open'], ['title.png', '#images-in'], ['edits.zip', '#images-in'], ['mod.bps', '#patch-in']]) {
+        await page.setInputFiles(input, giant(name));
+        await saysError(tooLargeWords(name));
+    }
+    await page.setInputFiles('#project-in', giant('project.zip'));
+    await page.click('#build');
+    await saysError(tooLargeWords('project.zip'));
+    // A 2 GB game file no patch and no build needs is never read.
+    await downloaded(() => page.setInputFiles('#patch-in', path.join(work, 'cli-build', 'patches', 'intro.bin.bps')), 'intro.bin');
+    const withGiant = await downloaded(() => page.setInputFiles('#patch-source', [giant('cd.bin'), path.join(game, 'intro.bin')]), 'intro.bin');
+    assert.ok(withGiant.equals(fs.readFileSync(path.join(work, 'cli-build', 'build', 'intro.bin'))));
+    await downloaded(() => page.setInputFiles('#patch-source', []), 'intro.bin'); // the folder open, again
+    const gameWithCd = path.join(work, 'game-with-cd');
+    fs.cpSync(game, gameWithCd, { recursive: true });
+    fs.renameSync(giant('cd.bin'), path.join(gameWithCd, 'cd.bin'));
+    await page.setInputFiles('#project-in', editedZip);
+    await page.setInputFiles('#game-in', gameWithCd);
+    const cdBuild = path.join(work, 'cd-build.zip');
+    fs.writeFileSync(cdBuild, await downloaded(() => page.click('#build'), 'edited-build.zip'));
+    sameTree(tree(unzipped(cdBuild)), tree(path.join(work, 'cli-build')), 'a build beside a 2 GB file');
+    console.log('2 GB given as a source, an edited image, a zip of them, a patch and a project: refused unread; as a game file no patch or build needs: never read');
+
+    // Zips of other tools as edited images: Info-ZIP's zip64, names with
+    // backslashes; Deflate64 named plainly; 100,001 files counted whole.
+    const imagesFolder = path.join(work, 'zip-images');
+    fs.mkdirSync(imagesFolder);
+    for (const name of bmpsOf('four.bin')) fs.copyFileSync(path.join(samples, name), path.join(imagesFolder, name));
+    const zip64 = path.join(work, 'zip64-images.zip');
+    execFileSync('zip', ['-q', '-fz', zip64, ...bmpsOf('four.bin')], { cwd: imagesFolder });
+    const backslashes = path.join(work, 'backslash-images.zip');
+    execFileSync('python3', ['-c', 'import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as z:\n    for n in sys.argv[3:]: z.write(sys.argv[2] + "/" + n, "edited\\\\" + n)', backslashes, imagesFolder, ...bmpsOf('four.bin')]);
+    for (const zipFile of [zip64, backslashes]) {
+        await page.click('#clear-edited');
+        await page.setInputFiles('#images-in', zipFile);
+        await page.locator('#edited-list', { hasText: '4 edited images: four0.bmp, four1.bmp, four2.bmp, four3.bmp' }).waitFor();
+    }
+    await page.click('#clear-edited');
+    await page.setInputFiles('#images-in', path.join(__dirname, '..', 'data', 'zips', '7zip-deflate64.zip'));
+    await saysError('data/words.txt is packed with Deflate64, which torv does not read: zip it again with Deflate');
+    const manyFiles = path.join(work, 'many-files.zip');
+    execFileSync('python3', [path.join(__dirname, '..', 'data', 'zips', 'make_many_files.py'), manyFiles]);
+    await page.setInputFiles('#images-in', manyFiles);
+    await saysError('many-files.zip holds no image, patch or project (100,001 files, none BMP, PNG, .bps or torv-project.json)');
+    console.log('edited images in a zip64 zip of Info-ZIP and one of Python with backslashes taken; Deflate64 named with what to do; a zip of 100,001 files read whole');
+
+    // A GIF and a JPEG dropped: named, with what to do.
+    const jpeg = path.join(work, 'shot.jpg');
+    execFileSync('/usr/bin/convert', [path.join(samples, 'four2.bmp'), jpeg]);
+    await dropOnPage([jpeg, path.join(work, 'downloaded-intro.gif')]);
+    await saysError('shot.jpg is a JPEG picture, which torv does not read: open it in an image editor and save it as PNG or BMP');
+    await saysError('downloaded-intro.gif is a GIF picture, which torv does not read: save it as PNG or BMP');
+    console.log('a JPEG and a GIF dropped: each named with what to do');
+
+    // Cancel during a folder's project: nothing downloads, and the page goes on.
+    const manySources = path.join(work, 'many-sources');
+    fs.mkdirSync(manySources);
+    for (let k = 0; k < 16; k++) fs.copyFileSync(path.join(samples, 'intro.bin'), path.join(manySources, `intro${k}.bin`));
+    await page.setInputFiles('#open-folder', manySources);
+    const beforeCancel = downloads.length;
+    await page.locator('section.folder[data-folder="many-sources"]').getByRole('button', { name: 'Download the project of many-sources (zip)' }).click();
+    await page.locator('#progress-what', { hasText: 'Making the project of 16 sources' }).waitFor();
+    await page.click('#cancel');
+    await page.locator('#message p.note', { hasText: 'cancelled' }).first().waitFor();
+    await page.waitForTimeout(3000);
+    assert.strictEqual(downloads.length, beforeCancel, 'a cancelled project downloaded');
+    await page.setInputFiles('#open-folder', game); // the folder the rest uses
+    console.log('cancelling a folder\'s project ends it: nothing downloads');
+
+    // Transparency: the failure says to flatten; once packing works, the
+    // file's old errors are marked as past.
+    const seeThrough = path.join(work, 'see-through', 'panels1.png');
+    fs.mkdirSync(path.dirname(seeThrough));
+    execFileSync('/usr/bin/convert', [path.join(samples, 'panels1.bmp'), '-alpha', 'set', '-channel', 'A', '-evaluate', 'set', '50%', '+channel', 'PNG32:' + seeThrough]);
+    await page.selectOption('#target', { label: 'panels.bin' });
+    await page.click('#clear-edited');
+    await page.setInputFiles('#images-in', seeThrough);
+    await page.click('#pack');
+    await saysError('is not fully opaque: flatten the image');
+    assert.ok(await section('panels.bin').locator('.file-messages p.error').count() > 0);
+    await page.click('#clear-edited');
+    await page.setInputFiles('#images-in', path.join(samples, 'panels1.bmp'));
+    await downloaded(() => page.click('#pack'), 'panels.bin');
+    await page.locator('#message p.done', { hasText: 'panels.bin packed and downloaded: put it in place of the game\'s panels.bin, and keep the original elsewhere' }).waitFor();
+    assert.strictEqual(await section('panels.bin').locator('.file-messages p.error').count(), 0, 'old errors are past');
+    assert.ok(await section('panels.bin').locator('.file-messages p.past', { hasText: 'before: ' }).count() > 0);
+    await page.click('#clear-edited');
+    console.log('a transparent image: "flatten the image"; once packed, the old errors marked "before:" and the next step said');
+
     // Palettes out: the palette shown, as the files torv-project unpack
     // --palettes writes (the .pal and .act byte for byte; the .gpl but for
     // the name it gives).
@@ -798,6 +902,11 @@ function readIndexedPng(file) {
             .map((violation) => `${violation.id}: ${violation.nodes.slice(0, 3).map((node) => node.target.join(' ')).join(', ')}`));
     };
     assert.deepStrictEqual(await violationsOf(page), [], 'axe-core, light');
+    // While playing, the button reads and is named "Pause".
+    await section('intro.bin').getByRole('button', { name: 'Play intro.bin' }).click();
+    await section('intro.bin').getByRole('button', { name: 'Pause intro.bin' }).waitFor();
+    assert.deepStrictEqual(await violationsOf(page), [], 'axe-core, light, playing');
+    await section('intro.bin').getByRole('button', { name: 'Pause intro.bin' }).click();
     const narrow = await launch(pageFile, { viewport: { width: 400, height: 800 }, colorScheme: 'dark' });
     await narrow.page.setInputFiles('#open', ['four.bin', 'intro.bin'].map((name) => path.join(samples, name)));
     await narrow.page.locator('.thumb').first().waitFor();

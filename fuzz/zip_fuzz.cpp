@@ -1,6 +1,7 @@
 // A zip archive of any bytes, as the page reads what a person drops on it:
 // its files or a refusal, never reading outside the archive, never a file
-// over the limit; an archive the page writes of them reads back the same.
+// over the limit; an archive the page writes of them, whole or handed out a
+// file at a time, reads back the same.
 // Read as a mod's zip of patches: every patch taken has a path that stays
 // within its folder, no two are for one file, and each unpacks or is
 // refused.
@@ -63,12 +64,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             return 0;
     }
     const std::vector<std::uint8_t> written = libtorv::finish_zip(zip);
-    const libtorv::result<std::vector<libtorv::zip_entry>> again = libtorv::read_zip(written, most_bytes);
-    if (!again || again->size() != read->size())
-        finding("an archive written of what was read does not read back");
-    for (std::size_t k = 0; k < read->size(); ++k) {
-        if ((*again)[k].name != (*read)[k].name || (*again)[k].contents != (*read)[k].contents)
-            finding("a file changed on the way");
+    // The same archive handed out a file at a time reads back alike.
+    std::vector<std::uint8_t> streamed;
+    for (const libtorv::zip_entry& entry : *read) {
+        (void)libtorv::add_to_zip(zip, entry.name, entry.contents);
+        const std::vector<std::uint8_t> piece = libtorv::take_zip_bytes(zip);
+        streamed.insert(streamed.end(), piece.begin(), piece.end());
+    }
+    const std::vector<std::uint8_t> rest = libtorv::finish_zip(zip);
+    streamed.insert(streamed.end(), rest.begin(), rest.end());
+    for (const std::vector<std::uint8_t>* archive : {&written, &streamed}) {
+        const libtorv::result<std::vector<libtorv::zip_entry>> again = libtorv::read_zip(*archive, most_bytes);
+        if (!again || again->size() != read->size())
+            finding("an archive written of what was read does not read back");
+        for (std::size_t k = 0; k < read->size(); ++k) {
+            if ((*again)[k].name != (*read)[k].name || (*again)[k].contents != (*read)[k].contents)
+                finding("a file changed on the way");
+        }
     }
     return 0;
 }

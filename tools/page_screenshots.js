@@ -1,9 +1,9 @@
 // Screenshots of the page for docs/: the four-image sample and the frame
 // sequence open, at 1366 and 400 pixels wide, and at 1366 in dark mode; and
-// a mod's zip applied to the samples' folder.
+// a player applying a mod's zip to the samples' folder.
 //   usage: node tools/page_screenshots.js build-web/torv.html build docs page
 //   (writes docs/page-1366.png, docs/page-400.png, docs/page-dark.png,
-//   docs/page-bundle.png)
+//   docs/page-mod-1366.png, docs/page-mod-400.png)
 'use strict';
 const fs = require('fs');
 const os = require('os');
@@ -15,9 +15,10 @@ const [pageFile, linuxBuild, out, prefix = 'page'] = process.argv.slice(2);
 const samples = fs.mkdtempSync(path.join(os.tmpdir(), 'torv-shots-'));
 execFileSync(path.join(path.resolve(linuxBuild), 'make_samples'), [samples]);
 
-// A mod made with torv-project (one panel of four.bin repainted, built
-// with --patch-file) applied in the page to the samples' folder.
-async function bundleShot() {
+// A player applying a mod made with torv-project (one panel of four.bin
+// repainted, built with --patch-file): the game folder chosen, then the
+// mod's zip, applied at once; at 1366 and at 400 px wide, the whole page.
+async function modShots() {
     const tool = path.join(path.resolve(linuxBuild), 'torv-project');
     const game = path.join(samples, 'game');
     fs.mkdirSync(game);
@@ -29,18 +30,19 @@ async function bundleShot() {
     const bundle = path.join(samples, 'brighter-four.zip');
     execFileSync(tool, ['build', project, game, path.join(samples, 'out'), '--nearest', '--patch-file', bundle,
         '--title', 'Brighter four', '--author', 'A modder', '-q']);
-    const { browser, page } = await launch(pageFile, { viewport: { width: 1366, height: 700 } });
-    await page.locator('#patching summary').click();
-    await page.setInputFiles('#patch-in', bundle);
-    await page.setInputFiles('#patch-game', game);
-    const download = page.waitForEvent('download');
-    await page.click('#apply-patch');
-    await download;
-    await page.waitForTimeout(300);
-    const file = path.join(out, `${prefix}-bundle.png`);
-    await page.screenshot({ path: file });
-    console.log(file);
-    await browser.close();
+    for (const width of [1366, 400]) {
+        const { browser, page } = await launch(pageFile, { viewport: { width, height: 800 } });
+        await page.locator('#patching summary').click();
+        await page.setInputFiles('#patch-game', game);
+        const download = page.waitForEvent('download');
+        await page.setInputFiles('#patch-in', bundle);
+        await download;
+        await page.waitForTimeout(300);
+        const file = path.join(out, `${prefix}-mod-${width}.png`);
+        await page.screenshot({ path: file, fullPage: true });
+        console.log(file);
+        await browser.close();
+    }
 }
 
 (async () => {
@@ -56,7 +58,7 @@ async function bundleShot() {
         console.log(file);
         await browser.close();
     }
-    await bundleShot();
+    await modShots();
     fs.rmSync(samples, { recursive: true });
 })().catch((error) => {
     console.error(error);

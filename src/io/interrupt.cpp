@@ -33,6 +33,10 @@ struct entry {
 };
 
 std::atomic<entry*> head{nullptr};
+// Entries given back and not claimed again: while there are none, a claim
+// makes a new entry without walking the list, which holds every file a
+// whole project has staged (hundreds of thousands).
+std::atomic<std::size_t> free_entries{0};
 std::atomic<int> holds{0};
 std::atomic<int> pending_signal{0};
 
@@ -86,9 +90,10 @@ entry* entry_of(std::size_t slot) {
 // A free entry whose name can hold `length` bytes, claimed; a new one if
 // none is free.
 entry* claim_entry(std::size_t length) {
-    for (entry* e = head.load(); e != nullptr; e = e->next) {
+    for (entry* e = free_entries.load() > 0 ? head.load() : nullptr; e != nullptr; e = e->next) {
         bool expected = false;
         if (e->capacity > length && e->claimed.compare_exchange_strong(expected, true)) {
+            free_entries.fetch_sub(1);
             return e;
         }
     }
@@ -142,6 +147,7 @@ void forget_on_interrupt(std::size_t slot) {
     if (entry* e = entry_of(slot)) {
         e->used.store(false);
         e->handle.store(-1);
+        free_entries.fetch_add(1);
         e->claimed.store(false);
     }
 }

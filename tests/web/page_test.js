@@ -715,6 +715,15 @@ function readIndexedPng(file) {
     fs.writeFileSync(folderZip, await downloaded(() => page.setInputFiles('#patch-folder', modFolder), 'mod-folder-patched.zip'));
     sameTree(tree(unzipped(folderZip)), tree(path.join(work, 'cli-build-2', 'build')), 'a folder of patches applied in the page against torv-project build');
     console.log('a folder of two patches, one renamed, applied to the game folder: one zip of data/four.bin and intro.bin as torv-project builds them');
+    // The same from a script: torv.applyPatches.
+    const scripted = await page.evaluate(async ([four, intro, gameFour, gameIntro]) => {
+        const made = await torv.applyPatches([{ name: 'data/four.bin.bps', bytes: new Uint8Array(four) }, { name: 'renamed.bps', bytes: new Uint8Array(intro) }],
+            [{ path: 'data/four.bin', bytes: new Uint8Array(gameFour) }, { path: 'intro.bin', bytes: new Uint8Array(gameIntro) }]);
+        return [...made.bytes];
+    }, [path.join(modFolder, 'data', 'four.bin.bps'), path.join(modFolder, 'title screen.bps'), path.join(game, 'data', 'four.bin'), path.join(game, 'intro.bin')].map((file) => [...fs.readFileSync(file)]));
+    const scriptedZip = path.join(work, 'scripted-patched.zip');
+    fs.writeFileSync(scriptedZip, Buffer.from(scripted));
+    sameTree(tree(unzipped(scriptedZip)), tree(path.join(work, 'cli-build-2', 'build')), 'torv.applyPatches against torv-project build');
 
     // ---- Every input at its size, zips from any tool, cancel, guidance ------------------
 

@@ -13,7 +13,7 @@
 // The zip is checked with unzip -t and its entries counted against the
 // files torv-project writes. One run each: the figures are of seconds and
 // hundreds of MB.
-//   usage: node bench/page_folder_bench.js build-web/torv.html build [--large]
+//   usage: node bench/page_folder_bench.js build-web/torv.html build [--large | --large-only]
 // The page may be an older one: if the folder opens every source and
 // downloads its project unasked, that is what is timed.
 'use strict';
@@ -24,7 +24,8 @@ const { execFileSync } = require('child_process');
 const { launch } = require('../tests/web/browser');
 
 const [pageFile, linuxBuild] = process.argv.slice(2, 4).map((arg) => path.resolve(arg));
-const large = process.argv.includes('--large');
+const largeOnly = process.argv.includes('--large-only');
+const large = largeOnly || process.argv.includes('--large');
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'torv-folder-bench-'));
 
 // The folders: copies linked to one made file each.
@@ -45,32 +46,43 @@ function makeFolder(name, counts) {
 const mb = (bytes) => (bytes / 1e6).toFixed(0) + ' MB';
 const seconds = (ms) => (ms / 1000).toFixed(1) + ' s';
 
-// Peak resident memory (VmRSS) of chromium's processes, by kind, sampled.
+// Peak resident memory (VmRSS) of the chromium this script started (the
+// processes below this one), by kind, sampled.
 function memoryWatch() {
     const peaks = { renderer: 0, browser: 0 };
-    const kindOf = (pid) => {
+    const read = (pid, what) => {
         try {
-            const line = fs.readFileSync(`/proc/${pid}/cmdline`, 'utf8');
-            if (!line.includes('chrom')) return null;
-            if (line.includes('--type=renderer')) return 'renderer';
-            return line.includes('--type=') ? null : 'browser';
+            return fs.readFileSync(`/proc/${pid}/${what}`, 'utf8');
         } catch {
-            return null;
+            return '';
         }
     };
-    const rss = (pid) => {
-        try {
-            const found = fs.readFileSync(`/proc/${pid}/status`, 'utf8').match(/VmRSS:\s+(\d+) kB/);
-            return found ? Number(found[1]) * 1024 : 0;
-        } catch {
-            return 0;
+    const ours = () => {
+        const children = new Map();
+        for (const pid of fs.readdirSync('/proc').filter((entry) => /^\d+$/.test(entry))) {
+            const parent = (read(pid, 'stat').match(/\) \S+ (\d+)/) || [])[1];
+            if (!parent) continue;
+            if (!children.has(parent)) children.set(parent, []);
+            children.get(parent).push(pid);
         }
+        const found = [];
+        const walk = (pid) => {
+            for (const child of children.get(pid) || []) {
+                found.push(child);
+                walk(child);
+            }
+        };
+        walk(String(process.pid));
+        return found;
     };
     const timer = setInterval(() => {
         const now = { renderer: 0, browser: 0 };
-        for (const pid of fs.readdirSync('/proc').filter((entry) => /^\d+$/.test(entry))) {
-            const kind = kindOf(pid);
-            if (kind) now[kind] += rss(pid);
+        for (const pid of ours()) {
+            const line = read(pid, 'cmdline');
+            if (!line.includes('chrom')) continue;
+            const kind = line.includes('--type=renderer') ? 'renderer' : line.includes('--type=') ? null : 'browser';
+            const rss = (read(pid, 'status').match(/VmRSS:\s+(\d+) kB/) || [])[1];
+            if (kind && rss) now[kind] += Number(rss) * 1024;
         }
         for (const kind of Object.keys(peaks)) peaks[kind] = Math.max(peaks[kind], now[kind]);
     }, 100);
@@ -98,7 +110,12 @@ async function inPage(folder, files) {
     const failed = page.locator('#message p.error').first().waitFor({ timeout: 3 * 3600 * 1000 }).then(async () => {
         throw new Error('the page failed: ' + await page.locator('#message p.error').first().textContent());
     });
-    await (await Promise.race([download, failed])).saveAs(zip);
+    // A renderer that runs out of memory ends: said with when, and the peaks.
+    const crashed = page.waitForEvent('crash', { timeout: 3 * 3600 * 1000 }).then(() => {
+        const peaks = watch.stop();
+        throw new Error(`the page crashed after ${seconds(Date.now() - started)}, renderer at ${mb(peaks.renderer)}, browser process at ${mb(peaks.browser)}`);
+    });
+    await (await Promise.race([download, failed, crashed])).saveAs(zip);
     const ms = Date.now() - started;
     const peaks = watch.stop();
     const longest = await page.evaluate(() => window.longest);
@@ -132,7 +149,7 @@ function native(folder) {
 }
 
 (async () => {
-    const cases = [['40 files (183 MB)', makeFolder('game40', { 'dense.bin': 18, 'triple.bin': 12, 'picture.bin': 4, 'panels.bin': 3, 'four.bin': 3 })]];
+    const cases = largeOnly ? [] : [['40 files (183 MB)', makeFolder('game40', { 'dense.bin': 18, 'triple.bin': 12, 'picture.bin': 4, 'panels.bin': 3, 'four.bin': 3 })]];
     if (large) cases.push(['240 frame sequences (2.28 GB)', makeFolder('game240', { 'dense.bin': 240 })]);
     for (const [what, folder] of cases) {
         const cli = native(folder);

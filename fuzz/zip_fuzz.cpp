@@ -73,7 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::vector<std::uint8_t> rest = libtorv::finish_zip(zip);
     streamed.insert(streamed.end(), rest.begin(), rest.end());
-    for (const std::vector<std::uint8_t>* archive : {&written, &streamed}) {
+    const std::vector<std::uint8_t>* const archives[] = {&written, &streamed};
+    for (const std::vector<std::uint8_t>* archive : archives) {
         const libtorv::result<std::vector<libtorv::zip_entry>> again = libtorv::read_zip(*archive, most_bytes);
         if (!again || again->size() != read->size())
             finding("an archive written of what was read does not read back");

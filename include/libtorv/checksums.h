@@ -10,6 +10,9 @@ namespace libtorv {
 
 std::uint32_t crc32_of(std::span<const std::uint8_t> data);
 
+// A CRC32 as people compare them: eight lower-case hex digits.
+std::string crc32_text(std::uint32_t crc);
+
 // As 64 lower-case hex digits.
 std::string sha256_of(std::span<const std::uint8_t> data);
 

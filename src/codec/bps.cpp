@@ -2,22 +2,15 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <optional>
 
 #include "io/digest.h"
 #include "io/little_endian.h"
+#include "io/words.h"
 
 namespace torv {
 
 namespace {
-
-// A CRC32 as people compare them: eight hex digits, as zip tools show it.
-std::string crc32_text(std::uint32_t crc) {
-    char text[9];
-    std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(crc));
-    return text;
-}
 
 constexpr std::array<std::uint8_t, 4> magic = {'B', 'P', 'S', '1'};
 constexpr std::size_t crc_bytes = 12;  // source, target, patch

@@ -22,6 +22,26 @@ inline std::string grouped(std::int64_t value) {
     return text;
 }
 
+// A CRC32 as people compare them: eight lower-case hex digits, as zip tools show it.
+inline std::string crc32_text(std::uint32_t crc) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string text(8, '0');
+    for (int k = 7; k >= 0; --k, crc >>= 4) text[static_cast<std::size_t>(k)] = digits[crc & 15];
+    return text;
+}
+
+// Each byte of `text` as two lower-case hex digits.
+inline std::string hex_of(std::string_view text) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        out += digits[byte >> 4];
+        out += digits[byte & 15];
+    }
+    return out;
+}
+
 // ASCII letters in lower case, as names are compared on systems that ignore case.
 inline std::string lower_case(std::string_view text) {
     std::string out(text);

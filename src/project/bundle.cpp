@@ -62,16 +62,6 @@ std::string readme_of(const patch_info& info, const std::vector<bundled_patch>& 
     return out;
 }
 
-std::string hex_of(std::string_view text) {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string out;
-    for (const char c : text) {
-        out += digits[static_cast<unsigned char>(c) >> 4];
-        out += digits[static_cast<unsigned char>(c) & 0xF];
-    }
-    return out;
-}
-
 std::span<const std::uint8_t> bytes_of(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
@@ -90,7 +80,7 @@ result<std::string> patch_metadata(const patch_info& info, std::string_view path
     // project's manifest keeps it.
     metadata["file"] = std::string(path);
     if (!json_text(json(std::string(path)), ""))
-        metadata["file_bytes"] = hex_of(path);
+        metadata["file_bytes"] = torv::hex_of(path);
     return metadata.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 

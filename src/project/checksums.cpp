@@ -2,11 +2,16 @@
 #include "libtorv/checksums.h"
 
 #include "io/digest.h"
+#include "io/words.h"
 
 namespace libtorv {
 
 std::uint32_t crc32_of(std::span<const std::uint8_t> data) {
     return torv::crc32_of(data);
+}
+
+std::string crc32_text(std::uint32_t crc) {
+    return torv::crc32_text(crc);
 }
 
 std::string sha256_of(std::span<const std::uint8_t> data) {

@@ -22,7 +22,6 @@
 #include "libtorv/manifest.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -105,17 +104,6 @@ std::string as_utf8(std::string_view text) {
     return out;
 }
 
-std::string hex_of(std::string_view text) {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        out += digits[byte >> 4];
-        out += digits[byte & 15];
-    }
-    return out;
-}
-
 int hex_digit(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -141,19 +129,13 @@ std::optional<std::string> bytes_of_hex(std::string_view text) {
     return out;
 }
 
-std::string hex32(std::uint32_t value) {
-    char text[9];
-    std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(value));
-    return text;
-}
-
 // ---------------------------------------------------------------------------
 // Writing.
 
 void put_name(json& out, const char* key, const std::string& name) {
     out[key] = as_utf8(name);
     if (!is_utf8(name)) {
-        out[std::string(key) + std::string(bytes_suffix)] = hex_of(name);
+        out[std::string(key) + std::string(bytes_suffix)] = torv::hex_of(name);
     }
 }
 
@@ -500,7 +482,7 @@ std::string manifest_json(const project_manifest& manifest) {
         put_name(entry, "path", source.path);
         entry["size"] = source.size;
         entry["layout"] = source.layout;
-        entry["crc32"] = hex32(source.crc32);
+        entry["crc32"] = torv::crc32_text(source.crc32);
         entry["sha256"] = source.sha256;
         put_name(entry, "folder", source.folder);
         json images = json::array();

@@ -11,7 +11,7 @@ const building = (() => {
     let folderOpen = () => null;
 
     const input = (id) => document.getElementById(id);
-    const within = (file) => (file.webkitRelativePath || file.name).split('/').slice(1).join('/') || file.name;
+    const within = (file) => session.withinFolder(file.webkitRelativePath || file.name);
 
     function show() {
         const project = input('project-in').files[0] || dropped;

@@ -66,6 +66,14 @@ constexpr std::string_view no_drive;
     error.throw_();
 }
 
+// A failure of several lines, one each, thrown.
+[[noreturn]] void throw_lines(code why_code, const std::vector<std::string>& lines) {
+    failure why;
+    why.code = why_code;
+    for (const std::string& line : lines) why.words += (why.words.empty() ? "" : "\n") + line;
+    throw_failure(why);
+}
+
 [[noreturn]] void refuse(const std::string& words) {
     failure why;
     why.code = code::bad_argument;
@@ -730,12 +738,8 @@ int project_begin(const val& paths_given) {
     std::vector<std::string> paths;
     const auto count = paths_given["length"].as<unsigned>();
     for (unsigned k = 0; k < count; ++k) paths.push_back(text_of(paths_given[k], "a source's path"));
-    if (const std::vector<std::string> clashes = libtorv::clashing_sources(paths); !clashes.empty()) {
-        failure why;
-        why.code = code::bad_argument;
-        for (const std::string& line : clashes) why.words += (why.words.empty() ? "" : "\n") + line;
-        throw_failure(why);
-    }
+    if (const std::vector<std::string> clashes = libtorv::clashing_sources(paths); !clashes.empty())
+        throw_lines(code::bad_argument, clashes);
     project_job job;
     job.manifest.tool = TORV_VERSION;
     job.manifest.images = libtorv::image_format::png;
@@ -901,12 +905,6 @@ std::vector<given_patch> patches_given(const std::vector<given_file>& given, con
     return patches;
 }
 
-std::string hex32(std::uint32_t value) {
-    char text[9];
-    std::snprintf(text, sizeof text, "%08x", value);
-    return text;
-}
-
 // Patches (.bps files and zips of them, [{path, file}]) applied to the
 // game's files ([{path, file}]: a folder's, '/' between folders, or loose
 // files), each file a Uint8Array or a Blob read with readBlob: every patch
@@ -941,8 +939,8 @@ val apply_patches(const val& patches_list, const val& files_list, const val& rea
     for (std::size_t k = 0; k < patches.size(); ++k) {
         const given_patch& patch = patches[k];
         const libtorv::patch_for_file& place = places[k];
-        const std::string wants =
-            std::to_string(patch.facts.source_size) + " bytes of CRC32 " + hex32(patch.facts.source_crc32);
+        const std::string wants = std::to_string(patch.facts.source_size) + " bytes of CRC32 " +
+                                  libtorv::crc32_text(patch.facts.source_crc32);
         if (place.file == libtorv::patch_for_file::none) {
             problems.push_back(patch.said + ": its game file " + patch.target +
                                " is not among the game's files given (nor any file of " + wants + ")");
@@ -953,12 +951,8 @@ val apply_patches(const val& patches_list, const val& files_list, const val& rea
             problems.push_back(first->second + " and " + patch.said + " are both for " + files[place.file].path);
         }
     }
-    if (!problems.empty()) {
-        failure why;
-        why.code = code::wrong_source;
-        for (const std::string& line : problems) why.words += (why.words.empty() ? "" : "\n") + line;
-        throw_failure(why);
-    }
+    if (!problems.empty())
+        throw_lines(code::wrong_source, problems);
     // Laid out as the game folder: a loose file goes where its patch says.
     auto path_made = [&](std::size_t k) {
         const std::string& path = files[places[k].file].path;

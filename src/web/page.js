@@ -250,11 +250,11 @@ let lastFolder = null;
 // to patching.
 async function openFolder(files) {
     const top = files.length ? files[0].path.split('/')[0] : 'game';
-    const within = files.map(({ path, file }) => ({ path: path.split('/').slice(1).join('/') || path, file }));
+    const within = files.map(({ path, file }) => ({ path: session.withinFolder(path), file }));
     const patches = within.filter(({ path }) => /\.bps$/i.test(path));
     const kinds = await session.sourcesOf(within.map(({ path, file }) => ({ path, size: file.size })));
     const isSource = new Set(kinds.sources);
-    const sources = within.filter(({ path }) => isSource.has(path)).sort((a, b) => (a.path < b.path ? -1 : a.path > b.path ? 1 : 0));
+    const sources = within.filter(({ path }) => isSource.has(path)).sort(session.byPath);
     if (patches.length) await patching.addPatches(patches, top + '/');
     if (sources.length === 0) {
         if (!patches.length) views.message(`${top} holds no file torv knows (a .bin file of one of the layouts' sizes) and no patch`, 'error', top);

@@ -96,7 +96,7 @@ const patching = (() => {
         },
         setUp() {
             const input = (id) => document.getElementById(id);
-            const within = (file) => (file.webkitRelativePath || file.name).split('/').slice(1).join('/') || file.name;
+            const within = (file) => session.withinFolder(file.webkitRelativePath || file.name);
             input('patch-in').addEventListener('change', views.guarded(async () => {
                 const files = [...input('patch-in').files];
                 patches = [];

@@ -7,6 +7,10 @@
 
 const session = (() => {
     const baseName = (path) => path.split('/').pop();
+    // A path given with its folder's own name first ("game/data/four.bin"),
+    // within that folder.
+    const withinFolder = (path) => path.split('/').slice(1).join('/') || path;
+    const byPath = (a, b) => (a.path < b.path ? -1 : a.path > b.path ? 1 : 0);
     // Each file opened: {held, ...what the views keep of it}.
     const opened = [];
     let edited = []; // File objects, one a name
@@ -96,7 +100,7 @@ const session = (() => {
         // out of the page's memory. {zip (a Blob), sources, images}.
         // onSource(done, total) after each.
         async project(sources, { gif = false, onSource } = {}) {
-            const ordered = [...sources].sort((a, b) => (a.path < b.path ? -1 : a.path > b.path ? 1 : 0));
+            const ordered = [...sources].sort(byPath);
             const work = client.work(`Making the project of ${ordered.length} ${ordered.length === 1 ? 'source' : 'sources'}`);
             try {
                 const job = await client.ask('projectBegin', { paths: ordered.map((source) => source.path) });
@@ -149,6 +153,9 @@ const session = (() => {
         opened,
         entryOf: (held) => opened.find((entry) => entry.held === held),
         baseName,
+        withinFolder,
+        // Sorts [{path}] as torv-project walks a folder.
+        byPath,
         // The open file of that name (a path, for a file of a folder), if any.
         named: (name) => opened.find((entry) => entry.held.name === name),
         add(entry) { opened.push(entry); },
